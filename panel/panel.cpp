@@ -1,0 +1,174 @@
+#include "panel/panel.h"
+
+#include <cwchar>
+#include <initializer_list>
+
+#include "app/resource.h"
+#include "host/volume.h"
+#include "link/camera.h"
+#include "link/discovery.h"
+#include "link/os.h"
+
+std::uint8_t g_bConnected = 0;
+std::wstring g_strStatus;
+
+namespace {
+
+constexpr std::size_t kWideTextChars = 1024;
+constexpr wchar_t kNoVolume[] = L" ";
+
+void Show(PanelWindow& window, const wchar_t* text) {
+    window.ShowMessageBox(text, kMessageCaption, kMbOk, kMessageLanguage);
+}
+
+// Every user command starts here: false (after telling the user) when not connected.
+bool Connected(PanelWindow& window) {
+    if (g_bConnected != 1) {
+        Show(window, kNotConnectedText);
+        return false;
+    }
+    return true;
+}
+
+std::wstring FirmwareLine() {
+    wchar_t wide[kWideTextChars] = {};
+    os::MultiByteToWideChar(os::kCpAcp, 0, g_szFirmware, -1, wide,
+                            static_cast<int>(kWideTextChars));
+    wide[kWideTextChars - 1] = L'\0';
+    return wide;
+}
+
+std::wstring FirmwareErrorLine(std::int32_t code) {
+    wchar_t text[64];
+    std::swprintf(text, sizeof text / sizeof text[0], L"Firware Version Error: %d",
+                  static_cast<int>(code));
+    return text;
+}
+
+// A setting read after the pause that keeps the camera from being asked too fast.
+void LoadSetting(PanelWindow& window, bool (*read)(std::int32_t&, std::int32_t&), int comboId) {
+    window.Pause(kSettingPauseMs);
+    std::int32_t value = 0;
+    if (read(value, g_nLinkError)) {
+        window.SelectComboItem(comboId, static_cast<int>(value));
+    }
+}
+
+struct SettingTexts {
+    const wchar_t* failed;
+    int specialIndex;  // the index whose text differs from all others
+    const wchar_t* specialText;
+    const wchar_t* otherText;
+};
+
+void ChangeSetting(PanelWindow& window, int comboId, bool (*write)(std::int32_t, std::int32_t&),
+                   const SettingTexts& texts) {
+    if (!Connected(window)) {
+        return;
+    }
+    const int index = window.GetComboSelection(comboId);
+    if (!write(index, g_nLinkError)) {
+        Show(window, texts.failed);
+    } else if (index == texts.specialIndex) {
+        Show(window, texts.specialText);
+    } else {
+        Show(window, texts.otherText);
+    }
+}
+
+}  // namespace
+
+void ConnectCamera(PanelWindow& window) {
+    if (g_bConnected != 0) {
+        return;
+    }
+    if (!FindCamera(g_nLinkError)) {
+        return;
+    }
+    std::int32_t state = 0;
+    if (!GetCameraState(state, g_nLinkError) || (state != 2 && state != 3)) {
+        // Nothing is connected: do not keep the camera open behind a disconnected panel.
+        CloseCamera(g_nLinkError);
+        return;
+    }
+
+    if (GetFirmwareVersion(g_szFirmware, g_nLinkError)) {
+        g_strStatus = FirmwareLine();
+    } else {
+        g_strStatus = FirmwareErrorLine(g_nLinkError);
+    }
+    window.SetStatusText(g_strStatus.c_str());
+
+    LoadSetting(window, GetLoopRecording, IDC_OVERWRITE);
+    LoadSetting(window, GetResolution, IDC_RESOLUTION);
+    LoadSetting(window, GetTimestampDisplay, IDC_TIMESTAMP);
+
+    g_bConnected = 1;
+    for (const int id :
+         {IDC_SYNC_TIME, IDC_OPEN_FOLDER, IDC_OVERWRITE, IDC_RESOLUTION, IDC_TIMESTAMP}) {
+        window.EnableControl(id, true);
+    }
+}
+
+void DisconnectCamera(PanelWindow& window) {
+    CloseCamera(g_nLinkError);
+    window.EnableControl(IDC_SYNC_TIME, false);
+    window.EnableControl(IDC_OPEN_FOLDER, false);
+    for (const int id : {IDC_OVERWRITE, IDC_RESOLUTION, IDC_TIMESTAMP}) {
+        window.EnableControl(id, false);
+        window.SelectComboItem(id, -1);
+    }
+    g_bConnected = 0;
+    window.SetStatusText(kNotConnectedText);
+}
+
+void OnOverwriteChange(PanelWindow& window) {
+    ChangeSetting(window, IDC_OVERWRITE, SetLoopRecording,
+                  {L"Loop recording error.", 1, L"Loop recording on.", L"Loop recording off."});
+}
+
+void OnTimestampChange(PanelWindow& window) {
+    ChangeSetting(window, IDC_TIMESTAMP, SetTimestampDisplay,
+                  {L"Time Stamp Display change error.", 0, L"Time stamp display turned off.",
+                   L"Time stamp display turned on."});
+}
+
+void OnResolutionChange(PanelWindow& window) {
+    ChangeSetting(window, IDC_RESOLUTION, SetResolution,
+                  {L"Video Relution change error.", 0, L"Video resolution set to 1080P.",
+                   L"Video resolution set to 720P."});
+}
+
+void OnSyncTime(PanelWindow& window) {
+    if (!Connected(window)) {
+        return;
+    }
+    std::tm now{};
+    if (!window.GetLocalTime(now)) {
+        // A clock outside what the conversion accepts: send nothing rather than garbage.
+        Show(window, L"Time Sync error.");
+        return;
+    }
+    CameraDateTime dateTime{};
+    dateTime.year = static_cast<std::uint8_t>(((now.tm_year + 1900) % 2000) & 0xFF);
+    dateTime.month = static_cast<std::uint8_t>(now.tm_mon + 1);
+    dateTime.day = static_cast<std::uint8_t>(now.tm_mday);
+    dateTime.hour = static_cast<std::uint8_t>(now.tm_hour);
+    dateTime.minute = static_cast<std::uint8_t>(now.tm_min);
+    dateTime.second = static_cast<std::uint8_t>(now.tm_sec);
+    Show(window,
+         SetCameraDateTime(dateTime, g_nLinkError) ? L"Time Sync Completed." : L"Time Sync error.");
+}
+
+void OnOpenFolder(PanelWindow& window) {
+    if (!Connected(window)) {
+        return;
+    }
+    ReleaseCamera(g_nLinkError);
+    g_bConnected = 0;
+    const std::wstring volume = FindCameraVolume();
+    if (volume != kNoVolume) {
+        window.OpenFolder(volume.c_str());
+    }
+    ConnectCamera(window);
+}
