@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native core suite against the simulated camera, then the
+# 32-bit Windows build and its tests under Wine on a virtual X display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+echo "== native: the core against the simulated camera"
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
+
+echo "== win32: Zelquin.exe, its file check and the tests under Wine"
+cmake --preset win32
+cmake --build --preset win32
+xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset win32
