@@ -9,6 +9,11 @@ cmake --preset native
 cmake --build --preset native
 ctest --preset native
 
+echo "== asan: the same suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
 echo "== win32: Zelquin.exe, its file check and the tests under Wine"
 cmake --preset win32
 cmake --build --preset win32
