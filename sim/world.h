@@ -1,0 +1,356 @@
+// The simulated computer behind the devices half of the operating-system seam: 26 drive letters,
+// the device behind each, the camera, and a trace of every device call the program makes.
+//
+// One process-wide World (TheWorld()) serves sim/os_sim_devices.cpp. A test resets it, lays out
+// drives and the camera, optionally injects faults, runs the code under test and reads the trace:
+//
+//     sim::World& world = sim::TheWorld();
+//     world.Reset();
+//     world.AddDisk('C');                          // fixed disk, INQUIRY byte 3 = 2
+//     world.PlaceCamera('E').state = 3;            // the camera on E:
+//     world.InjectVendorFault(26, sim::Fault::CallFails());
+//     ... run the code ...
+//     world.VendorCodes();  world.OpenHandleCount();  world.events();
+//
+// Drive letters are given as the characters 'A' to 'Z' (lower case is accepted too).
+//
+// The simulated driver reads every request byte by byte at its own fixed little-endian offsets
+// (the 32-bit SCSI_PASS_THROUGH and STORAGE_PROPERTY_QUERY layouts), rejects malformed ones the
+// way a real driver would, and never writes outside the output size it is given.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/os.h"
+
+namespace sim {
+
+inline constexpr int kLetterCount = 26;
+
+// ---- storage device descriptors (IOCTL_STORAGE_QUERY_PROPERTY) ----
+
+// What the storage property query on a drive answers. `bytes` are written to the caller's
+// descriptor area, cut to its output size; the call reports `returned` bytes (bytes.size() when
+// unset), never more than the output size.
+struct StorageDescriptor {
+    std::vector<std::uint8_t> bytes;
+    std::optional<std::uint32_t> returned;
+    bool fails = false;  // the query call itself fails; nothing is written
+};
+
+// Size of the fixed part of STORAGE_DEVICE_DESCRIPTOR (RawDeviceProperties[1] and padding
+// included); the default place of the vendor identification.
+inline constexpr std::uint32_t kDescriptorHeadSize = 40;
+
+// The vendor identification of the camera's storage device: "KMZ" padded to 8 characters.
+inline constexpr std::string_view kCameraVendorId = "KMZ     ";
+
+// A STORAGE_DEVICE_DESCRIPTOR (Version 40, Size = total, RemovableMedia 1, BusType USB) whose
+// VendorIdOffset is `vendorOffset` and which holds the bytes of `vendor` there, followed by a zero
+// byte when `terminate`; the product identification and revision follow the vendor text. With
+// `vendorOffset` 0 the descriptor reports no vendor identification and `vendor` is not placed.
+// An offset inside the fixed part is honoured as given (the text then overwrites header bytes).
+StorageDescriptor DescriptorWithVendor(std::string_view vendor,
+                                       std::uint32_t vendorOffset = kDescriptorHeadSize,
+                                       bool terminate = true);
+
+// A descriptor whose VendorIdOffset is 0.
+StorageDescriptor DescriptorWithoutVendor();
+
+// ---- drives ----
+
+// The SCSI device that answers pass-through requests on a letter that does not hold the camera.
+enum class ScsiDevice : std::uint8_t {
+    kNone,            // no SCSI device: every pass-through call fails
+    kDisk,            // answers INQUIRY (36 bytes, byte 3 = Drive::inquiryByte3); other commands
+                      // end with a check condition (illegal request), the call still succeeding
+    kRefusesInquiry,  // every command, INQUIRY included, ends with a check condition and no data
+};
+
+struct Drive {
+    bool present = false;                  // listed by GetLogicalDriveStringsW, openable
+    std::uint32_t type = os::kDriveFixed;  // GetDriveTypeW answer while present
+    bool opens = true;                     // CreateFileW on "\\.\X:" succeeds
+    bool requiresSharedOpen = true;        // opens need FILE_SHARE_READ | FILE_SHARE_WRITE
+    ScsiDevice scsi = ScsiDevice::kNone;   // ignored on the camera's letter
+    std::uint8_t inquiryByte3 = 2;         // for ScsiDevice::kDisk
+    StorageDescriptor descriptor = DescriptorWithoutVendor();
+};
+
+// ---- the camera ----
+
+enum class CameraMode : std::uint8_t { kCommand, kStorage };
+
+// How the camera answers once it is in storage mode.
+enum class StorageAnswers : std::uint8_t {
+    kKeepsAnswering,  // INQUIRY and vendor commands as in command mode (reconnection succeeds)
+    kPlainDisk,       // INQUIRY byte 3 = 0 and every vendor command's call fails
+};
+
+using FirmwarePiece = std::array<std::uint8_t, 8>;
+
+// The bytes of `text`, at most 8, zero-padded to 8.
+FirmwarePiece MakeFirmwarePiece(std::string_view text);
+
+struct Camera {
+    char letter = 0;  // the letter the camera answers on; 0 when no camera has been placed
+
+    // State answered by the get forms and changed by the set forms (byte 8, stored as sent).
+    std::uint8_t state = 2;             // command 14
+    std::uint8_t loopRecording = 0;     // command 2
+    std::uint8_t timestampDisplay = 0;  // command 11
+    std::uint8_t resolution = 0;        // command 1
+    std::array<FirmwarePiece, 3> firmware = {MakeFirmwarePiece("V1.1"), MakeFirmwarePiece(".07"),
+                                             MakeFirmwarePiece("20240101")};  // commands 26-28
+
+    // The clock as last set: bytes 8-10 of the date command (4) and of the time command (3).
+    std::array<std::uint8_t, 3> date = {};
+    bool dateReceived = false;
+    std::array<std::uint8_t, 3> time = {};
+    bool timeReceived = false;
+
+    CameraMode mode = CameraMode::kCommand;
+    int releases = 0;  // release commands (15) carried out
+
+    // Storage mode, entered after command 15: the letter of the volume (0: the camera's own;
+    // another letter moves the camera there and removes its command-mode letter), its drive
+    // type and descriptor, and how the camera answers from then on.
+    char storageLetter = 0;
+    std::uint32_t storageDriveType = os::kDriveRemovable;
+    StorageDescriptor storageDescriptor = DescriptorWithVendor(kCameraVendorId);
+    StorageAnswers storageAnswers = StorageAnswers::kKeepsAnswering;
+};
+
+// ---- faults ----
+
+enum class FaultKind : std::uint8_t {
+    kCallFails,       // the platform call fails; the command never reaches the camera
+    kShortAnswer,     // the camera carries the command out but sends only `dataBytes` bytes
+    kCheckCondition,  // the camera refuses the command (status 2, sense data, no effect) after
+                      // sending the first `dataBytes` bytes of its answer; the call succeeds
+};
+
+inline constexpr int kAlways = -1;
+
+struct Fault {
+    FaultKind kind = FaultKind::kCallFails;
+    std::uint32_t dataBytes = 0;
+    int times = 1;  // requests it hits before it is used up; kAlways: every one
+
+    static Fault CallFails(int times = 1) { return {FaultKind::kCallFails, 0, times}; }
+    static Fault ShortAnswer(std::uint32_t bytes, int times = 1) {
+        return {FaultKind::kShortAnswer, bytes, times};
+    }
+    static Fault CheckCondition(std::uint32_t bytes, int times = 1) {
+        return {FaultKind::kCheckCondition, bytes, times};
+    }
+};
+
+// ---- the trace ----
+
+enum class Call : std::uint8_t {
+    kCreateFile,
+    kDeviceIoControl,
+    kCloseHandle,
+    kGetLogicalDriveStrings,
+    kGetDriveType,
+    kShellExecute,
+};
+
+// One call the program made, as it was made and as it ended. Fields that do not belong to the
+// call keep their defaults.
+struct Event {
+    std::size_t index = 0;  // position in the trace
+    Call call = Call::kCreateFile;
+    bool result = false;  // the call's success (CreateFileW: a valid handle; GetLogicalDrive-
+                          // StringsW: nonzero; GetDriveTypeW and ShellExecuteW: always true)
+    char letter = 0;      // the drive the call concerns (by path or by handle); 0 for none
+
+    // CreateFileW path, GetDriveTypeW root path.
+    std::wstring path;
+    // CreateFileW.
+    std::uint32_t access = 0;
+    std::uint32_t share = 0;
+    std::uint32_t disposition = 0;
+    std::uint32_t flags = 0;
+    // CreateFileW result; the handle DeviceIoControl and CloseHandle were given.
+    os::Handle handle = nullptr;
+
+    // DeviceIoControl.
+    std::uint32_t ioctl = 0;
+    std::uint32_t inSize = 0;
+    std::uint32_t outSize = 0;
+    std::uint32_t bytesReturned = 0;
+    std::array<std::uint8_t, 44> head = {};   // pass-through: the head as sent (zeros past inSize)
+    std::array<std::uint8_t, 16> cdb = {};    // pass-through: head bytes 28-43
+    std::array<std::uint8_t, 12> query = {};  // storage query: the query as sent
+    std::uint8_t scsiStatus = 0;              // pass-through answered: the device's status
+    std::uint32_t dataBytes = 0;              // pass-through answered: data bytes delivered
+
+    // GetDriveTypeW answer; GetLogicalDriveStringsW: return value (bufferLength in `inSize`).
+    std::uint32_t value = 0;
+
+    // ShellExecuteW (nullopt for a null pointer).
+    std::optional<std::wstring> operation;
+    std::optional<std::wstring> file;
+    std::optional<std::wstring> parameters;
+    std::optional<std::wstring> directory;
+    int showCommand = 0;
+
+    bool IsPassThrough() const {
+        return call == Call::kDeviceIoControl && ioctl == os::kIoctlScsiPassThrough;
+    }
+    bool IsStorageQuery() const {
+        return call == Call::kDeviceIoControl && ioctl == os::kIoctlStorageQueryProperty;
+    }
+    bool IsInquiry() const { return IsPassThrough() && cdb[0] == 0x12; }
+    // The command code (CDB byte 7) of a vendor block (CDB byte 0 0xFA); -1 for anything else.
+    int VendorCode() const { return IsPassThrough() && cdb[0] == 0xFA ? cdb[7] : -1; }
+};
+
+// ---- the world ----
+
+class World {
+  public:
+    World();
+
+    // Back to an empty computer: no drives, no camera, no faults, empty trace, no observer, the
+    // handle counts at zero. Handles given out before stay unknown forever.
+    void Reset();
+
+    // -- layout --
+    Drive& drive(char letter);
+    const Drive& drive(char letter) const;
+    // Makes `letter` present with drive type `type` and returns it for further settings.
+    Drive& AddDrive(char letter, std::uint32_t type);
+    // A present drive with a SCSI disk that answers INQUIRY with `inquiryByte3`.
+    Drive& AddDisk(char letter, std::uint8_t inquiryByte3 = 2,
+                   std::uint32_t type = os::kDriveFixed);
+    // The letter disappears: it is no longer listed, opens fail, and every call on a handle
+    // already open on it fails (closing such a handle still succeeds).
+    void RemoveDrive(char letter);
+
+    Camera& camera() { return camera_; }
+    const Camera& camera() const { return camera_; }
+    // Attaches the camera on `letter` (present, removable, opens; the drive's descriptor is left
+    // as it was) and returns it. The camera's settings are kept; a Reset() clears them.
+    Camera& PlaceCamera(char letter);
+    // The camera's drive letter disappears (RemoveDrive on it). Safe to call from the observer.
+    void VanishCamera();
+
+    // -- faults --
+    // Faults for one vendor command code or for the INQUIRY, used in the order injected.
+    void InjectVendorFault(std::uint8_t code, Fault fault);
+    void InjectInquiryFault(Fault fault);
+    // The next `times` GetLogicalDriveStringsW calls return 0.
+    void FailDriveList(int times = 1);
+    // Right after the next GetLogicalDriveStringsW call that answers with the size needed
+    // (buffer too small or length 0), `letter` becomes present as `added`.
+    void AddDriveDuringDriveList(char letter, Drive added);
+    void ClearFaults();
+
+    // -- trace --
+    const std::vector<Event>& events() const { return events_; }
+    std::vector<Event> Calls(Call call) const;
+    std::vector<Event> PassThroughRequests() const;
+    std::vector<Event> StorageQueries() const;
+    // The letters CreateFileW was called on, in order ('?' for a path that names no drive).
+    std::vector<char> OpenedLetters() const;
+    // The CDBs of every pass-through request, in order.
+    std::vector<std::array<std::uint8_t, 16>> Cdbs() const;
+    // The command code of every vendor block sent, in order.
+    std::vector<int> VendorCodes() const;
+    std::size_t InquiryCount() const;
+    void ClearTrace();
+
+    // Called with every event right after it is recorded (the call has finished). The observer
+    // may change the world, e.g. VanishCamera(), and so affect every later call.
+    void SetObserver(std::function<void(const Event&)> observer) {
+        observer_ = std::move(observer);
+    }
+
+    // -- handles --
+    std::size_t OpenHandleCount() const;
+    std::size_t TotalOpened() const { return totalOpened_; }
+    std::size_t TotalClosed() const { return totalClosed_; }
+    // CloseHandle calls on a handle that was never given out or was already closed.
+    std::size_t BadCloses() const { return badCloses_; }
+    bool IsOpenHandle(os::Handle handle) const;
+
+    // -- the seam's devices half (called by sim/os_sim_devices.cpp) --
+    os::Handle CreateFileW(const wchar_t* path, std::uint32_t access, std::uint32_t share,
+                           std::uint32_t disposition, std::uint32_t flags);
+    bool DeviceIoControl(os::Handle handle, std::uint32_t code, const void* in,
+                         std::uint32_t inSize, void* out, std::uint32_t outSize,
+                         std::uint32_t* bytesReturned);
+    bool CloseHandle(os::Handle handle);
+    std::uint32_t GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer);
+    std::uint32_t GetDriveTypeW(const wchar_t* rootPath);
+    void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+                       const wchar_t* directory, int showCommand);
+
+  private:
+    struct OpenHandle {
+        int drive = 0;  // 0-25
+        std::uint32_t access = 0;
+        std::uint32_t generation = 0;
+        bool open = true;
+    };
+
+    // A device's answer to one SCSI command.
+    struct ScsiAnswer {
+        bool callFails = false;
+        std::uint8_t status = 0;
+        std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t> sense;
+    };
+
+    static int Index(char letter);
+    void Record(Event event);
+    OpenHandle* FindOpen(os::Handle handle);
+    bool Alive(const OpenHandle& handle) const;
+
+    bool PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::uint32_t inSize,
+                     std::uint8_t* out, std::uint32_t outSize, std::uint32_t& returned,
+                     Event& event);
+    bool StorageQuery(const OpenHandle& handle, const std::uint8_t* in, std::uint32_t inSize,
+                      std::uint8_t* out, std::uint32_t outSize, std::uint32_t& returned,
+                      Event& event);
+
+    ScsiAnswer DiskAnswer(const Drive& drive, const std::uint8_t* cdb, std::uint8_t cdbLength);
+    ScsiAnswer CameraAnswer(const std::uint8_t* cdb, std::uint8_t cdbLength);
+    ScsiAnswer CameraCommand(const std::uint8_t* cdb, std::uint8_t cdbLength, bool carryOut);
+    bool TakeFault(int key, Fault& taken);
+    void EnterStorageMode();
+
+    std::array<Drive, kLetterCount> drives_;
+    std::array<std::uint32_t, kLetterCount> generations_ = {};
+    Camera camera_;
+
+    std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
+    int driveListFailures_ = 0;
+    std::optional<std::pair<char, Drive>> driveAddedDuringList_;
+
+    std::vector<Event> events_;
+    std::function<void(const Event&)> observer_;
+
+    std::map<std::uintptr_t, OpenHandle> handles_;
+    std::uintptr_t nextHandle_ = 0x1000;
+    std::size_t totalOpened_ = 0;
+    std::size_t totalClosed_ = 0;
+    std::size_t badCloses_ = 0;
+};
+
+// The one world the devices half of the seam works on.
+World& TheWorld();
+
+}  // namespace sim
