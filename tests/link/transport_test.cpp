@@ -1,0 +1,151 @@
+// The vendor command transport as the simulated camera receives it: the pass-through request on
+// the wire, the caller's block, and what reaches the caller's result.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "link/os.h"
+#include "link/transport.h"
+#include "tests/support/sim_test.h"
+
+namespace {
+
+using zqtest::Hex;
+
+// Head bytes 0-27 of every vendor command: Length 44, TargetId 1, CdbLength 16,
+// SenseInfoLength 24, DataIn 1, DataTransferLength 8, TimeOutValue 2, DataBufferOffset 80,
+// SenseInfoOffset 48.
+constexpr const char* kVendorHead =
+    "2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
+
+class TransportTest : public zqtest::SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        world.PlaceCamera('E').firmware[0] = sim::MakeFirmwarePiece("ABCDEFGH");
+        handle = os::CreateFileW(L"\\\\.\\E:", os::kGenericRead | os::kGenericWrite,
+                                 os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
+        ASSERT_NE(handle, os::InvalidHandle());
+        world.ClearTrace();
+    }
+
+    void TearDown() override {
+        os::CloseHandle(handle);
+        SimTest::TearDown();
+    }
+
+    os::Handle handle = nullptr;
+};
+
+struct WireCase {
+    const char* name;
+    std::array<std::uint8_t, 16> block;
+    const char* cdb;
+};
+
+TEST_F(TransportTest, SendsTheBlockInTheFixedRequestAndOverwritesBytes0To2) {
+    const WireCase cases[] = {
+        {"get 14",
+         {0, 0, 0, 0xFE, 0x60, 0, 0, 0x0E},
+         "FA 55 66 FE 60 00 00 0E 00 00 00 00 00 00 00 00"},
+        {"set 2 to 1",
+         {0, 0, 0, 0xFE, 0x06, 0, 0, 0x02, 0x01},
+         "FA 55 66 FE 06 00 00 02 01 00 00 00 00 00 00 00"},
+        {"caller's bytes 0-2 hold other values",
+         {0x11, 0x22, 0x33, 0xFE, 0x60, 0, 0, 0x0E},
+         "FA 55 66 FE 60 00 00 0E 00 00 00 00 00 00 00 00"},
+        {"caller's bytes 0-2 hold FF, all argument bytes used",
+         {0xFF, 0xFF, 0xFF, 0xFE, 0x06, 0, 0, 0x04, 0x18, 0x03, 0x05},
+         "FA 55 66 FE 06 00 00 04 18 03 05 00 00 00 00 00"},
+    };
+    for (const WireCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        world.ClearTrace();
+        std::array<std::uint8_t, 16> block = c.block;
+        std::uint8_t result[8] = {};
+
+        EXPECT_TRUE(SendVendorCommand(block.data(), result, handle));
+
+        const auto requests = world.PassThroughRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        const sim::Event& sent = requests[0];
+        EXPECT_EQ(sent.handle, handle);
+        EXPECT_EQ(sent.ioctl, 0x4D004u);
+        EXPECT_EQ(sent.inSize, 44u);
+        EXPECT_EQ(sent.outSize, 88u);
+        EXPECT_EQ(Hex(sent.head.data(), 28), kVendorHead);
+        EXPECT_EQ(Hex(sent.cdb), c.cdb);
+        EXPECT_EQ(sent.scsiStatus, 0) << "the camera refused the block";
+        // The caller's block holds what was sent.
+        EXPECT_EQ(Hex(block), c.cdb);
+    }
+}
+
+struct AnswerCase {
+    const char* name;
+    std::uint8_t code;
+    std::optional<sim::Fault> fault;
+    bool vanish;
+    bool ok;
+    const char* result;
+};
+
+class TransportAnswerTest : public TransportTest,
+                            public ::testing::WithParamInterface<AnswerCase> {};
+
+// Command 26 answers ABCDEFGH in full; the faults cut or refuse that answer.
+TEST_P(TransportAnswerTest, DeliversWhatArrivedAndKeepsTheResultOnFailure) {
+    const AnswerCase& c = GetParam();
+    if (c.fault) {
+        world.InjectVendorFault(c.code, *c.fault);
+    }
+    if (c.vanish) {
+        world.VanishCamera();
+    }
+    std::uint8_t block[16] = {0, 0, 0, 0xFE, 0x60, 0, 0, c.code};
+    std::uint8_t result[8];
+    std::fill(std::begin(result), std::end(result), std::uint8_t{0xEE});
+
+    EXPECT_EQ(SendVendorCommand(block, result, handle), c.ok);
+    EXPECT_EQ(Hex(result), c.result);
+    EXPECT_EQ(world.PassThroughRequests().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, TransportAnswerTest,
+    ::testing::Values(AnswerCase{"Full", 26, std::nullopt, false, true, "41 42 43 44 45 46 47 48"},
+                      AnswerCase{"ThreeBytes", 26, sim::Fault::ShortAnswer(3), false, true,
+                                 "41 42 43 00 00 00 00 00"},
+                      AnswerCase{"NoBytes", 26, sim::Fault::ShortAnswer(0), false, true,
+                                 "00 00 00 00 00 00 00 00"},
+                      AnswerCase{"CheckConditionAfterTwoBytes", 26, sim::Fault::CheckCondition(2),
+                                 false, true, "41 42 00 00 00 00 00 00"},
+                      AnswerCase{"CheckConditionWithoutData", 26, sim::Fault::CheckCondition(0),
+                                 false, true, "00 00 00 00 00 00 00 00"},
+                      AnswerCase{"UnknownCodeRefusedByTheCamera", 0x55, std::nullopt, false, true,
+                                 "00 00 00 00 00 00 00 00"},
+                      AnswerCase{"CallFails", 26, sim::Fault::CallFails(), false, false,
+                                 "EE EE EE EE EE EE EE EE"},
+                      AnswerCase{"CameraGone", 26, std::nullopt, true, false,
+                                 "EE EE EE EE EE EE EE EE"}),
+    [](const ::testing::TestParamInfo<AnswerCase>& row) { return std::string(row.param.name); });
+
+TEST_F(TransportTest, ClearsTheDataAreaBeforeEveryCommand) {
+    world.camera().firmware[1] = sim::MakeFirmwarePiece("XY345678");
+    world.InjectVendorFault(27, sim::Fault::ShortAnswer(2));
+    std::uint8_t first[16] = {0, 0, 0, 0xFE, 0x60, 0, 0, 26};
+    std::uint8_t second[16] = {0, 0, 0, 0xFE, 0x60, 0, 0, 27};
+    std::uint8_t result[8] = {};
+
+    ASSERT_TRUE(SendVendorCommand(first, result, handle));
+    ASSERT_TRUE(SendVendorCommand(second, result, handle));
+
+    EXPECT_EQ(Hex(result), "58 59 00 00 00 00 00 00");
+}
+
+}  // namespace
