@@ -14,6 +14,15 @@
 //
 // Drive letters are given as the characters 'A' to 'Z' (lower case is accepted too).
 //
+// The camera answers the INQUIRY with 36 bytes of standard inquiry data, byte 3 = 1, and each
+// vendor block FA 55 66 FE 60|06 00 00 code args with 8 bytes: the get forms of 1, 2, 11, 14
+// put the setting in byte 0, those of 26-28 the firmware piece in bytes 0-7, that of 15 zeros
+// and then enters storage mode; the set forms of 1, 2, 11 store byte 8, those of 4 and 3 store
+// bytes 8-10 as the date and the time, and answer zeros. It refuses with a check condition
+// (status 2, illegal-request sense data, the call still succeeding and nothing changed) any
+// block that is shorter than 16 bytes, differs in bytes 1-6, carries an unknown code or form,
+// or has a non-zero argument byte the command does not use.
+//
 // The simulated driver reads every request byte by byte at its own fixed little-endian offsets
 // (the 32-bit SCSI_PASS_THROUGH and STORAGE_PROPERTY_QUERY layouts), rejects malformed ones the
 // way a real driver would, and never writes outside the output size it is given.
@@ -248,7 +257,9 @@ class World {
     void VanishCamera();
 
     // -- faults --
-    // Faults for one vendor command code or for the INQUIRY, used in the order injected.
+    // Faults for one vendor command code (CDB byte 7 of a block starting 0xFA) or for the
+    // INQUIRY, met by the camera only (other devices are shaped through their Drive), used in
+    // the order injected; a fault with times N hits the next N matching requests.
     void InjectVendorFault(std::uint8_t code, Fault fault);
     void InjectInquiryFault(Fault fault);
     // The next `times` GetLogicalDriveStringsW calls return 0.
