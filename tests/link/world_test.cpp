@@ -308,7 +308,7 @@ TEST_F(WorldTest, HandleAccountingCatchesDoubleAndUnknownCloses) {
     EXPECT_FALSE(Send(handle, request));
 }
 
-TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleButTheHandleStillCloses) {
+TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleEvenAfterReturning) {
     world.PlaceCamera('E');
     const os::Handle handle = Open('E');
     world.VanishCamera();
@@ -316,6 +316,12 @@ TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleButTheHandleStillCloses
 
     EXPECT_FALSE(Send(handle, request));
     EXPECT_EQ(Open('E'), os::InvalidHandle());
+
+    // Plugged in again: a new open works, the handle from before stays dead.
+    world.PlaceCamera('E');
+    EXPECT_FALSE(Send(handle, request));
+    EXPECT_TRUE(Send(Open('E'), request));
+
     EXPECT_TRUE(os::CloseHandle(handle));
     EXPECT_EQ(world.BadCloses(), 0u);
 }
