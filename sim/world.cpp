@@ -160,6 +160,7 @@ void World::Reset() {
     driveAddedDuringList_.reset();
     events_.clear();
     observer_ = nullptr;
+    beforeCall_ = nullptr;
     handles_.clear();
     totalOpened_ = 0;
     totalClosed_ = 0;
@@ -256,6 +257,13 @@ bool World::TakeFault(int key, Fault& taken) {
 }
 
 // ---- trace ----
+
+void World::BeforeCall() {
+    const auto hook = beforeCall_;
+    if (hook) {
+        hook();
+    }
+}
 
 void World::Record(Event event) {
     event.index = events_.size();
@@ -364,6 +372,7 @@ bool World::Alive(const OpenHandle& handle) const {
 
 os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::uint32_t share,
                               std::uint32_t disposition, std::uint32_t flags) {
+    BeforeCall();
     Event event;
     event.call = Call::kCreateFile;
     event.access = access;
@@ -402,6 +411,7 @@ os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::ui
 }
 
 bool World::CloseHandle(os::Handle handle) {
+    BeforeCall();
     Event event;
     event.call = Call::kCloseHandle;
     event.handle = handle;
@@ -421,6 +431,7 @@ bool World::CloseHandle(os::Handle handle) {
 bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* in,
                             std::uint32_t inSize, void* out, std::uint32_t outSize,
                             std::uint32_t* bytesReturned) {
+    BeforeCall();
     Event event;
     event.call = Call::kDeviceIoControl;
     event.handle = handle;
@@ -463,6 +474,7 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
 }
 
 std::uint32_t World::GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer) {
+    BeforeCall();
     Event event;
     event.call = Call::kGetLogicalDriveStrings;
     event.inSize = length;
@@ -505,6 +517,7 @@ std::uint32_t World::GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buff
 }
 
 std::uint32_t World::GetDriveTypeW(const wchar_t* rootPath) {
+    BeforeCall();
     Event event;
     event.call = Call::kGetDriveType;
     event.result = true;
@@ -529,6 +542,7 @@ std::uint32_t World::GetDriveTypeW(const wchar_t* rootPath) {
 
 void World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                           const wchar_t* directory, int showCommand) {
+    BeforeCall();
     Event event;
     event.call = Call::kShellExecute;
     event.result = true;

@@ -232,8 +232,8 @@ class World {
   public:
     World();
 
-    // Back to an empty computer: no drives, no camera, no faults, empty trace, no observer, the
-    // handle counts at zero. Handles given out before stay unknown forever.
+    // Back to an empty computer: no drives, no camera, no faults, empty trace, no observer and no
+    // before-call hook, the handle counts at zero. Handles given out before stay unknown forever.
     void Reset();
 
     // -- layout --
@@ -289,6 +289,11 @@ class World {
         observer_ = std::move(observer);
     }
 
+    // Called at the start of every call of the seam's devices half, before the world looks at
+    // anything, so that it may change the world first (the simulated program re-reads its world
+    // file there).
+    void SetBeforeCall(std::function<void()> hook) { beforeCall_ = std::move(hook); }
+
     // -- handles --
     std::size_t OpenHandleCount() const;
     std::size_t TotalOpened() const { return totalOpened_; }
@@ -326,6 +331,7 @@ class World {
     };
 
     static int Index(char letter);
+    void BeforeCall();
     void Record(Event event);
     OpenHandle* FindOpen(os::Handle handle);
     bool Alive(const OpenHandle& handle) const;
@@ -353,6 +359,7 @@ class World {
 
     std::vector<Event> events_;
     std::function<void(const Event&)> observer_;
+    std::function<void()> beforeCall_;
 
     std::map<std::uintptr_t, OpenHandle> handles_;
     std::uintptr_t nextHandle_ = 0x1000;
