@@ -1,0 +1,820 @@
+#include "sim/world_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+namespace sim {
+
+namespace {
+
+// ---- reading a line ----
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Thrown inside the parser only, for the line being read; ParseWorldFile turns it into an
+// error of that line.
+struct LineError {
+    std::string message;
+};
+
+// Splits a line into words at blanks; a double quote runs to the next unescaped double quote,
+// blanks and hashes included, and stays in the word. A hash at the start of a word ends the line.
+std::vector<std::string> Words(std::string_view line) {
+    std::vector<std::string> words;
+    std::size_t at = 0;
+    while (at < line.size()) {
+        if (IsBlank(line[at])) {
+            ++at;
+            continue;
+        }
+        if (line[at] == '#') {
+            break;
+        }
+        std::string word;
+        while (at < line.size() && !IsBlank(line[at])) {
+            if (line[at] != '"') {
+                word += line[at++];
+                continue;
+            }
+            word += line[at++];
+            bool closed = false;
+            while (at < line.size()) {
+                const char c = line[at++];
+                word += c;
+                if (c == '\\' && at < line.size()) {
+                    word += line[at++];
+                } else if (c == '"') {
+                    closed = true;
+                    break;
+                }
+            }
+            if (!closed) {
+                throw LineError{"a quoted text is not closed"};
+            }
+        }
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+std::string Quoted(std::string_view text) {
+    return "\"" + std::string(text) + "\"";
+}
+
+// A text value: as written, or between double quotes with the escapes \\ \" \t and \xHH.
+std::string Text(std::string_view raw, std::string_view key) {
+    if (raw.empty() || raw.front() != '"') {
+        if (raw.find('"') != std::string_view::npos) {
+            throw LineError{"a quote inside the value of " + std::string(key)};
+        }
+        return std::string(raw);
+    }
+    if (raw.size() < 2 || raw.back() != '"') {
+        throw LineError{"text after the closing quote in the value of " + std::string(key)};
+    }
+    std::string text;
+    for (std::size_t i = 1; i + 1 < raw.size(); ++i) {
+        if (raw[i] != '\\') {
+            text += raw[i];
+            continue;
+        }
+        ++i;
+        const char escaped = i + 1 < raw.size() ? raw[i] : '\0';
+        if (escaped == '\\' || escaped == '"') {
+            text += escaped;
+        } else if (escaped == 't') {
+            text += '\t';
+        } else if (escaped == 'x' && i + 3 < raw.size() && HexDigit(raw[i + 1]) >= 0 &&
+                   HexDigit(raw[i + 2]) >= 0) {
+            text += static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
+            i += 2;
+        } else {
+            throw LineError{"unknown escape in the value of " + std::string(key) +
+                            " (use \\\\, \\\", \\t or \\xHH)"};
+        }
+    }
+    return text;
+}
+
+// A number: decimal, or hexadecimal after 0x.
+std::uint32_t Number(std::string_view raw, std::string_view what, std::uint32_t max) {
+    std::uint32_t base = 10;
+    std::string_view digits = raw;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits.remove_prefix(2);
+    }
+    std::uint64_t value = 0;
+    bool valid = !digits.empty();
+    for (const char c : digits) {
+        const int digit = HexDigit(c);
+        if (digit < 0 || static_cast<std::uint32_t>(digit) >= base) {
+            valid = false;
+            break;
+        }
+        value = value * base + static_cast<std::uint32_t>(digit);
+        if (value > max) {
+            valid = false;
+            break;
+        }
+    }
+    if (!valid) {
+        throw LineError{std::string(what) + " must be a number from 0 to " + std::to_string(max) +
+                        ", not " + Quoted(raw)};
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint8_t Byte(std::string_view raw, std::string_view what) {
+    return static_cast<std::uint8_t>(Number(raw, what, 255));
+}
+
+char Letter(std::string_view raw) {
+    if (raw.size() == 2 && raw[1] == ':') {
+        raw.remove_suffix(1);
+    }
+    if (raw.size() == 1) {
+        const char c = raw[0];
+        if (c >= 'A' && c <= 'Z') {
+            return c;
+        }
+        if (c >= 'a' && c <= 'z') {
+            return static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    throw LineError{"a drive letter A to Z is needed, not " + Quoted(raw)};
+}
+
+struct NamedType {
+    std::string_view name;
+    std::uint32_t type;
+};
+
+constexpr NamedType kTypeNames[] = {
+    {"unknown", os::kDriveUnknown},     {"noroot", os::kDriveNoRootDir},
+    {"removable", os::kDriveRemovable}, {"fixed", os::kDriveFixed},
+    {"remote", os::kDriveRemote},       {"cdrom", os::kDriveCdrom},
+    {"ramdisk", os::kDriveRamdisk},
+};
+
+std::uint32_t DriveType(std::string_view raw) {
+    for (const NamedType& known : kTypeNames) {
+        if (raw == known.name) {
+            return known.type;
+        }
+    }
+    if (!raw.empty() && HexDigit(raw[0]) >= 0 && raw[0] <= '9') {
+        return Number(raw, "a drive type", 0xFFFFFFFFu);
+    }
+    throw LineError{"unknown drive type " + Quoted(raw) +
+                    " (removable, fixed, cdrom, remote, ramdisk, unknown, noroot or a number)"};
+}
+
+std::string_view TypeName(std::uint32_t type) {
+    for (const auto& known : kTypeNames) {
+        if (known.type == type) {
+            return known.name;
+        }
+    }
+    return "?";
+}
+
+bool YesNo(std::string_view raw, std::string_view key) {
+    if (raw == "yes") {
+        return true;
+    }
+    if (raw == "no") {
+        return false;
+    }
+    throw LineError{std::string(key) + " must be yes or no, not " + Quoted(raw)};
+}
+
+// A vendor identification: a text, or none for a descriptor that names none.
+std::optional<std::string> Vendor(std::string_view raw) {
+    if (raw == "none") {
+        return std::nullopt;
+    }
+    std::string text = Text(raw, "vendor");
+    if (text.find('\0') != std::string::npos) {
+        throw LineError{"the vendor text cannot hold a zero byte"};
+    }
+    return text;
+}
+
+// The three firmware pieces, separated by commas; each may be quoted (for blanks or commas).
+std::array<FirmwarePiece, 3> Firmware(std::string_view raw) {
+    std::vector<std::string> pieces;
+    std::size_t at = 0;
+    while (true) {
+        std::size_t end = at;
+        if (end < raw.size() && raw[end] == '"') {
+            ++end;
+            while (end < raw.size() && raw[end] != '"') {
+                end += raw[end] == '\\' ? 2 : 1;
+            }
+            ++end;
+        } else {
+            while (end < raw.size() && raw[end] != ',') {
+                ++end;
+            }
+        }
+        end = std::min(end, raw.size());
+        pieces.push_back(Text(raw.substr(at, end - at), "firmware"));
+        if (end >= raw.size()) {
+            break;
+        }
+        if (raw[end] != ',') {
+            throw LineError{"firmware pieces are separated by commas"};
+        }
+        at = end + 1;
+    }
+    if (pieces.size() > 3) {
+        throw LineError{"firmware has three pieces at most, not " + std::to_string(pieces.size())};
+    }
+    std::array<FirmwarePiece, 3> firmware = {};
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (pieces[i].size() > 8) {
+            throw LineError{"a firmware piece has 8 characters at most: " + Quoted(pieces[i])};
+        }
+        firmware[i] = MakeFirmwarePiece(pieces[i]);
+    }
+    return firmware;
+}
+
+// The key=value words after a statement's fixed words.
+struct Setting {
+    std::string key;
+    std::string raw;
+};
+
+std::vector<Setting> Settings(const std::vector<std::string>& words, std::size_t first,
+                              std::string_view statement) {
+    std::vector<Setting> settings;
+    for (std::size_t i = first; i < words.size(); ++i) {
+        const std::size_t equals = words[i].find('=');
+        if (equals == std::string::npos || equals == 0) {
+            throw LineError{"expected key=value in a " + std::string(statement) + " line, not " +
+                            Quoted(words[i])};
+        }
+        Setting setting{words[i].substr(0, equals), words[i].substr(equals + 1)};
+        for (const Setting& earlier : settings) {
+            if (earlier.key == setting.key) {
+                throw LineError{setting.key + " given twice"};
+            }
+        }
+        settings.push_back(std::move(setting));
+    }
+    return settings;
+}
+
+[[noreturn]] void UnknownKey(const Setting& setting, std::string_view statement) {
+    throw LineError{"unknown key " + Quoted(setting.key) + " in a " + std::string(statement) +
+                    " line"};
+}
+
+void NeedWords(const std::vector<std::string>& words, std::size_t count, std::string_view usage) {
+    if (words.size() < count) {
+        throw LineError{"too short; the form is: " + std::string(usage)};
+    }
+}
+
+// ---- the statements ----
+
+constexpr std::string_view kDriveUsage =
+    "drive LETTER TYPE [scsi=none|disk|refuses] [inquiry=N] [opens=yes|no] "
+    "[vendor=TEXT|none] [query=works|fails]";
+constexpr std::string_view kCameraUsage =
+    "camera LETTER [state=N] [overwrite=N] [timestamp=N] [resolution=N] [firmware=A,B,C]";
+constexpr std::string_view kFaultUsage =
+    "fault CODE|inquiry fails|short=N|check=N [times=N|always]";
+
+DriveSpec ParseDrive(const std::vector<std::string>& words) {
+    NeedWords(words, 3, kDriveUsage);
+    DriveSpec drive;
+    drive.letter = Letter(words[1]);
+    drive.type = DriveType(words[2]);
+    bool scsiGiven = false;
+    for (const Setting& setting : Settings(words, 3, "drive")) {
+        if (setting.key == "scsi") {
+            scsiGiven = true;
+            if (setting.raw == "none") {
+                drive.scsi = ScsiDevice::kNone;
+            } else if (setting.raw == "disk") {
+                drive.scsi = ScsiDevice::kDisk;
+            } else if (setting.raw == "refuses") {
+                drive.scsi = ScsiDevice::kRefusesInquiry;
+            } else {
+                throw LineError{"scsi must be none, disk or refuses, not " + Quoted(setting.raw)};
+            }
+        } else if (setting.key == "inquiry") {
+            drive.inquiryByte3 = Byte(setting.raw, "inquiry");
+            if (!scsiGiven) {
+                drive.scsi = ScsiDevice::kDisk;
+            }
+        } else if (setting.key == "opens") {
+            drive.opens = YesNo(setting.raw, "opens");
+        } else if (setting.key == "vendor") {
+            drive.vendor = Vendor(setting.raw);
+        } else if (setting.key == "query") {
+            if (setting.raw != "works" && setting.raw != "fails") {
+                throw LineError{"query must be works or fails, not " + Quoted(setting.raw)};
+            }
+            drive.queryFails = setting.raw == "fails";
+        } else {
+            UnknownKey(setting, "drive");
+        }
+    }
+    if (drive.scsi != ScsiDevice::kDisk && drive.inquiryByte3 != 2) {
+        throw LineError{"inquiry is only answered by scsi=disk"};
+    }
+    return drive;
+}
+
+CameraSpec ParseCamera(const std::vector<std::string>& words) {
+    NeedWords(words, 2, kCameraUsage);
+    CameraSpec camera;
+    camera.letter = Letter(words[1]);
+    for (const Setting& setting : Settings(words, 2, "camera")) {
+        if (setting.key == "state") {
+            camera.state = Byte(setting.raw, "state");
+        } else if (setting.key == "overwrite") {
+            camera.loopRecording = Byte(setting.raw, "overwrite");
+        } else if (setting.key == "timestamp") {
+            camera.timestampDisplay = Byte(setting.raw, "timestamp");
+        } else if (setting.key == "resolution") {
+            camera.resolution = Byte(setting.raw, "resolution");
+        } else if (setting.key == "firmware") {
+            camera.firmware = Firmware(setting.raw);
+        } else {
+            UnknownKey(setting, "camera");
+        }
+    }
+    return camera;
+}
+
+StorageSpec ParseStorage(const std::vector<std::string>& words) {
+    StorageSpec storage;
+    for (const Setting& setting : Settings(words, 1, "storage")) {
+        if (setting.key == "letter") {
+            storage.letter = Letter(setting.raw);
+        } else if (setting.key == "type") {
+            storage.type = DriveType(setting.raw);
+        } else if (setting.key == "vendor") {
+            storage.vendor = Vendor(setting.raw);
+        } else if (setting.key == "answers") {
+            if (setting.raw == "keep") {
+                storage.answers = StorageAnswers::kKeepsAnswering;
+            } else if (setting.raw == "plaindisk") {
+                storage.answers = StorageAnswers::kPlainDisk;
+            } else {
+                throw LineError{"answers must be keep or plaindisk, not " + Quoted(setting.raw)};
+            }
+        } else {
+            UnknownKey(setting, "storage");
+        }
+    }
+    return storage;
+}
+
+FaultSpec ParseFault(const std::vector<std::string>& words) {
+    NeedWords(words, 3, kFaultUsage);
+    FaultSpec spec;
+    if (words[1] == "inquiry") {
+        spec.inquiry = true;
+    } else {
+        spec.code = Byte(words[1], "a fault's command code");
+    }
+    const std::string& how = words[2];
+    if (how == "fails") {
+        spec.fault = Fault::CallFails();
+    } else if (how.starts_with("short=")) {
+        spec.fault = Fault::ShortAnswer(Number(how.substr(6), "short", 36));
+    } else if (how.starts_with("check=")) {
+        spec.fault = Fault::CheckCondition(Number(how.substr(6), "check", 36));
+    } else {
+        throw LineError{"a fault fails, or is short=N or check=N, not " + Quoted(how)};
+    }
+    for (const Setting& setting : Settings(words, 3, "fault")) {
+        if (setting.key == "times") {
+            spec.fault.times = setting.raw == "always"
+                                   ? kAlways
+                                   : static_cast<int>(Number(setting.raw, "times", 1000000));
+            if (spec.fault.times == 0) {
+                throw LineError{"times must be at least 1"};
+            }
+        } else {
+            UnknownKey(setting, "fault");
+        }
+    }
+    return spec;
+}
+
+// ---- laying out ----
+
+Drive MakeDrive(const DriveSpec& spec) {
+    Drive drive;
+    drive.present = true;
+    drive.type = spec.type;
+    drive.opens = spec.opens;
+    drive.scsi = spec.scsi;
+    drive.inquiryByte3 = spec.inquiryByte3;
+    drive.descriptor = spec.vendor ? DescriptorWithVendor(*spec.vendor) : DescriptorWithoutVendor();
+    drive.descriptor.fails = spec.queryFails;
+    return drive;
+}
+
+void Unplug(World& world, char letter) {
+    if (world.drive(letter).present) {
+        world.RemoveDrive(letter);
+    }
+}
+
+void UnplugCamera(World& world) {
+    Camera& camera = world.camera();
+    if (camera.letter != 0) {
+        Unplug(world, camera.letter);
+        camera.letter = 0;
+    }
+}
+
+void PlugCamera(World& world, const CameraSpec& spec) {
+    Unplug(world, spec.letter);  // a fresh device: handles from before stay dead
+    Camera& camera = world.PlaceCamera(spec.letter);
+    camera = Camera{};
+    camera.letter = spec.letter;
+    camera.state = spec.state;
+    camera.loopRecording = spec.loopRecording;
+    camera.timestampDisplay = spec.timestampDisplay;
+    camera.resolution = spec.resolution;
+    camera.firmware = spec.firmware;
+}
+
+template <typename T>
+void TakeIfChanged(T& value, const T& next, const T& previous) {
+    if (next != previous) {
+        value = next;
+    }
+}
+
+// ---- the trace ----
+
+std::string Hex(const std::uint8_t* bytes, std::size_t count) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        char two[4];
+        std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", static_cast<unsigned>(bytes[i]));
+        text += two;
+    }
+    return text;
+}
+
+std::string Hex32(std::uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string HandleText(os::Handle handle) {
+    if (handle == os::InvalidHandle()) {
+        return "INVALID_HANDLE_VALUE";
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "%08llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
+    return text;
+}
+
+std::string DriveOf(const Event& event) {
+    return event.letter == 0 ? std::string("?:") : std::string{event.letter, ':'};
+}
+
+std::string Wide(const std::optional<std::wstring>& text) {
+    return text ? Quoted(ToUtf8(*text)) : std::string("null");
+}
+
+std::string Outcome(bool ok) {
+    return ok ? "ok" : "failed";
+}
+
+}  // namespace
+
+// ---- parsing ----
+
+const DriveSpec* WorldSpec::DriveAt(char letter) const {
+    for (const DriveSpec& drive : drives) {
+        if (drive.letter == letter) {
+            return &drive;
+        }
+    }
+    return nullptr;
+}
+
+std::string Describe(const WorldFileError& error) {
+    return (error.line > 0 ? "line " + std::to_string(error.line) + ": " : std::string()) +
+           error.message;
+}
+
+ParsedWorld ParseWorldFile(std::string_view text) {
+    ParsedWorld parsed;
+    WorldSpec& spec = parsed.spec;
+    bool storageSeen = false;
+    int storageLine = 0;
+    int cameraLine = 0;
+    std::vector<int> driveLines;
+
+    int number = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        ++number;
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        try {
+            const std::vector<std::string> words = Words(line);
+            if (words.empty()) {
+                continue;
+            }
+            const std::string& statement = words[0];
+            if (statement == "drive") {
+                DriveSpec drive = ParseDrive(words);
+                if (spec.DriveAt(drive.letter) != nullptr) {
+                    throw LineError{std::string("drive ") + drive.letter + " is described twice"};
+                }
+                spec.drives.push_back(std::move(drive));
+                driveLines.push_back(number);
+            } else if (statement == "camera") {
+                if (spec.camera) {
+                    throw LineError{"a second camera (there is one camera)"};
+                }
+                spec.camera = ParseCamera(words);
+                cameraLine = number;
+            } else if (statement == "storage") {
+                if (storageSeen) {
+                    throw LineError{"a second storage line"};
+                }
+                spec.storage = ParseStorage(words);
+                storageSeen = true;
+                storageLine = number;
+            } else if (statement == "fault") {
+                spec.faults.push_back(ParseFault(words));
+            } else if (statement == "trace") {
+                if (words.size() != 2) {
+                    throw LineError{"the form is: trace PATH (quote a path with blanks)"};
+                }
+                if (spec.trace) {
+                    throw LineError{"a second trace line"};
+                }
+                spec.trace = Text(words[1], "trace");
+            } else {
+                throw LineError{"unknown statement " + Quoted(statement) +
+                                " (drive, camera, storage, fault, trace)"};
+            }
+        } catch (const LineError& error) {
+            parsed.errors.push_back({number, error.message});
+        }
+    }
+
+    // Letters that two statements claim.
+    if (spec.camera) {
+        for (std::size_t i = 0; i < spec.drives.size(); ++i) {
+            if (spec.drives[i].letter == spec.camera->letter) {
+                parsed.errors.push_back({driveLines[i], std::string("drive ") +
+                                                            spec.drives[i].letter +
+                                                            " is the camera's letter (line " +
+                                                            std::to_string(cameraLine) + ")"});
+            }
+        }
+    }
+    if (storageSeen && !spec.camera) {
+        parsed.errors.push_back({storageLine, "a storage line without a camera line"});
+    }
+    if (storageSeen && spec.storage.letter != 0) {
+        for (std::size_t i = 0; i < spec.drives.size(); ++i) {
+            if (spec.drives[i].letter == spec.storage.letter) {
+                parsed.errors.push_back(
+                    {driveLines[i], std::string("drive ") + spec.drives[i].letter +
+                                        " is where the camera's storage volume appears (line " +
+                                        std::to_string(storageLine) + ")"});
+            }
+        }
+    }
+    std::sort(parsed.errors.begin(), parsed.errors.end(),
+              [](const WorldFileError& a, const WorldFileError& b) { return a.line < b.line; });
+    return parsed;
+}
+
+// ---- laying out ----
+
+void ApplyWorldFile(World& world, const WorldSpec& next, const WorldSpec* previous) {
+    const WorldSpec empty;
+    const WorldSpec& before = previous != nullptr ? *previous : empty;
+
+    // The camera goes first, so that its letter is free for a drive that takes it.
+    const bool cameraReplugged =
+        next.camera && (!before.camera || before.camera->letter != next.camera->letter);
+    if (before.camera && (!next.camera || cameraReplugged)) {
+        UnplugCamera(world);
+    }
+
+    // Drives whose line changed or went are unplugged, then those described now plugged in.
+    for (const DriveSpec& old : before.drives) {
+        const DriveSpec* now = next.DriveAt(old.letter);
+        if (now == nullptr || !(*now == old)) {
+            Unplug(world, old.letter);
+        }
+    }
+    for (const DriveSpec& now : next.drives) {
+        const DriveSpec* old = before.DriveAt(now.letter);
+        if (old == nullptr || !(*old == now)) {
+            world.drive(now.letter) = MakeDrive(now);
+        }
+    }
+
+    if (cameraReplugged) {
+        PlugCamera(world, *next.camera);
+    } else if (next.camera) {
+        Camera& camera = world.camera();
+        const CameraSpec& old = *before.camera;
+        TakeIfChanged(camera.state, next.camera->state, old.state);
+        TakeIfChanged(camera.loopRecording, next.camera->loopRecording, old.loopRecording);
+        TakeIfChanged(camera.timestampDisplay, next.camera->timestampDisplay, old.timestampDisplay);
+        TakeIfChanged(camera.resolution, next.camera->resolution, old.resolution);
+        TakeIfChanged(camera.firmware, next.camera->firmware, old.firmware);
+    }
+
+    Camera& camera = world.camera();
+    camera.storageLetter = next.storage.letter;
+    camera.storageDriveType = next.storage.type;
+    camera.storageDescriptor = next.storage.vendor ? DescriptorWithVendor(*next.storage.vendor)
+                                                   : DescriptorWithoutVendor();
+    camera.storageAnswers = next.storage.answers;
+
+    if (previous == nullptr || !(next.faults == before.faults)) {
+        world.ClearFaults();
+        for (const FaultSpec& spec : next.faults) {
+            if (spec.inquiry) {
+                world.InjectInquiryFault(spec.fault);
+            } else {
+                world.InjectVendorFault(spec.code, spec.fault);
+            }
+        }
+    }
+}
+
+// ---- the trace ----
+
+std::string TraceLine(const Event& event) {
+    std::string line;
+    switch (event.call) {
+        case Call::kCreateFile:
+            line = "CreateFileW " + Quoted(ToUtf8(event.path)) + " access=" + Hex32(event.access) +
+                   " share=" + Hex32(event.share) +
+                   " disposition=" + std::to_string(event.disposition) +
+                   " flags=" + Hex32(event.flags) + " -> " +
+                   (event.result ? "handle " + HandleText(event.handle) : "INVALID_HANDLE_VALUE");
+            break;
+        case Call::kDeviceIoControl:
+            line =
+                "DeviceIoControl " + DriveOf(event) + " handle " + HandleText(event.handle) + " ";
+            if (event.ioctl == os::kIoctlScsiPassThrough) {
+                const std::size_t headBytes = std::min<std::size_t>(event.inSize, 28);
+                line += "IOCTL_SCSI_PASS_THROUGH in=" + std::to_string(event.inSize) +
+                        " out=" + std::to_string(event.outSize) +
+                        " head=" + Hex(event.head.data(), headBytes) +
+                        " cdb=" + Hex(event.cdb.data(), event.cdb.size()) + " -> " +
+                        Outcome(event.result);
+                if (event.result) {
+                    line += " status=" + Hex(&event.scsiStatus, 1) +
+                            " data=" + std::to_string(event.dataBytes) +
+                            " returned=" + std::to_string(event.bytesReturned);
+                }
+            } else if (event.ioctl == os::kIoctlStorageQueryProperty) {
+                line += "IOCTL_STORAGE_QUERY_PROPERTY in=" + std::to_string(event.inSize) +
+                        " out=" + std::to_string(event.outSize) + " query=" +
+                        Hex(event.query.data(), std::min<std::size_t>(event.inSize, 12)) + " -> " +
+                        Outcome(event.result);
+                if (event.result) {
+                    line += " returned=" + std::to_string(event.bytesReturned);
+                }
+            } else {
+                line += "ioctl=" + Hex32(event.ioctl) + " in=" + std::to_string(event.inSize) +
+                        " out=" + std::to_string(event.outSize) + " -> " + Outcome(event.result);
+            }
+            break;
+        case Call::kCloseHandle:
+            line = "CloseHandle " + DriveOf(event) + " handle " + HandleText(event.handle) +
+                   " -> " + Outcome(event.result);
+            break;
+        case Call::kGetLogicalDriveStrings:
+            line = "GetLogicalDriveStringsW length=" + std::to_string(event.inSize) + " -> " +
+                   std::to_string(event.value);
+            break;
+        case Call::kGetDriveType:
+            line = "GetDriveTypeW " + Quoted(ToUtf8(event.path)) + " -> " +
+                   std::to_string(event.value) + " (" + std::string(TypeName(event.value)) + ")";
+            break;
+        case Call::kShellExecute:
+            line = "ShellExecuteW operation=" + Wide(event.operation) +
+                   " file=" + Wide(event.file) + " parameters=" + Wide(event.parameters) +
+                   " directory=" + Wide(event.directory) +
+                   " show=" + std::to_string(event.showCommand);
+            break;
+    }
+    return line;
+}
+
+std::string ToUtf8(std::wstring_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<std::uint32_t>(text[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+            const auto low = static_cast<std::uint32_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::wstring FromUtf8(std::string_view text) {
+    std::wstring out;
+    const auto put = [&out](std::uint32_t c) {
+        if constexpr (sizeof(wchar_t) == 2) {
+            if (c >= 0x10000) {
+                c -= 0x10000;
+                out += static_cast<wchar_t>(0xD800 + (c >> 10));
+                out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+                return;
+            }
+        }
+        out += static_cast<wchar_t>(c);
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        std::uint32_t c = lead < 0x80   ? lead
+                          : length == 2 ? lead & 0x1Fu
+                          : length == 3 ? lead & 0x0Fu
+                                        : lead & 0x07u;
+        bool valid = (lead < 0x80 || lead >= 0xC2) && lead < 0xF5 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k) {
+            const auto next = static_cast<std::uint8_t>(text[i + k]);
+            valid = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3Fu);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!valid || c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+            put(0xFFFD);
+            ++i;
+            continue;
+        }
+        put(c);
+        i += length;
+    }
+    return out;
+}
+
+}  // namespace sim
