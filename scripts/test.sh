@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native core suite against the simulated camera, then the
-# 32-bit Windows build and its tests under Wine on a virtual X display.
+# Builds and runs every test: the native core suite against the simulated camera (plain, then
+# under ASan and UBSan), a bounded run of the fuzz targets, then the 32-bit Windows build and its
+# tests under Wine on a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +14,9 @@ echo "== asan: the same suite under AddressSanitizer and UndefinedBehaviorSaniti
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
+
+echo "== fuzz: every byte parser under libFuzzer, ASan and UBSan, 20 s a target"
+./scripts/fuzz.sh
 
 echo "== win32: Zelquin.exe, its file check and the tests under Wine"
 cmake --preset win32

@@ -1,0 +1,198 @@
+#include "fuzz/scripted_devices.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+namespace fuzzseam {
+
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
+    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
+           (static_cast<std::uint32_t>(p[at + 3]) << 24);
+}
+
+void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        p[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
+    }
+}
+
+constexpr std::uint32_t kHeadSize = 44;
+constexpr std::uint32_t kIoctlScsiPassThrough = 0x0004D004u;
+
+}  // namespace
+
+void Devices::Reset() {
+    opens_ = {};
+    answers_.clear();
+    open_.clear();
+    requests_.clear();
+    opened_.clear();
+    badCloses_ = 0;
+    badPaths_ = 0;
+}
+
+os::Handle Devices::NewHandle(int slot) {
+    const std::uintptr_t key = next_;
+    next_ += 4;
+    open_[key] = slot;
+    return reinterpret_cast<os::Handle>(key);
+}
+
+os::Handle Devices::OpenLooseHandle() {
+    return NewHandle(kLoose);
+}
+
+os::Handle Devices::CreateFileW(const wchar_t* path, std::uint32_t access, std::uint32_t share,
+                                std::uint32_t disposition) {
+    // Only "\\.\X:" names a device here.
+    if (path == nullptr || std::wcslen(path) != 6 || std::wcsncmp(path, L"\\\\.\\", 4) != 0 ||
+        path[5] != L':' || path[4] < L'A' || path[4] > L'Z') {
+        ++badPaths_;
+        return os::InvalidHandle();
+    }
+    const char letter = static_cast<char>(path[4]);
+    opened_.push_back(letter);
+    const std::uint32_t readWrite = os::kGenericRead | os::kGenericWrite;
+    const std::uint32_t shared = os::kFileShareRead | os::kFileShareWrite;
+    if (!opens_[static_cast<std::size_t>(Slot(letter))] || (access & readWrite) != readWrite ||
+        (share & shared) != shared || disposition != os::kOpenExisting) {
+        return os::InvalidHandle();
+    }
+    return NewHandle(Slot(letter));
+}
+
+bool Devices::CloseHandle(os::Handle handle) {
+    if (open_.erase(Key(handle)) == 0) {
+        ++badCloses_;
+        return false;
+    }
+    return true;
+}
+
+bool Devices::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* in,
+                              std::uint32_t inSize, void* out, std::uint32_t outSize,
+                              std::uint32_t* bytesReturned) {
+    Request request;
+    request.ioctl = code;
+    request.inSize = inSize;
+    request.outSize = outSize;
+    const auto found = open_.find(Key(handle));
+    const int slot = found == open_.end() ? -1 : found->second;
+    request.letter = slot >= 0 && slot < kLoose ? static_cast<char>('A' + slot) : 0;
+
+    // Decode the head as the port driver does, from the input buffer.
+    const auto* input = static_cast<const std::uint8_t*>(in);
+    auto* output = static_cast<std::uint8_t*>(out);
+    std::uint8_t head[kHeadSize] = {};
+    bool wellFormed = code == kIoctlScsiPassThrough && input != nullptr && output != nullptr &&
+                      inSize >= kHeadSize && outSize >= kHeadSize && bytesReturned != nullptr;
+    std::uint32_t dataOffset = 0;
+    std::uint32_t transfer = 0;
+    std::uint32_t senseOffset = 0;
+    std::uint8_t senseLength = 0;
+    if (wellFormed) {
+        std::memcpy(head, input, kHeadSize);
+        request.cdbLength = head[6];
+        std::memcpy(request.cdb.data(), head + 28, request.cdb.size());
+        senseLength = head[7];
+        transfer = Le32(head, 12);
+        dataOffset = Le32(head, 20);
+        senseOffset = Le32(head, 24);
+        const std::uint64_t dataEnd = std::uint64_t{dataOffset} + transfer;
+        const std::uint64_t senseEnd = std::uint64_t{senseOffset} + senseLength;
+        wellFormed = (head[0] | (head[1] << 8)) == kHeadSize && head[6] >= 1 && head[6] <= 16 &&
+                     head[8] == 1 && Le32(head, 16) != 0 &&
+                     (transfer == 0 || (dataOffset >= kHeadSize && dataEnd <= outSize)) &&
+                     (senseLength == 0 ||
+                      (senseOffset >= kHeadSize && senseEnd <= outSize &&
+                       (transfer == 0 || senseEnd <= dataOffset || dataEnd <= senseOffset)));
+    }
+    request.wellFormed = wellFormed;
+    request.transferLength = transfer;
+    request.dataOffset = dataOffset;
+
+    Answer answer;
+    answer.callFails = true;
+    if (slot >= 0) {
+        auto& queue = answers_[slot];
+        if (!queue.empty()) {
+            answer = std::move(queue.front());
+            queue.pop_front();
+        }
+    }
+    if (bytesReturned != nullptr) {
+        *bytesReturned = answer.bytesReturned;
+    }
+    if (slot < 0 || !wellFormed || answer.callFails) {
+        if (wellFormed && answer.scribbleOnFailure && transfer > 0) {
+            // A failing driver may have written part of a transfer before giving up.
+            std::memset(output + dataOffset, 0xA5, transfer);
+        }
+        requests_.push_back(request);
+        return false;
+    }
+
+    const auto delivered =
+        static_cast<std::uint32_t>(std::min<std::size_t>(answer.data.size(), transfer));
+    const auto senseDelivered =
+        static_cast<std::uint8_t>(std::min<std::size_t>(answer.sense.size(), senseLength));
+    head[2] = answer.status;
+    head[7] = senseDelivered;
+    PutLe32(head, 12, delivered);
+    std::memcpy(output, head, kHeadSize);
+    if (delivered > 0) {
+        std::memcpy(output + dataOffset, answer.data.data(), delivered);
+    }
+    if (senseDelivered > 0) {
+        std::memcpy(output + senseOffset, answer.sense.data(), senseDelivered);
+    }
+    request.succeeded = true;
+    request.delivered = delivered;
+    requests_.push_back(request);
+    return true;
+}
+
+Devices& TheDevices() {
+    static Devices devices;
+    return devices;
+}
+
+}  // namespace fuzzseam
+
+// The devices half of the seam.
+namespace os {
+
+Handle CreateFileW(const wchar_t* path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                   std::uint32_t creationDisposition, std::uint32_t /*flagsAndAttributes*/) {
+    return fuzzseam::TheDevices().CreateFileW(path, desiredAccess, shareMode, creationDisposition);
+}
+
+bool DeviceIoControl(Handle handle, std::uint32_t ioControlCode, const void* inBuffer,
+                     std::uint32_t inBufferSize, void* outBuffer, std::uint32_t outBufferSize,
+                     std::uint32_t* bytesReturned) {
+    return fuzzseam::TheDevices().DeviceIoControl(handle, ioControlCode, inBuffer, inBufferSize,
+                                                  outBuffer, outBufferSize, bytesReturned);
+}
+
+bool CloseHandle(Handle handle) {
+    return fuzzseam::TheDevices().CloseHandle(handle);
+}
+
+// No drives are listed and nothing is started: the targets on this seam do not look for volumes.
+std::uint32_t GetLogicalDriveStringsW(std::uint32_t /*bufferLength*/, wchar_t* /*buffer*/) {
+    return 0;
+}
+
+std::uint32_t GetDriveTypeW(const wchar_t* /*rootPath*/) {
+    return kDriveNoRootDir;
+}
+
+void ShellExecuteW(const wchar_t* /*operation*/, const wchar_t* /*file*/,
+                   const wchar_t* /*parameters*/, const wchar_t* /*directory*/,
+                   int /*showCommand*/) {}
+
+}  // namespace os

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset "fuzz", clang, ASan and UBSan) and runs each one for a
+# bounded time, starting from the seeds in fuzz/corpus/<target>/. Fails when any target finds an
+# input that breaks one of its properties or trips a sanitizer.
+#
+#   scripts/fuzz.sh                 every target for 20 s (what scripts/test.sh runs)
+#   scripts/fuzz.sh 600             every target for 10 minutes
+#   scripts/fuzz.sh 300 device_change_fuzz
+#
+# Inputs the fuzzer adds are kept in build/fuzz/corpus/<target>/ (not committed; a later run goes
+# on from them); a finding is written to build/fuzz/findings/<target>/ and can be replayed with
+#   build/fuzz/fuzz/<target> build/fuzz/findings/<target>/<file>
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-20}"
+shift || true
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+bin=build/fuzz/fuzz
+if [ "$#" -gt 0 ]; then
+    targets=("$@")
+else
+    mapfile -t targets < "$bin/targets.txt"
+fi
+
+failed=()
+for target in "${targets[@]}"; do
+    [ -n "$target" ] || continue
+    work="build/fuzz/corpus/$target"
+    findings="build/fuzz/findings/$target"
+    log="build/fuzz/logs/$target.log"
+    mkdir -p "$work" "$findings" "$(dirname "$log")"
+    echo "== fuzz: $target for ${seconds} s"
+    if "$bin/$target" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="$findings/" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
+        runs=$(awk '/^stat::number_of_executed_units/ {print $2}' "$log")
+        rss=$(awk '/^stat::peak_rss_mb/ {print $2}' "$log")
+        cov=$(grep -oE 'cov: [0-9]+' "$log" | tail -n 1 | cut -d' ' -f2)
+        echo "   clean: $runs runs, coverage $cov, corpus $(find "$work" -type f | wc -l)" \
+            "inputs, peak $rss MB"
+    else
+        echo "!! $target found a fault; the end of $log:"
+        tail -n 40 "$log"
+        failed+=("$target")
+    fi
+done
+
+if [ "${#failed[@]}" -gt 0 ]; then
+    echo "fuzz: findings in ${failed[*]} (inputs under build/fuzz/findings/)"
+    exit 1
+fi
+echo "fuzz: ${#targets[@]} targets ran clean"
