@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <map>
@@ -13,7 +14,7 @@
 #include "panel/panel_window.h"
 
 class FakeWindow : public PanelWindow {
-public:
+  public:
     // Every call, in order, e.g. "status Device not connected.", "select 1008 1", "enable 1001 1",
     // "box Loop recording on.", "open E:\", "pause 200", "localtime".
     std::vector<std::string> calls;
@@ -27,10 +28,18 @@ public:
     std::map<int, bool> enabled;   // control id -> enabled
     std::wstring status = L"Device not connected.";
 
-    // What the message boxes were shown with, besides their text.
-    std::wstring lastCaption;
-    std::uint32_t lastType = 0xFFFFFFFFu;
-    std::uint16_t lastLanguage = 0;
+    // Every message box as it was shown.
+    struct Box {
+        std::wstring text;
+        std::wstring caption;
+        std::uint32_t type = 0;
+        std::uint16_t language = 0;
+    };
+    std::vector<Box> boxes;
+
+    // Runs while the next message box is open (then is dropped): the box has no owner, so its
+    // own message loop goes on dispatching the panel's messages and another handler can run.
+    std::function<void()> whileBoxOpen;
 
     // The local time handed to OnSyncTime; `localTimeFails` models a failing conversion.
     std::tm localTime{};
@@ -38,6 +47,16 @@ public:
 
     // The user picks an item: what CB_GETCURSEL will answer during the selection change.
     void Pick(int comboId, int index) { selection[comboId] = index; }
+
+    // The index a combo shows, -1 for none; unlike GetComboSelection it is not recorded.
+    int Selected(int comboId) const {
+        const auto it = selection.find(comboId);
+        return it == selection.end() ? -1 : it->second;
+    }
+    bool IsEnabled(int controlId) const {
+        const auto it = enabled.find(controlId);
+        return it != enabled.end() && it->second;
+    }
 
     void SetStatusText(const wchar_t* text) override {
         status = text;
@@ -50,8 +69,7 @@ public:
     }
     int GetComboSelection(int comboId) override {
         Record("getsel " + std::to_string(comboId));
-        const auto it = selection.find(comboId);
-        return it == selection.end() ? -1 : it->second;
+        return Selected(comboId);
     }
     void EnableControl(int controlId, bool enable) override {
         enabled[controlId] = enable;
@@ -59,10 +77,13 @@ public:
     }
     void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t type,
                         std::uint16_t language) override {
-        lastCaption = caption;
-        lastType = type;
-        lastLanguage = language;
+        boxes.push_back({text, caption, type, language});
         Record("box " + Narrow(text));
+        if (whileBoxOpen) {
+            const auto nested = std::move(whileBoxOpen);
+            whileBoxOpen = nullptr;
+            nested();
+        }
     }
     void OpenFolder(const wchar_t* path) override { Record("open " + Narrow(path)); }
     void Pause(std::uint32_t milliseconds) override {
@@ -88,15 +109,22 @@ public:
         return out;
     }
 
+    // ASCII as it is; every other character as <U+XXXX>, so that a line tells them apart.
     static std::string Narrow(const std::wstring& text) {
         std::string out;
         for (const wchar_t c : text) {
-            out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+            if (c >= 0x20 && c < 0x7F) {
+                out.push_back(static_cast<char>(c));
+            } else {
+                char code[16];
+                std::snprintf(code, sizeof code, "<U+%04X>", static_cast<unsigned>(c));
+                out += code;
+            }
         }
         return out;
     }
 
-private:
+  protected:
     void Record(const std::string& line) {
         calls.push_back(line);
         if (journal) {
