@@ -36,6 +36,10 @@ class FakeWindow : public PanelWindow {
         std::uint16_t language = 0;
     };
     std::vector<Box> boxes;
+    // The last box's details, as `boxes.back()` holds them.
+    std::wstring lastCaption;
+    std::uint32_t lastType = 0xFFFFFFFFu;
+    std::uint16_t lastLanguage = 0;
 
     // Runs while the next message box is open (then is dropped): the box has no owner, so its
     // own message loop goes on dispatching the panel's messages and another handler can run.
@@ -78,6 +82,9 @@ class FakeWindow : public PanelWindow {
     void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t type,
                         std::uint16_t language) override {
         boxes.push_back({text, caption, type, language});
+        lastCaption = caption;
+        lastType = type;
+        lastLanguage = language;
         Record("box " + Narrow(text));
         if (whileBoxOpen) {
             const auto nested = std::move(whileBoxOpen);
