@@ -1,0 +1,408 @@
+// The user commands: the connection guard, the setting changes and their confirmations, and the
+// clock command, as the simulated camera and the window see them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/resource.h"
+#include "host/device_change.h"
+#include "link/camera.h"
+#include "panel/panel.h"
+#include "tests/fakes/panel_fixture.h"
+#include "tests/fakes/system_window.h"
+
+namespace {
+
+using zqtest::Hex;
+using zqtest::Lines;
+
+class CommandsTest : public zqtest::PanelTest {};
+
+std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    return t;
+}
+
+// ---- the guard ----
+
+struct Handler {
+    const char* name;
+    void (*run)(PanelWindow&);
+};
+
+const Handler kHandlers[] = {
+    {"OnOverwriteChange", OnOverwriteChange},
+    {"OnTimestampChange", OnTimestampChange},
+    {"OnResolutionChange", OnResolutionChange},
+    {"OnSyncTime", OnSyncTime},
+    {"OnOpenFolder", OnOpenFolder},
+};
+
+TEST_F(CommandsTest, EveryCommandAnswersNotConnectedAndSendsNothingWhileDisconnected) {
+    struct State {
+        const char* name;
+        std::function<void()> reach;
+    };
+    const State states[] = {
+        {"never connected", [] {}},
+        {"after a disconnect",
+         [this] {
+             ConnectCamera(window);
+             DisconnectCamera(window);
+         }},
+        // After "Open File Folder" when the camera no longer answers: the controls stay
+        // enabled, the flag is 0.
+        {"released",
+         [this] {
+             camera().storageAnswers = sim::StorageAnswers::kPlainDisk;
+             ConnectCamera(window);
+             OnOpenFolder(window);
+         }},
+    };
+    for (const State& state : states) {
+        for (const Handler& h : kHandlers) {
+            SCOPED_TRACE(std::string(state.name) + ", " + h.name);
+            Restart();
+            world.PlaceCamera('E');
+            window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+            state.reach();
+            ASSERT_EQ(g_bConnected, 0);
+            const int releases = camera().releases;
+            window.Pick(IDC_OVERWRITE, 1);
+            window.Pick(IDC_TIMESTAMP, 1);
+            window.Pick(IDC_RESOLUTION, 1);
+            Forget();
+
+            h.run(window);
+
+            EXPECT_EQ(journal.lines, (Lines{"box Device not connected."}));
+            EXPECT_TRUE(world.events().empty());
+            EXPECT_EQ(camera().loopRecording, 0);
+            EXPECT_EQ(camera().releases, releases);
+            EXPECT_FALSE(camera().dateReceived);
+            EXPECT_EQ(window.Selected(IDC_OVERWRITE), 1);
+        }
+    }
+}
+
+// ---- setting changes ----
+
+TEST_F(CommandsTest, SettingChangeSendsThePickAndConfirmsTheOutcome) {
+    struct Case {
+        void (*handler)(PanelWindow&);
+        int combo;
+        int pick;
+        bool fails;
+        Lines lines;
+        std::uint8_t stored;  // the camera's setting afterwards (it starts at 7)
+    };
+    const std::vector<Case> cases = {
+        {OnOverwriteChange,
+         IDC_OVERWRITE,
+         1,
+         false,
+         {"getsel 1008", "set 2 01", "box Loop recording on."},
+         1},
+        {OnOverwriteChange,
+         IDC_OVERWRITE,
+         0,
+         false,
+         {"getsel 1008", "set 2 00", "box Loop recording off."},
+         0},
+        {OnOverwriteChange,
+         IDC_OVERWRITE,
+         -1,
+         false,
+         {"getsel 1008", "set 2 FF", "box Loop recording off."},
+         0xFF},
+        {OnOverwriteChange,
+         IDC_OVERWRITE,
+         1,
+         true,
+         {"getsel 1008", "set 2 01 failed", "box Loop recording error."},
+         7},
+        {OnOverwriteChange,
+         IDC_OVERWRITE,
+         0,
+         true,
+         {"getsel 1008", "set 2 00 failed", "box Loop recording error."},
+         7},
+        {OnTimestampChange,
+         IDC_TIMESTAMP,
+         0,
+         false,
+         {"getsel 1009", "set 11 00", "box Time stamp display turned off."},
+         0},
+        {OnTimestampChange,
+         IDC_TIMESTAMP,
+         1,
+         false,
+         {"getsel 1009", "set 11 01", "box Time stamp display turned on."},
+         1},
+        {OnTimestampChange,
+         IDC_TIMESTAMP,
+         -1,
+         false,
+         {"getsel 1009", "set 11 FF", "box Time stamp display turned on."},
+         0xFF},
+        {OnTimestampChange,
+         IDC_TIMESTAMP,
+         1,
+         true,
+         {"getsel 1009", "set 11 01 failed", "box Time Stamp Display change error."},
+         7},
+        {OnResolutionChange,
+         IDC_RESOLUTION,
+         0,
+         false,
+         {"getsel 1010", "set 1 00", "box Video resolution set to 1080P."},
+         0},
+        {OnResolutionChange,
+         IDC_RESOLUTION,
+         1,
+         false,
+         {"getsel 1010", "set 1 01", "box Video resolution set to 720P."},
+         1},
+        {OnResolutionChange,
+         IDC_RESOLUTION,
+         -1,
+         false,
+         {"getsel 1010", "set 1 FF", "box Video resolution set to 720P."},
+         0xFF},
+        {OnResolutionChange,
+         IDC_RESOLUTION,
+         0,
+         true,
+         {"getsel 1010", "set 1 00 failed", "box Video Relution change error."},
+         7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lines.back());
+        Restart();
+        sim::Camera& cam = world.PlaceCamera('E');
+        cam.loopRecording = cam.timestampDisplay = cam.resolution = 7;
+        ConnectTo('E');
+        const std::uint8_t code = c.combo == IDC_OVERWRITE ? 2 : c.combo == IDC_TIMESTAMP ? 11 : 1;
+        if (c.fails) {
+            world.InjectVendorFault(code, sim::Fault::CallFails());
+        }
+        window.Pick(c.combo, c.pick);
+
+        c.handler(window);
+
+        EXPECT_EQ(journal.lines, c.lines);
+        const std::uint8_t stored = c.combo == IDC_OVERWRITE   ? cam.loopRecording
+                                    : c.combo == IDC_TIMESTAMP ? cam.timestampDisplay
+                                                               : cam.resolution;
+        EXPECT_EQ(stored, c.stored);
+        // Neither read back nor restored: the combo goes on showing the user's pick.
+        EXPECT_EQ(window.Selected(c.combo), c.pick);
+        EXPECT_EQ(g_bConnected, 1);
+    }
+}
+
+// ---- the clock ----
+
+TEST_F(CommandsTest, SyncTimeSendsTheLocalDateThenTheTime) {
+    ConnectTo('E');
+    window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+
+    OnSyncTime(window);
+
+    EXPECT_EQ(journal.lines,
+              (Lines{"localtime", "set 4 19 03 07", "set 3 0E 05 09", "box Time Sync Completed."}));
+    EXPECT_EQ(Hex(camera().date), "19 03 07");
+    EXPECT_EQ(Hex(camera().time), "0E 05 09");
+}
+
+TEST_F(CommandsTest, SyncTimeFillsTheRecordFromTheLocalTime) {
+    struct Case {
+        std::tm local;
+        const char* date;
+        const char* time;
+    };
+    const std::vector<Case> cases = {
+        {LocalTime(2000, 1, 1, 0, 0, 0), "00 01 01", "00 00 00"},
+        {LocalTime(2099, 12, 31, 23, 59, 59), "63 0C 1F", "17 3B 3B"},
+        {LocalTime(2255, 6, 15, 12, 30, 45), "FF 06 0F", "0C 1E 2D"},
+        {LocalTime(2256, 6, 15, 12, 30, 45), "00 06 0F", "0C 1E 2D"},
+        {LocalTime(1999, 12, 31, 23, 59, 59), "CF 0C 1F", "17 3B 3B"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.date);
+        Restart();
+        ConnectTo('E');
+        window.localTime = c.local;
+
+        OnSyncTime(window);
+
+        EXPECT_EQ(journal.lines,
+                  (Lines{"localtime", std::string("set 4 ") + c.date,
+                         std::string("set 3 ") + c.time, "box Time Sync Completed."}));
+    }
+}
+
+TEST_F(CommandsTest, SyncTimeTakesTheYearFromTheSystemClock) {
+    struct Case {
+        int year;
+        const char* yearByte;
+    };
+    const Case cases[] = {{1999, "CF"}, {2000, "00"}, {2025, "19"},
+                          {2099, "63"}, {2255, "FF"}, {2256, "00"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.year);
+        Restart();
+        SystemBackedWindow system;
+        journal.Attach(system, world, sim::TheSystem());
+        world.PlaceCamera('E');
+        ConnectCamera(system);
+        ASSERT_EQ(g_bConnected, 1);
+        sim::TheSystem().SetUtcOffset(3600);
+        sim::TheSystem().SetDaylightSaving(true);
+        sim::TheSystem().SetLocalTime(c.year, 3, 7, 14, 5, 9);
+        Forget();
+
+        OnSyncTime(system);
+
+        EXPECT_EQ(journal.lines, (Lines{"localtime", std::string("set 4 ") + c.yearByte + " 03 07",
+                                        "set 3 0E 05 09", "box Time Sync Completed."}));
+        ExpectEveryBoxStandard(system);
+    }
+}
+
+TEST_F(CommandsTest, SyncTimeFailureSendsNoMoreAndSaysSo) {
+    struct Case {
+        const char* name;
+        std::optional<std::uint8_t> failingCommand;
+        bool localTimeFails;
+        Lines lines;
+        bool dateSet;
+        bool timeSet;
+    };
+    const std::vector<Case> cases = {
+        {"date command fails",
+         4,
+         false,
+         {"localtime", "set 4 19 03 07 failed", "box Time Sync error."},
+         false,
+         false},
+        {"time command fails",
+         3,
+         false,
+         {"localtime", "set 4 19 03 07", "set 3 0E 05 09 failed", "box Time Sync error."},
+         true,
+         false},
+        {"local time cannot be had",
+         std::nullopt,
+         true,
+         {"localtime", "box Time Sync error."},
+         false,
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Restart();
+        ConnectTo('E');
+        window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+        window.localTimeFails = c.localTimeFails;
+        if (c.failingCommand) {
+            world.InjectVendorFault(*c.failingCommand, sim::Fault::CallFails());
+        }
+
+        OnSyncTime(window);
+
+        EXPECT_EQ(journal.lines, c.lines);
+        EXPECT_EQ(camera().dateReceived, c.dateSet);
+        EXPECT_EQ(camera().timeReceived, c.timeSet);
+        EXPECT_EQ(g_bConnected, 1);
+    }
+}
+
+TEST_F(CommandsTest, SyncTimeWithTheSystemClockOutOfRangeSendsNothing) {
+    SystemBackedWindow system;
+    journal.Attach(system, world, sim::TheSystem());
+    world.PlaceCamera('E');
+    ConnectCamera(system);
+    ASSERT_EQ(g_bConnected, 1);
+    sim::TheSystem().SetTime(-1);  // before 1970: the conversion refuses it
+    Forget();
+
+    OnSyncTime(system);
+
+    EXPECT_EQ(journal.lines, (Lines{"localtime", "box Time Sync error."}));
+    EXPECT_FALSE(camera().dateReceived);
+    ExpectEveryBoxStandard(system);
+}
+
+// ---- boxes are the last step ----
+
+TEST_F(CommandsTest, SecondCommandWhileABoxIsOpenRunsInFullAndShowsItsOwnBox) {
+    ConnectTo('E');
+    window.Pick(IDC_OVERWRITE, 1);
+    window.whileBoxOpen = [this] {
+        window.Pick(IDC_RESOLUTION, 1);
+        OnResolutionChange(window);
+    };
+
+    OnOverwriteChange(window);
+
+    EXPECT_EQ(journal.lines,
+              (Lines{"getsel 1008", "set 2 01", "box Loop recording on.", "getsel 1010", "set 1 01",
+                     "box Video resolution set to 720P."}));
+    EXPECT_EQ(camera().loopRecording, 1);
+    EXPECT_EQ(camera().resolution, 1);
+}
+
+TEST_F(CommandsTest, CameraRemovedWhileABoxIsOpenLeavesNothingForTheWaitingHandler) {
+    ConnectTo('E');
+    g_strArrivalDrive = L"E";
+    window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+    // The camera's volume goes away while "Time Sync Completed." waits to be closed.
+    window.whileBoxOpen = [this] {
+        world.RemoveDrive('E');
+        const auto removal = zqtest::VolumeRecord(1u << 4);
+        EXPECT_EQ(OnDeviceChange(window, kDbtDeviceRemoveComplete, removal.data()), 1);
+    };
+
+    OnSyncTime(window);
+
+    EXPECT_EQ(journal.lines, zqtest::Concat({{"localtime", "set 4 19 03 07", "set 3 0E 05 09",
+                                              "box Time Sync Completed."},
+                                             zqtest::DisconnectionLines('E')}));
+    EXPECT_EQ(g_bConnected, 0);
+    EXPECT_EQ(world.OpenHandleCount(), 0u);
+}
+
+TEST_F(CommandsTest, CommandInsideABoxAfterTheCameraWentAnswersNotConnected) {
+    ConnectTo('E');
+    g_strArrivalDrive = L"E";
+    window.Pick(IDC_TIMESTAMP, 1);
+    window.whileBoxOpen = [this] {
+        world.RemoveDrive('E');
+        const auto removal = zqtest::VolumeRecord(1u << 4);
+        OnDeviceChange(window, kDbtDeviceRemoveComplete, removal.data());
+        window.Pick(IDC_OVERWRITE, 1);
+        OnOverwriteChange(window);
+    };
+
+    OnTimestampChange(window);
+
+    EXPECT_EQ(journal.lines,
+              zqtest::Concat({{"getsel 1009", "set 11 01", "box Time stamp display turned on."},
+                              zqtest::DisconnectionLines('E'),
+                              {"box Device not connected."}}));
+    EXPECT_EQ(window.Selected(IDC_OVERWRITE), 1);
+}
+
+}  // namespace
