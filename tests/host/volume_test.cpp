@@ -1,0 +1,411 @@
+// The camera volume lookup against simulated drives: which volumes are examined and how, which
+// vendor identifications match, and what a failure on the way leaves.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/volume.h"
+#include "link/os.h"
+#include "tests/support/sim_test.h"
+
+namespace {
+
+using zqtest::Hex;
+
+class VolumeTest : public zqtest::SimTest {
+  protected:
+    // A removable volume whose storage device reports `vendor` (untrimmed) as its identification.
+    sim::Drive& Stick(char letter, std::string_view vendor) {
+        sim::Drive& drive = world.AddDrive(letter, os::kDriveRemovable);
+        drive.descriptor = sim::DescriptorWithVendor(vendor);
+        return drive;
+    }
+
+    // The letters of the storage queries made, in order.
+    std::string QueriedLetters() const {
+        std::string letters;
+        for (const sim::Event& query : world.StorageQueries()) {
+            letters.push_back(query.letter);
+        }
+        return letters;
+    }
+
+    // The letters CreateFileW was called on, in order.
+    std::string OpenedLetters() const {
+        const std::vector<char> opened = world.OpenedLetters();
+        return {opened.begin(), opened.end()};
+    }
+
+    void ExpectEveryHandleClosed() const {
+        EXPECT_EQ(world.OpenHandleCount(), 0u);
+        EXPECT_EQ(world.BadCloses(), 0u);
+        EXPECT_EQ(world.TotalClosed(), world.TotalOpened());
+    }
+};
+
+TEST_F(VolumeTest, ResultIsTheLastListedRemovableVolumeReportingKMZ) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::wstring result;
+        std::string queried;
+    };
+    const std::vector<Case> cases = {
+        {"no drives at all", [] {}, L" ", ""},
+        {"no removable volume",
+         [this] {
+             world.AddDisk('C');
+             world.AddDrive('D', os::kDriveCdrom);
+         },
+         L" ", ""},
+        {"camera on F",
+         [this] {
+             world.AddDisk('C');
+             Stick('E', "SanDisk ");
+             Stick('F', "KMZ     ");
+         },
+         L"F:\\", "EF"},
+        {"camera volumes on E and G",
+         [this] {
+             Stick('E', "KMZ     ");
+             Stick('F', "Generic ");
+             Stick('G', "KMZ     ");
+             Stick('H', "Generic ");
+         },
+         L"G:\\", "EFGH"},
+        {"removable volumes, none of them the camera's",
+         [this] {
+             Stick('E', "SanDisk ");
+             world.AddDrive('F', os::kDriveRemovable);  // reports no vendor identification
+         },
+         L" ", "EF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        c.arrange();
+
+        EXPECT_EQ(FindCameraVolume(), c.result);
+
+        // Every removable volume is queried, also after a match.
+        EXPECT_EQ(QueriedLetters(), c.queried);
+        ExpectEveryHandleClosed();
+    }
+}
+
+TEST_F(VolumeTest, VendorIdentificationMatchesOnlyKMZWithinWhiteSpace) {
+    struct Case {
+        std::string_view vendor;  // the device's bytes, code page 1252
+        bool matches;
+    };
+    const Case cases[] = {
+        {"KMZ", true},
+        {"KMZ     ", true},
+        {"   KMZ", true},
+        {"\tKMZ", true},
+        {"\r\n\v\f KMZ\t", true},
+        {"KMZ\xA0", true},  // U+00A0, no-break space
+        {"\xA0 KMZ \xA0", true},
+        {"kmz", false},
+        {"Kmz", false},
+        {"KMZ1", false},
+        {"KMZX", false},
+        {"KM Z", false},
+        {"KMZ.", false},
+        {"XKMZ", false},
+        {"KMZ\x85", false},  // U+2026, an ellipsis
+        {"KMZ\x81", false},  // U+0081, an undefined byte: a control character
+        {"KMZ\x1F", false},
+        {" ", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Hex(c.vendor));
+        SetUp();
+        Stick('E', c.vendor);
+
+        EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
+    }
+}
+
+TEST_F(VolumeTest, VendorIdentificationIsReturnedUntrimmedAndConverted) {
+    struct Case {
+        std::string_view vendor;
+        std::wstring text;
+    };
+    const Case cases[] = {
+        {"KMZ     ", L"KMZ     "},
+        {"\t KMZ\xA0", L"\t KMZ\u00A0"},
+        {"Caf\xE9\x80", L"Caf\u00E9\u20AC"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Hex(c.vendor));
+        SetUp();
+        Stick('E', c.vendor);
+        const std::wstring root = L"E:\\";
+
+        EXPECT_EQ(QueryVolumeVendorId(root), c.text);
+
+        EXPECT_EQ(root, L"E:\\");
+        ExpectEveryHandleClosed();
+    }
+}
+
+TEST_F(VolumeTest, OpensTheVolumeForReadingAndAsksForTheDeviceDescriptor) {
+    Stick('E', "KMZ     ");
+
+    EXPECT_EQ(FindCameraVolume(), L"E:\\");
+
+    const auto opens = world.Calls(sim::Call::kCreateFile);
+    ASSERT_EQ(opens.size(), 1u);
+    EXPECT_EQ(opens[0].path, L"\\\\.\\E:");
+    EXPECT_EQ(opens[0].access, 0x80000000u);  // GENERIC_READ
+    EXPECT_EQ(opens[0].share, 0x3u);          // FILE_SHARE_READ | FILE_SHARE_WRITE
+    EXPECT_EQ(opens[0].disposition, 3u);      // OPEN_EXISTING
+    EXPECT_EQ(opens[0].flags, 0u);
+
+    const auto queries = world.StorageQueries();
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].handle, opens[0].handle);
+    EXPECT_EQ(queries[0].ioctl, 0x2D1400u);
+    EXPECT_EQ(queries[0].inSize, 12u);
+    EXPECT_EQ(Hex(queries[0].query), "00 00 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(queries[0].outSize, 551u);
+
+    // Open, query, close, one after the other.
+    const auto& events = world.events();
+    const auto at = std::find_if(events.begin(), events.end(), [](const sim::Event& e) {
+        return e.call == sim::Call::kCreateFile;
+    });
+    ASSERT_GE(events.end() - at, 3);
+    EXPECT_TRUE((at + 1)->IsStorageQuery());
+    EXPECT_EQ((at + 2)->call, sim::Call::kCloseHandle);
+    EXPECT_EQ((at + 2)->handle, opens[0].handle);
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(VolumeTest, ListsTheDrivesWithTheLengthTheFirstCallAsksFor) {
+    world.AddDisk('C');
+    Stick('E', "KMZ");
+
+    FindCameraVolume();
+
+    const auto lists = world.Calls(sim::Call::kGetLogicalDriveStrings);
+    ASSERT_EQ(lists.size(), 2u);
+    EXPECT_EQ(lists[0].inSize, 0u);
+    EXPECT_EQ(lists[0].value, 9u);  // "C:\", "E:\" and the list's terminator
+    EXPECT_EQ(lists[1].inSize, 9u);
+    const auto types = world.Calls(sim::Call::kGetDriveType);
+    ASSERT_EQ(types.size(), 2u);
+    EXPECT_EQ(types[0].path, L"C:\\");
+    EXPECT_EQ(types[1].path, L"E:\\");
+}
+
+TEST_F(VolumeTest, VolumesThatAreNotRemovableAreNeverOpened) {
+    const std::uint32_t types[] = {os::kDriveUnknown, os::kDriveFixed, os::kDriveRemote,
+                                   os::kDriveCdrom, os::kDriveRamdisk};
+    for (const std::uint32_t type : types) {
+        SCOPED_TRACE(type);
+        SetUp();
+        world.AddDrive('F', type).descriptor = sim::DescriptorWithVendor("KMZ");
+
+        EXPECT_EQ(FindCameraVolume(), L" ");
+
+        EXPECT_EQ(world.Calls(sim::Call::kGetDriveType).size(), 1u);
+        EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
+        EXPECT_TRUE(world.StorageQueries().empty());
+    }
+}
+
+TEST_F(VolumeTest, VolumeThatCannotBeOpenedIsSkippedAndTheRestExamined) {
+    Stick('E', "KMZ").opens = false;
+    Stick('F', "KMZ");
+    Stick('G', "KMZ").opens = false;
+    Stick('H', "Generic");
+
+    EXPECT_EQ(FindCameraVolume(), L"F:\\");
+
+    EXPECT_EQ(OpenedLetters(), "EFGH");
+    EXPECT_EQ(QueriedLetters(), "FH");
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(VolumeTest, DescriptorDecidesWhatTheVendorIdentificationIs) {
+    struct Case {
+        const char* name;
+        sim::StorageDescriptor descriptor;
+        bool matches;
+    };
+    auto returning = [](sim::StorageDescriptor d, std::uint32_t returned) {
+        d.returned = returned;
+        return d;
+    };
+    auto withOffsetField = [](sim::StorageDescriptor d, std::uint32_t offset) {
+        for (std::size_t i = 0; i < 4; ++i) {
+            d.bytes[12 + i] = static_cast<std::uint8_t>((offset >> (8 * i)) & 0xFFu);
+        }
+        return d;
+    };
+    sim::StorageDescriptor failing = sim::DescriptorWithVendor("KMZ");
+    failing.fails = true;
+    const std::vector<Case> cases = {
+        {"plain", sim::DescriptorWithVendor("KMZ"), true},
+        {"no vendor identification (offset 0)", sim::DescriptorWithoutVendor(), false},
+        {"the query fails", failing, false},
+        {"offset at the first byte not returned", returning(sim::DescriptorWithVendor("KMZ"), 40),
+         false},
+        {"offset field itself not returned", returning(sim::DescriptorWithVendor("KMZ"), 12),
+         false},
+        {"returned bytes end right after the Z", returning(sim::DescriptorWithVendor("KMZ"), 43),
+         true},
+        {"returned bytes end inside the text", returning(sim::DescriptorWithVendor("KMZ"), 42),
+         false},
+        {"offset past the descriptor area", sim::DescriptorWithVendor("KMZ", 551), false},
+        {"offset far outside", withOffsetField(sim::DescriptorWithVendor("KMZ"), 0xFFFFFFF0u),
+         false},
+        // No terminator inside the area: the text ends with the area's last byte.
+        {"unterminated text ending at the area's end", sim::DescriptorWithVendor("KMZ", 548, false),
+         true},
+        {"longer text cut by the area's end", sim::DescriptorWithVendor("KMZXYZ", 548, false),
+         true},
+        {"unterminated text ending at the returned bytes",
+         returning(sim::DescriptorWithVendor("KMZ", 100, false), 103), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        world.AddDrive('E', os::kDriveRemovable).descriptor = c.descriptor;
+
+        EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
+
+        ExpectEveryHandleClosed();
+    }
+}
+
+TEST_F(VolumeTest, DriveListThatCannotBeHadWholeExaminesNothing) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::size_t listCalls;
+    };
+    const std::vector<Case> cases = {
+        {"the first call fails", [this] { world.FailDriveList(); }, 1},
+        {"the second call fails",
+         [this] {
+             world.SetObserver([this](const sim::Event& e) {
+                 if (e.call == sim::Call::kGetLogicalDriveStrings && e.inSize == 0) {
+                     world.FailDriveList();
+                 }
+             });
+         },
+         2},
+        {"a drive is added between the two calls",
+         [this] {
+             sim::Drive added;
+             added.type = os::kDriveRemovable;
+             added.descriptor = sim::DescriptorWithVendor("KMZ");
+             world.AddDriveDuringDriveList('D', added);
+         },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        Stick('E', "KMZ");
+        c.arrange();
+
+        EXPECT_EQ(FindCameraVolume(), L" ");
+
+        EXPECT_EQ(world.Calls(sim::Call::kGetLogicalDriveStrings).size(), c.listCalls);
+        EXPECT_TRUE(world.Calls(sim::Call::kGetDriveType).empty());
+        EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
+    }
+}
+
+TEST_F(VolumeTest, EveryLookupAsksAfresh) {
+    Stick('E', "KMZ");
+    EXPECT_EQ(FindCameraVolume(), L"E:\\");
+
+    world.RemoveDrive('E');
+    Stick('F', "KMZ");
+
+    EXPECT_EQ(FindCameraVolume(), L"F:\\");
+    EXPECT_EQ(QueriedLetters(), "EF");
+}
+
+TEST_F(VolumeTest, WhiteSpaceIsWhatTheTrimmingRemoves) {
+    struct Case {
+        wchar_t c;
+        bool space;
+    };
+    const Case cases[] = {
+        {0x09, true},
+        {0x0A, true},
+        {0x0B, true},
+        {0x0C, true},
+        {0x0D, true},
+        {0x20, true},
+        {0xA0, true},
+        {0x1680, true},
+        {0x2000, true},
+        {0x200A, true},
+        {0x2028, true},
+        {0x202F, true},
+        {0x205F, true},
+        {0x3000, true},
+        // Below U+0100 only the listed ones, although U+0085 is Unicode white space.
+        {0x85, false},
+        {0x00, false},
+        {0x08, false},
+        {0x0E, false},
+        {0x1F, false},
+        {L'K', false},
+        {0x2026, false},
+        {0x200B, false},
+        {0xFEFF, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<unsigned>(c.c));
+        EXPECT_EQ(IsVendorIdSpace(c.c), c.space);
+    }
+}
+
+TEST_F(VolumeTest, VendorBytesNeverReachPastTheReturnedBytes) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> descriptor;  // exactly the returned bytes
+        std::string vendor;
+    };
+    auto with = [](std::size_t size, std::uint32_t offset, std::string_view text) {
+        std::vector<std::uint8_t> d(size, 0);
+        for (std::size_t i = 0; i < 4 && 12 + i < size; ++i) {
+            d[12 + i] = static_cast<std::uint8_t>((offset >> (8 * i)) & 0xFFu);
+        }
+        for (std::size_t i = 0; i < text.size() && offset + i < size; ++i) {
+            d[offset + i] = static_cast<std::uint8_t>(text[i]);
+        }
+        return d;
+    };
+    const std::vector<Case> cases = {
+        {"shorter than the offset field", with(14, 0, ""), ""},
+        {"offset field only", with(16, 16, ""), ""},
+        {"text to the last byte", with(20, 16, "KMZX"), "KMZX"},
+        {"terminated text", with(24, 16, "KMZ"), "KMZ"},
+        {"offset at the end", with(20, 20, ""), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // On the heap and exactly as long as the returned bytes, so that a read past them shows.
+        const std::vector<std::uint8_t> bytes = c.descriptor;
+
+        EXPECT_EQ(VendorIdBytes(bytes.data(), bytes.size()), c.vendor);
+    }
+}
+
+}  // namespace
