@@ -1,0 +1,110 @@
+// A thousand rounds of each way the panel opens and closes the camera - connect and disconnect,
+// failed connections, release and reconnect, unplug and replug - must leave exactly the handles
+// the state calls for and close none twice.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tests/faults/panel_faults.h"
+
+namespace faults {
+namespace {
+
+constexpr int kRounds = 1000;
+
+// A volume record for drive E.
+constexpr std::uint8_t kVolumeE[20] = {20, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1 << 4};
+
+class CycleTest : public PanelFaultTest {
+  protected:
+    // Forgets what the window and the simulator recorded, so a thousand rounds stay small.
+    void Forget() {
+        world.ClearTrace();
+        window.calls.clear();
+    }
+};
+
+TEST_F(CycleTest, ConnectAndDisconnectAThousandTimes) {
+    for (int round = 0; round < kRounds; ++round) {
+        ConnectCamera(window);
+        ASSERT_EQ(g_bConnected, 1) << "round " << round;
+        ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;
+        DisconnectCamera(window);
+        ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
+        Forget();
+    }
+    ExpectPanel(NotConnected(), 0);
+    EXPECT_EQ(world.TotalOpened(), world.TotalClosed());
+}
+
+struct FailedConnect {
+    const char* name;
+    std::function<void(sim::World&)> arrange;
+    std::int32_t linkError;
+};
+
+class FailedConnectCycleTest : public CycleTest,
+                               public ::testing::WithParamInterface<FailedConnect> {};
+
+TEST_P(FailedConnectCycleTest, AThousandFailedConnectionsLeaveNothingOpen) {
+    GetParam().arrange(world);
+    for (int round = 0; round < kRounds; ++round) {
+        ConnectCamera(window);
+        ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
+        Forget();
+    }
+    ExpectPanel(NotConnected(), 0);
+    EXPECT_EQ(g_nLinkError, GetParam().linkError);
+    EXPECT_EQ(world.TotalOpened(), world.TotalClosed());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedConnectCycleTest,
+    ::testing::Values(
+        FailedConnect{"CameraNotReady", [](sim::World& w) { w.camera().state = 1; }, 0},
+        FailedConnect{
+            "StateQueryFails",
+            [](sim::World& w) { w.InjectVendorFault(14, sim::Fault::CallFails(sim::kAlways)); }, 0},
+        FailedConnect{
+            "InquiryFails",
+            [](sim::World& w) { w.InjectInquiryFault(sim::Fault::CallFails(sim::kAlways)); },
+            LINK_ERR_NOT_OPEN},
+        FailedConnect{"CameraAbsent", [](sim::World& w) { w.VanishCamera(); }, LINK_ERR_NOT_OPEN}),
+    [](const ::testing::TestParamInfo<FailedConnect>& row) { return std::string(row.param.name); });
+
+TEST_F(CycleTest, ReleaseAndReconnectAThousandTimes) {
+    ConnectCamera(window);
+    for (int round = 0; round < kRounds; ++round) {
+        OnOpenFolder(window);
+        ASSERT_EQ(g_bConnected, 1) << "round " << round;
+        ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;
+        Forget();
+    }
+    EXPECT_EQ(world.camera().releases, kRounds);
+    ExpectPanel(Connected({1, 1, 1}), 1);
+}
+
+// The camera's drive goes away and comes back as E: each time, announced by the system's volume
+// events; the handle from before each unplug is dead and must still be closed exactly once.
+TEST_F(CycleTest, UnplugAndReplugAThousandTimes) {
+    ConnectCamera(window);
+    for (int round = 0; round < kRounds; ++round) {
+        world.VanishCamera();
+        OnDeviceChange(window, kDbtDeviceRemoveComplete, kVolumeE);
+        ASSERT_EQ(g_bConnected, 0) << "round " << round;
+        ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
+        world.PlaceCamera('E');
+        OnDeviceChange(window, kDbtDeviceArrival, kVolumeE);
+        ASSERT_EQ(g_bConnected, 1) << "round " << round;
+        ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;
+        Forget();
+    }
+    EXPECT_EQ(g_strArrivalDrive, L"E");
+    ExpectPanel(Connected({1, 1, 1}), 1);
+}
+
+}  // namespace
+}  // namespace faults
