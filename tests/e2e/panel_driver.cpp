@@ -1,0 +1,453 @@
+#include "tests/e2e/panel_driver.h"
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+namespace e2e {
+
+namespace {
+
+constexpr UINT kSendTimeoutMs = static_cast<UINT>(kPatience * 1000);
+constexpr wchar_t kSettleMarker[] = L"(settling)";
+constexpr UINT_PTR kSettleTimerId = 0x5E77;
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return name;
+}
+
+DWORD ProcessOf(HWND window) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+struct DialogSearch {
+    DWORD process;
+    const std::wstring* caption;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<DialogSearch*>(data);
+    if (ProcessOf(window) != search.process || !::IsWindowVisible(window) ||
+        ::GetWindow(window, GW_OWNER) != nullptr || ClassName(window) != L"#32770") {
+        return TRUE;
+    }
+    wchar_t text[128] = {};
+    ::GetWindowTextW(window, text, 128);
+    if (*search.caption == text) {
+        search.found.push_back(window);
+    }
+    return TRUE;
+}
+
+// The visible top-level dialog windows of `process` with the caption `caption` and no owner.
+std::vector<HWND> TopDialogs(DWORD process, const std::wstring& caption) {
+    DialogSearch search{process, &caption, {}};
+    ::EnumWindows(CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+}  // namespace
+
+// ---- helpers ----
+
+bool WaitFor(const std::function<bool()>& done, double seconds) {
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    while (true) {
+        if (done()) {
+            return true;
+        }
+        if (::GetTickCount64() >= end) {
+            return false;
+        }
+        ::Sleep(20);
+    }
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                          length);
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+                          length, nullptr, nullptr);
+    return narrow;
+}
+
+std::wstring WindowsPath(const std::string& path) {
+    std::wstring wide = Widen(path);
+    if (!wide.empty() && wide[0] == L'/') {
+        wide = L"Z:" + wide;
+    }
+    for (wchar_t& c : wide) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return wide;
+}
+
+void WriteFileAtomically(const std::wstring& path, const std::string& text) {
+    const std::wstring temporary = path + L".new";
+    const HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        Fail("cannot write " + Narrow(temporary));
+    }
+    DWORD written = 0;
+    const BOOL wrote =
+        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(file);
+    if (!wrote || written != text.size() ||
+        !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        Fail("cannot write " + Narrow(path));
+    }
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string text;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
+        text.append(chunk, read);
+    }
+    ::CloseHandle(file);
+    return text;
+}
+
+std::string LocalClockText() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
+}
+
+bool LooksLikeClock(const std::string& text) {
+    const std::string shape = "0000-00-00 00:00:00";
+    if (text.size() != shape.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (shape[i] == '0' ? !digit : text[i] != shape[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- the trace ----
+
+std::vector<std::string> Trace::Lines() const {
+    const std::string text = ReadWholeFile(path_);
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (true) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            break;  // an unfinished last line is not there yet
+        }
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(std::move(line));
+        at = end + 1;
+    }
+    return lines;
+}
+
+std::vector<std::string> Trace::Calls(std::size_t first) const {
+    std::vector<std::string> calls;
+    for (std::string& line : Lines()) {
+        if (!line.empty() && line[0] != '#') {
+            calls.push_back(std::move(line));
+        }
+    }
+    calls.erase(calls.begin(),
+                calls.begin() + static_cast<std::ptrdiff_t>(std::min(first, calls.size())));
+    return calls;
+}
+
+std::vector<std::string> Trace::VendorCdbs(std::size_t first) const {
+    std::vector<std::string> cdbs;
+    const std::string marker = " cdb=FA ";
+    constexpr std::size_t kCdbText = 16 * 3 - 1;
+    for (const std::string& call : Calls(first)) {
+        const std::size_t at = call.find(marker);
+        if (call.rfind("DeviceIoControl ", 0) != 0 || at == std::string::npos) {
+            continue;
+        }
+        std::string cdb = call.substr(at + 5, kCdbText);
+        if (call.find("-> failed") != std::string::npos) {
+            cdb += " failed";
+        }
+        cdbs.push_back(std::move(cdb));
+    }
+    return cdbs;
+}
+
+void Trace::WaitForCall(const std::string& text, std::size_t first) const {
+    const bool seen = WaitFor([&] {
+        for (const std::string& call : Calls(first)) {
+            if (call.find(text) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!seen) {
+        Fail("no device call with \"" + text + "\" in the trace " + Narrow(path_));
+    }
+}
+
+// ---- the panel ----
+
+Panel::Panel(RunFiles files, const std::string& world)
+    : files_(std::move(files)), trace_(files_.trace) {
+    WriteFileAtomically(files_.world, world);
+    ::DeleteFileW(files_.trace.c_str());
+    ::SetEnvironmentVariableW(L"ZELQUIN_SIM_WORLD", files_.world.c_str());
+    ::SetEnvironmentVariableW(L"ZELQUIN_SIM_TRACE", files_.trace.c_str());
+
+    std::wstring commandLine = Quoted(files_.exe);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessW(files_.exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                          nullptr, nullptr, &startup, &process_)) {
+        Fail("cannot start " + Narrow(files_.exe));
+    }
+    const bool shown = WaitFor([this] {
+        const std::vector<HWND> found = TopDialogs(process_.dwProcessId, kPanelCaption);
+        window_ = found.empty() ? nullptr : found.front();
+        return window_ != nullptr || !Running();
+    });
+    if (!shown || window_ == nullptr) {
+        Fail(Running() ? "the control panel did not appear" : "the program ended at start-up");
+    }
+}
+
+Panel::~Panel() {
+    if (Running()) {
+        for (HWND box : MessageBoxes()) {
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        }
+        if (window_ != nullptr) {
+            ::PostMessageW(window_, WM_CLOSE, 0, 0);
+        }
+        if (!WaitForExit(10)) {
+            ::TerminateProcess(process_.hProcess, 1);
+            ::WaitForSingleObject(process_.hProcess, 10000);
+        }
+    }
+    ::CloseHandle(process_.hThread);
+    ::CloseHandle(process_.hProcess);
+}
+
+HWND Panel::Control(int id) const {
+    HWND control = ::GetDlgItem(window_, id);
+    if (control == nullptr) {
+        Fail("the panel has no control " + std::to_string(id));
+    }
+    return control;
+}
+
+void Panel::EditWorld(const std::string& world) const {
+    WriteFileAtomically(files_.world, world);
+}
+
+LRESULT Panel::Send(HWND target, UINT message, WPARAM wParam, LPARAM lParam) const {
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(target, message, wParam, lParam, SMTO_NORMAL, kSendTimeoutMs,
+                               &result)) {
+        Fail(::IsWindow(target)
+                 ? "message " + std::to_string(message) + " was not answered"
+                 : "message " + std::to_string(message) + " went to a window that is gone" +
+                       (Running() ? "" : " (the program has ended)"));
+    }
+    return static_cast<LRESULT>(result);
+}
+
+void Panel::Post(HWND target, UINT message, WPARAM wParam, LPARAM lParam) const {
+    if (!::PostMessageW(target, message, wParam, lParam)) {
+        Fail("message " + std::to_string(message) + " could not be posted");
+    }
+}
+
+std::wstring Panel::WindowText(HWND window) const {
+    const auto length = static_cast<std::size_t>(Send(window, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(length + 1, L'\0');
+    const auto copied = static_cast<std::size_t>(
+        Send(window, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data())));
+    text.resize(std::min(copied, length));
+    return text;
+}
+
+std::wstring Panel::Text(int id) const {
+    return WindowText(Control(id));
+}
+
+bool Panel::Enabled(int id) const {
+    return ::IsWindowEnabled(Control(id)) != FALSE;
+}
+
+int Panel::Selection(int comboId) const {
+    return static_cast<int>(Send(Control(comboId), CB_GETCURSEL, 0, 0));
+}
+
+std::vector<std::wstring> Panel::Items(int comboId) const {
+    const HWND combo = Control(comboId);
+    const auto count = static_cast<int>(Send(combo, CB_GETCOUNT, 0, 0));
+    std::vector<std::wstring> items;
+    for (int i = 0; i < count; ++i) {
+        const auto length =
+            static_cast<std::size_t>(Send(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0));
+        std::wstring item(length + 1, L'\0');
+        Send(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data()));
+        item.resize(length);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+std::wstring Panel::SelectedItem(int comboId) const {
+    const int selected = Selection(comboId);
+    if (selected < 0) {
+        return {};
+    }
+    const std::vector<std::wstring> items = Items(comboId);
+    return static_cast<std::size_t>(selected) < items.size()
+               ? items[static_cast<std::size_t>(selected)]
+               : L"(beyond the list)";
+}
+
+HWND Panel::ComboEdit(int comboId) const {
+    HWND edit = ::FindWindowExW(Control(comboId), nullptr, L"Edit", nullptr);
+    if (edit == nullptr) {
+        Fail("combo box " + std::to_string(comboId) + " has no edit field");
+    }
+    return edit;
+}
+
+HWND Panel::FocusedWindow() const {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!::GetGUIThreadInfo(process_.dwThreadId, &info)) {
+        return nullptr;
+    }
+    return info.hwndFocus;
+}
+
+void Panel::Choose(int comboId, int index) const {
+    const HWND combo = Control(comboId);
+    Send(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    Post(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
+void Panel::Click(int buttonId) const {
+    Post(window_, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
+         reinterpret_cast<LPARAM>(Control(buttonId)));
+}
+
+LRESULT Panel::DeviceChange(WPARAM event, char letter, WORD flags) const {
+    DEV_BROADCAST_VOLUME record = {};
+    record.dbcv_size = sizeof record;
+    record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    record.dbcv_unitmask = 1u << (letter - 'A');
+    record.dbcv_flags = flags;
+    return Send(window_, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record));
+}
+
+void Panel::PostKey(HWND target, UINT key) const {
+    const UINT scan = ::MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
+    Post(target, WM_KEYDOWN, key, static_cast<LPARAM>(1u | (scan << 16)));
+    Post(target, WM_KEYUP, key, static_cast<LPARAM>(1u | (scan << 16) | 0xC0000000u));
+}
+
+void Panel::Settle() const {
+    // A WM_TIMER the system makes comes only when no posted message waits, so any refresh of the
+    // clock after the marker shows that everything posted before it has been handled.
+    const HWND clock = Control(kPcTime);
+    Send(clock, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kSettleMarker));
+    Post(window_, WM_TIMER, kSettleTimerId, 0);
+    if (!WaitFor([&] { return WindowText(clock) != kSettleMarker; })) {
+        Fail("the panel did not handle its messages");
+    }
+}
+
+void Panel::PostClose() const {
+    Post(window_, WM_CLOSE, 0, 0);
+}
+
+std::vector<HWND> Panel::MessageBoxes() const {
+    return TopDialogs(process_.dwProcessId, kBoxCaption);
+}
+
+std::wstring Panel::TakeMessageBox() const {
+    HWND box = nullptr;
+    if (!WaitFor([&] {
+            const std::vector<HWND> boxes = MessageBoxes();
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+        })) {
+        Fail("no message box appeared");
+    }
+    const HWND textControl = ::GetDlgItem(box, kBoxTextId);
+    if (textControl == nullptr) {
+        Fail("the message box has no text control 0xFFFF");
+    }
+    const std::wstring text = WindowText(textControl);
+    Post(box, WM_COMMAND, IDOK, 0);
+    if (!WaitFor([box] { return !::IsWindow(box); })) {
+        Fail("the message box did not close");
+    }
+    return text;
+}
+
+bool Panel::Running() const {
+    return ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool Panel::WaitForExit(double seconds) const {
+    return ::WaitForSingleObject(process_.hProcess, static_cast<DWORD>(seconds * 1000)) ==
+           WAIT_OBJECT_0;
+}
+
+}  // namespace e2e

@@ -1,0 +1,611 @@
+// End-to-end scenarios: the real Zelquin-sim.exe, each run with its own world file and trace
+// file, driven from this process through public window messages (tests/e2e/panel_driver.h).
+//
+//     e2e_tests.exe [gtest flags] PATH/Zelquin-sim.exe WORK_FOLDER
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/panel_driver.h"
+
+namespace {
+
+using e2e::kOpenFolder;
+using e2e::kOverwrite;
+using e2e::kPcTime;
+using e2e::kResolution;
+using e2e::kStatus;
+using e2e::kStatusRight;
+using e2e::kSyncTime;
+using e2e::kTimestamp;
+
+std::wstring g_exe;
+std::wstring g_work;
+
+constexpr wchar_t kNotConnected[] = L"Device not connected.";
+
+// The controls the panel enables once connected, in the order it enables them.
+constexpr int kCommandControls[] = {kSyncTime, kOpenFolder, kOverwrite, kResolution, kTimestamp};
+constexpr int kCombos[] = {kOverwrite, kTimestamp, kResolution};
+
+// The pass-through heads the program sends: a vendor command (CDB length 16, 8 bytes in) and
+// the INQUIRY (CDB length 6, 36 bytes in).
+constexpr char kVendorHead[] =
+    "head=2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00 ";
+constexpr char kInquiryHead[] =
+    "head=2C 00 00 00 01 00 06 18 01 00 00 00 24 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00 "
+    "cdb=12 00 00 00 24 00 00 00 00 00 00 00 00 00 00 00 -> ";
+
+constexpr char kDrives[] =
+    "drive C fixed\n"
+    "drive D cdrom inquiry=2\n";
+
+// A vendor command block as the trace shows it: FA 55 66 FE, the form, 00 00, the code, then
+// the argument bytes and zeros up to 16 bytes.
+std::string Cdb(bool set, int code, std::vector<int> args = {}) {
+    std::vector<int> bytes = {0xFA, 0x55, 0x66, 0xFE, set ? 0x06 : 0x60, 0, 0, code};
+    bytes.insert(bytes.end(), args.begin(), args.end());
+    bytes.resize(16, 0);
+    std::string text;
+    for (const int byte : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", byte);
+        text += two;
+    }
+    return text;
+}
+
+// The command codes (block byte 7) of a list of blocks from Trace::VendorCdbs, in hex, with
+// " failed" kept.
+std::vector<std::string> Codes(const std::vector<std::string>& cdbs) {
+    std::vector<std::string> codes;
+    for (const std::string& cdb : cdbs) {
+        codes.push_back(cdb.substr(21, 2) + (cdb.size() > 47 ? cdb.substr(47) : ""));
+    }
+    return codes;
+}
+
+const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
+
+class PanelScenario : public ::testing::Test {
+  protected:
+    // Starts the program on `world`, with its files in a folder of this test's own.
+    e2e::Panel& Start(const std::string& world) {
+        panel_.reset();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::wstring folder = g_work + L"\\" + e2e::Widen(info->test_suite_name()) + L"." +
+                                    e2e::Widen(info->name()) + L"." + std::to_wstring(++runs_);
+        ::CreateDirectoryW(g_work.c_str(), nullptr);
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        startedAt_ = e2e::LocalClockText();
+        panel_ = std::make_unique<e2e::Panel>(
+            e2e::RunFiles{g_exe, folder + L"\\world.txt", folder + L"\\trace.txt"}, world);
+        return *panel_;
+    }
+
+    void TearDown() override {
+        if (HasFailure() && panel_) {
+            std::printf("trace of the last run, %s:\n",
+                        e2e::Narrow(panel_->trace().path()).c_str());
+            for (const std::string& line : panel_->trace().Lines()) {
+                std::printf("    %s\n", line.c_str());
+            }
+        }
+        panel_.reset();
+    }
+
+    // The look of a connected or disconnected panel: status line, five controls, selections.
+    void ExpectLook(const e2e::Panel& panel, const std::wstring& status, bool enabled,
+                    std::vector<int> selections) {
+        EXPECT_EQ(panel.Text(kStatus), status);
+        for (const int id : kCommandControls) {
+            EXPECT_EQ(panel.Enabled(id), enabled) << "control " << id;
+        }
+        EXPECT_EQ((std::vector<int>{panel.Selection(kOverwrite), panel.Selection(kTimestamp),
+                                    panel.Selection(kResolution)}),
+                  selections)
+            << "selections of overwrite, time stamp, resolution";
+    }
+
+    std::unique_ptr<e2e::Panel> panel_;
+    std::string startedAt_;
+    int runs_ = 0;
+};
+
+// ---- start-up ----
+
+TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
+    e2e::Panel& panel = Start(kDrives);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    struct Fixed {
+        int id;
+        const wchar_t* text;
+    };
+    for (const Fixed& fixed : {Fixed{kSyncTime, L"Sync with PC Time"},
+                               Fixed{kOpenFolder, L"Open File Folder"}, Fixed{kStatusRight, L""}}) {
+        EXPECT_EQ(panel.Text(fixed.id), fixed.text) << "control " << fixed.id;
+    }
+    wchar_t caption[64] = {};
+    ::GetWindowTextW(panel.window(), caption, 64);
+    EXPECT_STREQ(caption, e2e::kPanelCaption);
+
+    // Exactly two items each, in sorted order.
+    const std::vector<std::wstring> offOn = {L"OFF", L"ON"};
+    EXPECT_EQ(panel.Items(kOverwrite), offOn);
+    EXPECT_EQ(panel.Items(kTimestamp), offOn);
+    EXPECT_EQ(panel.Items(kResolution), (std::vector<std::wstring>{L"1080P 30FPS", L"720P 30FPS"}));
+
+    // Discovery asked D to Z in order and sent the one INQUIRY to the disk on D; no vendor command.
+    std::vector<std::string> opened;
+    for (const std::string& call : panel.trace().Calls()) {
+        if (call.rfind("CreateFileW ", 0) == 0) {
+            opened.push_back(call.substr(17, 2));
+        }
+    }
+    std::vector<std::string> dToZ;
+    for (char letter = 'D'; letter <= 'Z'; ++letter) {
+        dToZ.push_back(std::string{letter, ':'});
+    }
+    EXPECT_EQ(opened, dToZ);
+    panel.trace().WaitForCall(std::string("DeviceIoControl D: ") + "handle");
+    EXPECT_EQ(panel.trace().VendorCdbs(), std::vector<std::string>{});
+
+    // The clock: a local time taken after the start, in its 19-character form, then moving on.
+    std::string first;
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        first = e2e::Narrow(panel.Text(kPcTime));
+        return !first.empty();
+    }));
+    EXPECT_TRUE(e2e::LooksLikeClock(first)) << first;
+    EXPECT_GE(first, startedAt_);
+    EXPECT_LE(first, e2e::LocalClockText());
+    std::string next;
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        next = e2e::Narrow(panel.Text(kPcTime));
+        return next != first;
+    })) << "the clock stood still at "
+        << first;
+    EXPECT_TRUE(e2e::LooksLikeClock(next)) << next;
+    EXPECT_GT(next, first);
+
+    // A timer message with an id of its own refreshes the clock as well.
+    const HWND clock = panel.Control(kPcTime);
+    ::SendMessageW(clock, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"-"));
+    ::PostMessageW(panel.window(), WM_TIMER, 77, 0);
+    ASSERT_TRUE(
+        e2e::WaitFor([&] { return e2e::LooksLikeClock(e2e::Narrow(panel.Text(kPcTime))); }));
+
+    // Each command reached while not connected answers so and sends nothing.
+    struct Command {
+        int id;
+        int code;
+    };
+    for (const Command command :
+         {Command{kSyncTime, BN_CLICKED}, Command{kOpenFolder, BN_CLICKED},
+          Command{kOverwrite, CBN_SELCHANGE}, Command{kTimestamp, CBN_SELCHANGE},
+          Command{kResolution, CBN_SELCHANGE}}) {
+        const std::size_t mark = panel.trace().CallCount();
+        ::PostMessageW(panel.window(), WM_COMMAND, MAKEWPARAM(command.id, command.code),
+                       reinterpret_cast<LPARAM>(panel.Control(command.id)));
+        EXPECT_EQ(panel.TakeMessageBox(), kNotConnected) << "control " << command.id;
+        EXPECT_EQ(panel.trace().CallCount(), mark) << "control " << command.id;
+    }
+}
+
+TEST_F(PanelScenario, StartUpConnectsWhenTheCameraIsReady) {
+    struct Case {
+        const char* what;
+        std::string world;
+        std::wstring status;
+        bool connected;
+        std::vector<int> selections;  // overwrite, time stamp, resolution
+        std::vector<std::string> codes;
+    };
+    const Case cases[] = {
+        {"no camera", kDrives, kNotConnected, false, {-1, -1, -1}, {}},
+        {"camera in state 1",
+         std::string(kDrives) + "camera E state=1 overwrite=1\n",
+         kNotConnected,
+         false,
+         {-1, -1, -1},
+         {"0E"}},
+        {"camera in state 2",
+         std::string(kDrives) +
+             "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n",
+         L"Firmware Version:   V1.0.2024B7",
+         true,
+         {1, 0, 1},
+         kConnectionCodes},
+        {"camera in state 3",
+         std::string(kDrives) +
+             "camera E state=3 overwrite=0 timestamp=1 resolution=0 firmware=AB,CD,EFGHIJKL\n",
+         L"Firmware Version:   ABCDEFGHIJKL",
+         true,
+         {0, 1, 0},
+         kConnectionCodes},
+        {"firmware command 27 fails",
+         std::string(kDrives) + "camera E overwrite=1 timestamp=1\nfault 27 fails\n",
+         L"Firware Version Error: 8",
+         true,
+         {1, 1, 0},
+         {"0E", "1A", "1B failed", "02", "01", "0B"}},
+        {"a setting outside the list and a setting read that fails",
+         std::string(kDrives) + "camera E overwrite=2 timestamp=1 resolution=1\nfault 11 fails\n",
+         L"Firmware Version:   V1.1.0720240101",
+         true,
+         {-1, -1, 1},
+         {"0E", "1A", "1B", "1C", "02", "01", "0B failed"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::Panel& panel = Start(c.world);
+        ExpectLook(panel, c.status, c.connected, c.selections);
+        EXPECT_EQ(Codes(panel.trace().VendorCdbs()), c.codes);
+        if (c.connected) {
+            const std::vector<std::wstring> shown = {panel.SelectedItem(kOverwrite),
+                                                     panel.SelectedItem(kTimestamp),
+                                                     panel.SelectedItem(kResolution)};
+            std::vector<std::wstring> expected;
+            const wchar_t* names[3][2] = {
+                {L"OFF", L"ON"}, {L"OFF", L"ON"}, {L"1080P 30FPS", L"720P 30FPS"}};
+            for (std::size_t i = 0; i < 3; ++i) {
+                const int index = c.selections[i];
+                expected.push_back(index < 0 ? L"" : names[i][index]);
+            }
+            EXPECT_EQ(shown, expected);
+        }
+    }
+}
+
+TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
+    e2e::Panel& panel = Start(std::string(kDrives) + "camera E\ndrive F removable\n");
+    const std::vector<std::string> calls = panel.trace().Calls();
+
+    // E is opened for reading and writing, shared, and asked the INQUIRY; F never is.
+    std::vector<std::string> wanted = {
+        "CreateFileW \"\\\\.\\E:\" access=C0000000 share=00000003 disposition=3 flags=00000000",
+        std::string("IOCTL_SCSI_PASS_THROUGH in=44 out=116 ") + kInquiryHead + "ok",
+    };
+    for (const std::string& want : wanted) {
+        bool found = false;
+        for (const std::string& call : calls) {
+            found = found || call.find(want) != std::string::npos;
+        }
+        EXPECT_TRUE(found) << want;
+    }
+    for (const std::string& call : calls) {
+        EXPECT_EQ(call.find("F:"), std::string::npos) << call;
+        if (call.find(" cdb=FA ") != std::string::npos) {
+            EXPECT_NE(call.find(std::string("in=44 out=88 ") + kVendorHead), std::string::npos)
+                << call;
+        }
+    }
+    EXPECT_EQ(panel.trace().VendorCdbs(),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(false, 0x1A), Cdb(false, 0x1B),
+                                        Cdb(false, 0x1C), Cdb(false, 0x02), Cdb(false, 0x01),
+                                        Cdb(false, 0x0B)}));
+}
+
+// ---- the user's commands ----
+
+TEST_F(PanelScenario, EachSettingChangeSendsItsValueAndConfirmsIt) {
+    e2e::Panel& panel =
+        Start(std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n");
+    struct Change {
+        int combo;
+        int index;
+        const wchar_t* message;
+        std::string cdb;
+    };
+    const Change changes[] = {
+        {kOverwrite, 1, L"Loop recording on.", Cdb(true, 0x02, {1})},
+        {kOverwrite, 0, L"Loop recording off.", Cdb(true, 0x02, {0})},
+        {kTimestamp, 1, L"Time stamp display turned on.", Cdb(true, 0x0B, {1})},
+        {kTimestamp, 0, L"Time stamp display turned off.", Cdb(true, 0x0B, {0})},
+        {kResolution, 1, L"Video resolution set to 720P.", Cdb(true, 0x01, {1})},
+        {kResolution, 0, L"Video resolution set to 1080P.", Cdb(true, 0x01, {0})},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(e2e::Narrow(change.message));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Choose(change.combo, change.index);
+        EXPECT_EQ(panel.TakeMessageBox(), change.message);
+        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
+        EXPECT_EQ(panel.Selection(change.combo), change.index);
+    }
+
+    // The camera refuses every setting from now on: the error texts, and the picks stay.
+    panel.EditWorld(std::string(kDrives) +
+                    "camera E overwrite=0 timestamp=0 resolution=0\n"
+                    "fault 2 fails\nfault 11 fails\nfault 1 fails\n");
+    const Change refused[] = {
+        {kOverwrite, 1, L"Loop recording error.", Cdb(true, 0x02, {1}) + " failed"},
+        {kTimestamp, 1, L"Time Stamp Display change error.", Cdb(true, 0x0B, {1}) + " failed"},
+        {kResolution, 1, L"Video Relution change error.", Cdb(true, 0x01, {1}) + " failed"},
+    };
+    for (const Change& change : refused) {
+        SCOPED_TRACE(e2e::Narrow(change.message));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Choose(change.combo, change.index);
+        EXPECT_EQ(panel.TakeMessageBox(), change.message);
+        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
+        EXPECT_EQ(panel.Selection(change.combo), change.index);
+    }
+}
+
+// The date and time commands for every second from `from` to `to`.
+std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to) {
+    constexpr std::uint64_t kSecond = 10000000;  // in FILETIME's 100 ns
+    const auto ticks = [](const SYSTEMTIME& time) {
+        FILETIME file;
+        ::SystemTimeToFileTime(&time, &file);
+        return (std::uint64_t{file.dwHighDateTime} << 32) | file.dwLowDateTime;
+    };
+    std::set<std::vector<std::string>> commands;
+    const std::uint64_t last = ticks(to);
+    for (std::uint64_t at = ticks(from) / kSecond * kSecond; at <= last; at += kSecond) {
+        const FILETIME file = {static_cast<DWORD>(at & 0xFFFFFFFFu), static_cast<DWORD>(at >> 32)};
+        SYSTEMTIME t;
+        ::FileTimeToSystemTime(&file, &t);
+        commands.insert({Cdb(true, 0x04, {(t.wYear % 2000) & 0xFF, t.wMonth, t.wDay}),
+                         Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
+    }
+    return commands;
+}
+
+TEST_F(PanelScenario, SyncWithPcTimeSendsTheDateThenTheTime) {
+    const std::string camera = std::string(kDrives) + "camera E\n";
+    e2e::Panel& panel = Start(camera);
+
+    std::size_t mark = panel.trace().CallCount();
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    panel.Click(kSyncTime);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
+    SYSTEMTIME after;
+    ::GetLocalTime(&after);
+    const std::vector<std::string> sent = panel.trace().VendorCdbs(mark);
+    const auto possible = ClockCommandsBetween(before, after);
+    EXPECT_TRUE(possible.count(sent) == 1)
+        << "sent " << ::testing::PrintToString(sent) << ", expected one of "
+        << ::testing::PrintToString(possible);
+
+    struct Refusal {
+        const char* fault;
+        std::vector<std::string> codes;
+    };
+    for (const Refusal& refusal : {Refusal{"fault 4 fails\n", {"04 failed"}},
+                                   Refusal{"fault 3 fails\n", {"04", "03 failed"}}}) {
+        SCOPED_TRACE(refusal.fault);
+        panel.EditWorld(camera + refusal.fault);
+        mark = panel.trace().CallCount();
+        panel.Click(kSyncTime);
+        EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync error.");
+        EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), refusal.codes);
+    }
+}
+
+TEST_F(PanelScenario, OpenFileFolderReleasesTheCameraOpensItsVolumeAndReconnects) {
+    struct Case {
+        const char* storage;
+        bool opensFolder;
+        bool reconnects;
+    };
+    const Case cases[] = {
+        {"storage letter=F answers=keep\n", true, true},
+        {"storage letter=F answers=plaindisk\n", true, false},
+        {"storage letter=F vendor=none\n", false, true},
+    };
+    const std::string shellOpen =
+        "ShellExecuteW operation=null file=\"explorer\" parameters=\"F:\\\" directory=null show=5";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.storage);
+        e2e::Panel& panel = Start(
+            "drive C fixed\n"
+            "drive G removable vendor=\"SANDISK \"\n"
+            "camera E overwrite=1 timestamp=1 resolution=1 firmware=V2,,\n" +
+            std::string(c.storage));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Click(kOpenFolder);
+        panel.Settle();
+        EXPECT_TRUE(panel.MessageBoxes().empty());
+
+        const std::vector<std::string> calls = panel.trace().Calls(mark);
+        std::vector<std::string> cdbs = panel.trace().VendorCdbs(mark);
+        ASSERT_FALSE(cdbs.empty());
+        EXPECT_EQ(cdbs.front(), Cdb(false, 0x0F));
+        cdbs.erase(cdbs.begin());
+        EXPECT_EQ(Codes(cdbs), c.reconnects ? kConnectionCodes : std::vector<std::string>{});
+
+        // The release, the camera's handle closed, the removable volumes asked (not C), the
+        // folder opened, and only then the new discovery.
+        std::size_t release = calls.size();
+        std::size_t shell = calls.size();
+        std::size_t nextOpen = calls.size();
+        std::vector<std::string> queried;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const std::string& call = calls[i];
+            if (release == calls.size() && call.find(" cdb=FA ") != std::string::npos) {
+                release = i;
+            }
+            if (call.find("IOCTL_STORAGE_QUERY_PROPERTY") != std::string::npos) {
+                queried.push_back(call.substr(16, 2));
+            }
+            if (call == shellOpen) {
+                shell = i;
+            }
+            if (shell < i && nextOpen == calls.size() && call.rfind("CreateFileW", 0) == 0) {
+                nextOpen = i;
+            }
+        }
+        ASSERT_LT(release + 1, calls.size());
+        EXPECT_EQ(calls[release + 1].rfind("CloseHandle E: ", 0), 0u) << calls[release + 1];
+        EXPECT_EQ(queried, (std::vector<std::string>{"F:", "G:"}));
+        EXPECT_EQ(shell != calls.size(), c.opensFolder);
+        if (c.opensFolder) {
+            EXPECT_LT(shell, nextOpen) << "the folder opens before the reconnection";
+        }
+
+        // Reconnected or released, the controls stay enabled with the values shown.
+        ExpectLook(panel, L"Firmware Version:   V2", true, {1, 1, 1});
+
+        if (!c.reconnects) {
+            // Released: every command now answers that nothing is connected; the pick stays.
+            const std::size_t before = panel.trace().CallCount();
+            panel.Choose(kOverwrite, 0);
+            EXPECT_EQ(panel.TakeMessageBox(), kNotConnected);
+            EXPECT_EQ(panel.Selection(kOverwrite), 0);
+            EXPECT_EQ(panel.trace().CallCount(), before);
+        }
+    }
+}
+
+// ---- plugging and unplugging ----
+
+TEST_F(PanelScenario, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
+    const std::string noCamera = "drive C fixed\n";
+    const std::string camera = noCamera + "camera E overwrite=1 timestamp=0 resolution=1\n";
+    const std::string cameraAndStick = camera + "drive F removable\n";
+    e2e::Panel& panel = Start(noCamera);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    struct Step {
+        const char* what;
+        const std::string* world;  // null: the file stays as it is
+        WPARAM event;
+        char letter;
+        WORD flags;
+        bool connected;
+        bool asksDevices;
+    };
+    const Step steps[] = {
+        {"the camera arrives as E", &camera, DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"a memory stick arrives as F", &cameraAndStick, DBT_DEVICEARRIVAL, 'F', 0, true, false},
+        {"E goes, but F arrived last", nullptr, DBT_DEVICEREMOVECOMPLETE, 'E', 0, true, false},
+        {"the stick F goes", &camera, DBT_DEVICEREMOVECOMPLETE, 'F', 0, false, true},
+        {"a removal while disconnected", nullptr, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, false},
+        {"a medium change on E", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_MEDIA, false, false},
+        {"a network volume", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_NET, false, false},
+        {"device nodes changed", nullptr, DBT_DEVNODES_CHANGED, 'E', 0, false, false},
+        {"the camera arrives again", nullptr, DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"the camera is unplugged", &noCamera, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.world != nullptr) {
+            panel.EditWorld(*step.world);
+        }
+        const std::size_t mark = panel.trace().CallCount();
+        EXPECT_EQ(panel.DeviceChange(step.event, step.letter, step.flags), TRUE);
+        EXPECT_EQ(panel.trace().CallCount() > mark, step.asksDevices);
+        if (step.connected) {
+            ExpectLook(panel, L"Firmware Version:   V1.1.0720240101", true, {1, 0, 1});
+        } else {
+            ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+        }
+        EXPECT_TRUE(panel.MessageBoxes().empty());
+    }
+}
+
+TEST_F(PanelScenario, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
+    const std::string camera = "drive C fixed\ncamera E overwrite=0\n";
+    e2e::Panel& panel = Start(camera);
+    panel.Choose(kOverwrite, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
+
+    // An unrelated stick goes: disconnect and connect again, the camera's values read afresh
+    // (loop recording as the program set it: the simulated camera keeps it across the reload).
+    panel.EditWorld(camera + "drive G removable\n");
+    std::size_t mark = panel.trace().CallCount();
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
+    EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes);
+    ExpectLook(panel, L"Firmware Version:   V1.1.0720240101", true, {1, 0, 0});
+
+    // The camera itself goes: the new search finds nothing.
+    panel.EditWorld("drive C fixed\ndrive G removable\n");
+    mark = panel.trace().CallCount();
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'E'), TRUE);
+    EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{});
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+}
+
+TEST_F(PanelScenario, AWorldFileWithErrorsIsReportedAndAFixedOneTaken) {
+    e2e::Panel& panel = Start("drive C fixed\ncamera E state=x\n");
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+    const std::vector<std::string> lines = panel.trace().Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("# world file ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find("not taken"), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], "#   line 2: state must be a number from 0 to 255, not \"x\"");
+
+    panel.EditWorld("drive C fixed\ncamera E state=2\n");
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEARRIVAL, 'E'), TRUE);
+    EXPECT_EQ(panel.Text(kStatus), L"Firmware Version:   V1.1.0720240101");
+}
+
+// ---- keys and closing ----
+
+TEST_F(PanelScenario, EnterAndEscapeLeaveThePanelOpenAndPressNothing) {
+    e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n");
+    struct Target {
+        const char* what;
+        HWND window;
+    };
+    std::vector<Target> targets = {
+        {"the Sync with PC Time button", panel.Control(kSyncTime)},
+        {"the Open File Folder button", panel.Control(kOpenFolder)},
+        {"the overwrite combo's edit field", panel.ComboEdit(kOverwrite)},
+        {"the time stamp combo's edit field", panel.ComboEdit(kTimestamp)},
+        {"the resolution combo's edit field", panel.ComboEdit(kResolution)},
+        {"the window itself", panel.window()},
+    };
+    if (HWND focused = panel.FocusedWindow()) {
+        targets.insert(targets.begin(), {"the control with the focus", focused});
+    } else {
+        std::printf("no window of the panel has the keyboard focus on this display\n");
+    }
+    for (const Target& target : targets) {
+        for (const UINT key : {VK_RETURN, VK_ESCAPE}) {
+            SCOPED_TRACE(std::string(target.what) + (key == VK_RETURN ? ", Enter" : ", Escape"));
+            const std::size_t mark = panel.trace().CallCount();
+            panel.PostKey(target.window, key);
+            panel.Settle();
+            EXPECT_TRUE(::IsWindowVisible(panel.window()));
+            EXPECT_TRUE(panel.Running());
+            EXPECT_TRUE(panel.MessageBoxes().empty());
+            EXPECT_EQ(panel.trace().CallCount(), mark);
+        }
+    }
+    EXPECT_EQ(panel.Text(kStatus), L"Firmware Version:   V1.1.0720240101");
+}
+
+TEST_F(PanelScenario, ClosingTheWindowEndsTheProgram) {
+    e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n");
+    const HWND window = panel.window();
+    panel.PostClose();
+    EXPECT_TRUE(panel.WaitForExit());
+    EXPECT_FALSE(::IsWindow(window));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_SIM_EXE WORK_FOLDER\n", argv[0]);
+        return 2;
+    }
+    g_exe = e2e::WindowsPath(argv[1]);
+    g_work = e2e::WindowsPath(argv[2]);
+    return RUN_ALL_TESTS();
+}
