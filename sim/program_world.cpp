@@ -6,12 +6,21 @@
 //   trace file  ZELQUIN_SIM_TRACE, or the world file's trace line (relative to the world file's
 //               folder), or zelquin-sim-trace.txt beside the executable
 //
+// With a notify line in the world file the program also looks at the file twice a second while
+// idle, and tells its windows about drive letters that came or went since it last looked (the
+// volume arrival and removal events Windows sends to every top-level window), as a person who
+// plugs the camera in by editing the file would expect.
+//
 // Linked into the simulated program only; the product has no world, no trace and reads no
 // environment.
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/world.h"
 #include "sim/world_file.h"
@@ -22,6 +31,14 @@ constexpr wchar_t kWorldVariable[] = L"ZELQUIN_SIM_WORLD";
 constexpr wchar_t kTraceVariable[] = L"ZELQUIN_SIM_TRACE";
 constexpr wchar_t kWorldFileName[] = L"zelquin-sim.txt";
 constexpr wchar_t kTraceFileName[] = L"zelquin-sim-trace.txt";
+constexpr UINT kWatchPeriodMs = 500;
+
+void CALLBACK WatchTick(HWND, UINT, UINT_PTR, DWORD);
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+    reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+    return TRUE;
+}
 
 std::optional<std::wstring> Environment(const wchar_t* name) {
     wchar_t value[MAX_PATH * 2];
@@ -102,6 +119,16 @@ class ProgramWorld {
         });
     }
 
+    // Twice a second while notify is on: read a changed world file, then tell the windows
+    // about the letters that came and went.
+    void Watch() {
+        if (!loaded_ || !loaded_->notify || announcing_) {
+            return;
+        }
+        Refresh();
+        Announce();
+    }
+
   private:
     // Before every device call: the first time, find the files and lay out the world; later,
     // lay out the changes when the world file has been written since.
@@ -154,6 +181,55 @@ class ProgramWorld {
         sim::ApplyWorldFile(sim::TheWorld(), parsed.spec, loaded_ ? &*loaded_ : nullptr);
         Append(std::string("# world file ") + how + ": " + sim::ToUtf8(worldPath_));
         loaded_ = std::move(parsed.spec);
+        if (loaded_->notify && watchTimer_ == 0) {
+            // What is there now is known to the windows already, as at a computer's start.
+            announced_ = PresentLetters();
+            watchTimer_ = ::SetTimer(nullptr, 0, kWatchPeriodMs, WatchTick);
+        }
+    }
+
+    static std::uint32_t PresentLetters() {
+        std::uint32_t letters = 0;
+        for (int i = 0; i < sim::kLetterCount; ++i) {
+            if (sim::TheWorld().drive(static_cast<char>('A' + i)).present) {
+                letters |= 1u << i;
+            }
+        }
+        return letters;
+    }
+
+    // Removals first, then arrivals, one letter an event, sent to every top-level window of this
+    // thread (the control panel, and any message box that is open).
+    void Announce() {
+        announcing_ = true;
+        const std::uint32_t now = PresentLetters();
+        for (const bool arrivals : {false, true}) {
+            for (int i = 0; i < sim::kLetterCount; ++i) {
+                const std::uint32_t bit = 1u << i;
+                if (((now & bit) != 0) == arrivals && ((announced_ & bit) != 0) != arrivals) {
+                    Broadcast(arrivals ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, i);
+                }
+            }
+        }
+        announced_ = now;
+        announcing_ = false;
+    }
+
+    void Broadcast(WPARAM event, int letterIndex) const {
+        const char letter = static_cast<char>('A' + letterIndex);
+        Append(std::string("# notify: ") +
+               (event == DBT_DEVICEARRIVAL ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") +
+               letter + ":");
+        DEV_BROADCAST_VOLUME record = {};
+        record.dbcv_size = sizeof record;
+        record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+        record.dbcv_unitmask = 1u << letterIndex;
+        std::vector<HWND> windows;
+        ::EnumThreadWindows(::GetCurrentThreadId(), CollectWindow,
+                            reinterpret_cast<LPARAM>(&windows));
+        for (HWND window : windows) {
+            ::SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record));
+        }
     }
 
     // The trace goes to ZELQUIN_SIM_TRACE, else to the world file's trace line, else beside the
@@ -189,8 +265,15 @@ class ProgramWorld {
     std::wstring tracePath_;
     Stamp stamp_;
     std::optional<sim::WorldSpec> loaded_;
+    UINT_PTR watchTimer_ = 0;
+    std::uint32_t announced_ = 0;  // the letters the windows know of, bit 0 for A
+    bool announcing_ = false;
 };
 
 ProgramWorld g_programWorld;
+
+void CALLBACK WatchTick(HWND, UINT, UINT_PTR, DWORD) {
+    g_programWorld.Watch();
+}
 
 }  // namespace

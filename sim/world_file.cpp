@@ -587,9 +587,14 @@ ParsedWorld ParseWorldFile(std::string_view text) {
                     throw LineError{"a second trace line"};
                 }
                 spec.trace = Text(words[1], "trace");
+            } else if (statement == "notify") {
+                if (words.size() != 1) {
+                    throw LineError{"notify stands alone on its line"};
+                }
+                spec.notify = true;
             } else {
                 throw LineError{"unknown statement " + Quoted(statement) +
-                                " (drive, camera, storage, fault, trace)"};
+                                " (drive, camera, storage, fault, trace, notify)"};
             }
         } catch (const LineError& error) {
             parsed.errors.push_back({number, error.message});

@@ -10,6 +10,8 @@
 //     storage letter=F answers=keep        (the camera's volume after the release command)
 //     fault 26 fails times=1               (the next firmware command 26 fails)
 //     trace zelquin-trace.txt              (where the trace goes, relative to this file)
+//     notify                               (the program's windows hear of letters that come
+//                                           and go, as Windows would tell them)
 //
 // ParseWorldFile reads such a text into a WorldSpec, reporting every line it cannot take with
 // its number; ApplyWorldFile lays a spec out in a sim::World, either on a fresh world or as the
@@ -83,6 +85,9 @@ struct WorldSpec {
     StorageSpec storage;
     std::vector<FaultSpec> faults;  // in the order of the file
     std::optional<std::string> trace;
+    // The simulated program watches the file also while idle and sends its windows the volume
+    // arrival and removal events for the drive letters that come and go.
+    bool notify = false;
 
     const DriveSpec* DriveAt(char letter) const;
     bool operator==(const WorldSpec&) const = default;

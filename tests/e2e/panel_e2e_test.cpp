@@ -539,6 +539,48 @@ TEST_F(PanelScenario, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
 }
 
+TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
+    // No event is sent from here: the simulated program tells its window itself.
+    const std::string computer = "drive C fixed\nnotify\n";
+    const std::string camera = computer + "camera E overwrite=1\nstorage letter=F\n";
+    const std::wstring firmware = L"Firmware Version:   V1.1.0720240101";
+    e2e::Panel& panel = Start(computer);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    panel.EditWorld(camera);
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == firmware; }));
+    ExpectLook(panel, firmware, true, {1, 0, 0});
+
+    // The release moves the camera from E to F: E goes (the panel's arrival drive, so it
+    // disconnects) and F arrives (it connects again).
+    panel.Click(kOpenFolder);
+    panel.trace().WaitForCall("ShellExecuteW");
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        for (const std::string& line : panel.trace().Lines()) {
+            if (line == "# notify: DBT_DEVICEARRIVAL F:") {
+                return true;
+            }
+        }
+        return false;
+    }));
+    panel.Settle();
+    ExpectLook(panel, firmware, true, {1, 0, 0});
+
+    panel.EditWorld(computer);
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    std::vector<std::string> notes;
+    for (const std::string& line : panel.trace().Lines()) {
+        if (line.rfind("# notify: ", 0) == 0) {
+            notes.push_back(line.substr(10));
+        }
+    }
+    EXPECT_EQ(notes,
+              (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
+                                        "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
+}
+
 TEST_F(PanelScenario, AWorldFileWithErrorsIsReportedAndAFixedOneTaken) {
     e2e::Panel& panel = Start("drive C fixed\ncamera E state=x\n");
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});

@@ -64,6 +64,9 @@ std::string Summary(const sim::WorldSpec& spec) {
     if (spec.trace) {
         add("trace [" + *spec.trace + "]");
     }
+    if (spec.notify) {
+        add("notify");
+    }
     return text;
 }
 
@@ -130,6 +133,7 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
         {"fault 0x1B short=3 times=2\nfault inquiry check=0 times=always",
          "fault 27 short bytes=3 times=2; fault inquiry check bytes=0 times=-1"},
         {"trace out.txt", "trace [out.txt]"},
+        {"notify  # tell the windows", "notify"},
         {"trace \"C:\\\\My traces\\\\t.txt\"", "trace [C:\\My traces\\t.txt]"},
     };
     for (const Case& c : cases) {
@@ -200,11 +204,12 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"fault 2 fails times=0", "line 1: times must be at least 1\n"},
         {"trace", "line 1: the form is: trace PATH (quote a path with blanks)\n"},
         {"trace a\ntrace b", "line 2: a second trace line\n"},
+        {"notify yes", "line 1: notify stands alone on its line\n"},
         {"Camera E",
          "line 1: unknown statement \"Camera\" (drive, camera, storage, fault, "
-         "trace)\n"},
+         "trace, notify)\n"},
         {"drive C fixed\nplug E\ncamera E state=x\n# fine\ndrive D fixed",
-         "line 2: unknown statement \"plug\" (drive, camera, storage, fault, trace)\n"
+         "line 2: unknown statement \"plug\" (drive, camera, storage, fault, trace, notify)\n"
          "line 3: state must be a number from 0 to 255, not \"x\"\n"},
     };
     for (const Case& c : cases) {
