@@ -18,7 +18,7 @@ ctest --preset asan
 echo "== fuzz: every byte parser under libFuzzer, ASan and UBSan, 20 s a target"
 ./scripts/fuzz.sh
 
-echo "== win32: Zelquin.exe, its file check and the tests under Wine"
+echo "== win32: Zelquin.exe, its file check, the tests under Wine and the end-to-end scenarios"
 cmake --preset win32
 cmake --build --preset win32
 xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset win32
