@@ -420,7 +420,7 @@ std::vector<HWND> Panel::MessageBoxes() const {
     return TopDialogs(process_.dwProcessId, kBoxCaption);
 }
 
-std::wstring Panel::TakeMessageBox() const {
+Panel::Box Panel::TakeBox() const {
     HWND box = nullptr;
     if (!WaitFor([&] {
             const std::vector<HWND> boxes = MessageBoxes();
@@ -433,12 +433,26 @@ std::wstring Panel::TakeMessageBox() const {
     if (textControl == nullptr) {
         Fail("the message box has no text control 0xFFFF");
     }
-    const std::wstring text = WindowText(textControl);
+    Box seen;
+    seen.text = WindowText(textControl);
+    for (HWND child = ::GetWindow(box, GW_CHILD); child != nullptr;
+         child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (!::IsWindowVisible(child)) {
+            continue;
+        }
+        const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+        if (ClassName(child) == L"Button") {
+            seen.buttons.push_back(::GetDlgCtrlID(child));
+        } else if (ClassName(child) == L"Static" && (style & SS_TYPEMASK) == SS_ICON) {
+            // Some message boxes keep an empty icon control in place.
+            seen.icon = seen.icon || Send(child, STM_GETICON, 0, 0) != 0;
+        }
+    }
     Post(box, WM_COMMAND, IDOK, 0);
     if (!WaitFor([box] { return !::IsWindow(box); })) {
         Fail("the message box did not close");
     }
-    return text;
+    return seen;
 }
 
 bool Panel::Running() const {

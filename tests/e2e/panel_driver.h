@@ -131,8 +131,15 @@ class Panel {
     // -- message boxes --
     // The message boxes the program has open: caption "Ostravel V1.1", dialog class, no owner.
     std::vector<HWND> MessageBoxes() const;
-    // Waits for one message box, reads its text, presses OK and waits until it has gone.
-    std::wstring TakeMessageBox() const;
+    // What a message box showed.
+    struct Box {
+        std::wstring text;         // its text control, 0xFFFF
+        std::vector<int> buttons;  // the ids of its visible buttons
+        bool icon = false;         // whether it shows an icon
+    };
+    // Waits for one message box, reads it, presses OK and waits until it has gone.
+    Box TakeBox() const;
+    std::wstring TakeMessageBox() const { return TakeBox().text; }
 
     // -- the process --
     bool Running() const;

@@ -185,7 +185,7 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
     ASSERT_TRUE(
         e2e::WaitFor([&] { return e2e::LooksLikeClock(e2e::Narrow(panel.Text(kPcTime))); }));
 
-    // Each command reached while not connected answers so and sends nothing.
+    // Each command reached while not connected answers so, in a plain box, and sends nothing.
     struct Command {
         int id;
         int code;
@@ -197,7 +197,10 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
         const std::size_t mark = panel.trace().CallCount();
         ::PostMessageW(panel.window(), WM_COMMAND, MAKEWPARAM(command.id, command.code),
                        reinterpret_cast<LPARAM>(panel.Control(command.id)));
-        EXPECT_EQ(panel.TakeMessageBox(), kNotConnected) << "control " << command.id;
+        const e2e::Panel::Box box = panel.TakeBox();
+        EXPECT_EQ(box.text, kNotConnected) << "control " << command.id;
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << "one OK button";
+        EXPECT_FALSE(box.icon);
         EXPECT_EQ(panel.trace().CallCount(), mark) << "control " << command.id;
     }
 }
