@@ -420,18 +420,22 @@ std::vector<HWND> Panel::MessageBoxes() const {
     return TopDialogs(process_.dwProcessId, kBoxCaption);
 }
 
-Panel::Box Panel::TakeBox() const {
+Panel::Box Panel::TakeBox(const std::wstring& wanted) const {
     HWND box = nullptr;
+    HWND textControl = nullptr;
     if (!WaitFor([&] {
-            const std::vector<HWND> boxes = MessageBoxes();
-            box = boxes.empty() ? nullptr : boxes.front();
-            return box != nullptr;
+            for (HWND candidate : MessageBoxes()) {
+                textControl = ::GetDlgItem(candidate, kBoxTextId);
+                if (textControl != nullptr &&
+                    (wanted.empty() || WindowText(textControl) == wanted)) {
+                    box = candidate;
+                    return true;
+                }
+            }
+            return false;
         })) {
-        Fail("no message box appeared");
-    }
-    const HWND textControl = ::GetDlgItem(box, kBoxTextId);
-    if (textControl == nullptr) {
-        Fail("the message box has no text control 0xFFFF");
+        Fail(wanted.empty() ? "no message box appeared"
+                            : "no message box \"" + Narrow(wanted) + "\" appeared");
     }
     Box seen;
     seen.text = WindowText(textControl);

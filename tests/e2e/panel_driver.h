@@ -137,9 +137,12 @@ class Panel {
         std::vector<int> buttons;  // the ids of its visible buttons
         bool icon = false;         // whether it shows an icon
     };
-    // Waits for one message box, reads it, presses OK and waits until it has gone.
-    Box TakeBox() const;
-    std::wstring TakeMessageBox() const { return TakeBox().text; }
+    // Waits for a message box (with the text `wanted`, unless that is empty), reads it, presses
+    // OK and waits until it has gone.
+    Box TakeBox(const std::wstring& wanted = {}) const;
+    std::wstring TakeMessageBox(const std::wstring& wanted = {}) const {
+        return TakeBox(wanted).text;
+    }
 
     // -- the process --
     bool Running() const;

@@ -8,6 +8,7 @@
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -327,6 +328,30 @@ TEST_F(PanelScenario, EachSettingChangeSendsItsValueAndConfirmsIt) {
         EXPECT_EQ(panel.Selection(change.combo), change.index);
     }
 
+    // A box has no owner: while one is open the panel takes the next change, which shows its
+    // own box, and the clock goes on.
+    const auto boxTexts = [&panel] {
+        std::vector<std::wstring> texts;
+        for (HWND box : panel.MessageBoxes()) {
+            texts.push_back(panel.WindowText(::GetDlgItem(box, e2e::kBoxTextId)));
+        }
+        std::sort(texts.begin(), texts.end());
+        return texts;
+    };
+    panel.Choose(kOverwrite, 1);
+    ASSERT_TRUE(e2e::WaitFor([&] { return boxTexts().size() == 1; }));
+    panel.Choose(kTimestamp, 1);
+    ASSERT_TRUE(e2e::WaitFor([&] { return boxTexts().size() == 2; }));
+    EXPECT_EQ(boxTexts(),
+              (std::vector<std::wstring>{L"Loop recording on.", L"Time stamp display turned on."}));
+    const std::wstring clockWithBoxes = panel.Text(kPcTime);
+    EXPECT_TRUE(e2e::WaitFor([&] { return panel.Text(kPcTime) != clockWithBoxes; }))
+        << "the clock stood still while the boxes were open";
+    // The nested box first, then the one whose handler it interrupted.
+    panel.TakeMessageBox(L"Time stamp display turned on.");
+    panel.TakeMessageBox(L"Loop recording on.");
+    EXPECT_TRUE(panel.MessageBoxes().empty());
+
     // The camera refuses every setting from now on: the error texts, and the picks stay.
     panel.EditWorld(std::string(kDrives) +
                     "camera E overwrite=0 timestamp=0 resolution=0\n"
@@ -634,12 +659,60 @@ TEST_F(PanelScenario, EnterAndEscapeLeaveThePanelOpenAndPressNothing) {
     EXPECT_EQ(panel.Text(kStatus), L"Firmware Version:   V1.1.0720240101");
 }
 
-TEST_F(PanelScenario, ClosingTheWindowEndsTheProgram) {
+TEST_F(PanelScenario, MaximisingLeavesEveryControlWhereItWas) {
     e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n");
-    const HWND window = panel.window();
-    panel.PostClose();
-    EXPECT_TRUE(panel.WaitForExit());
-    EXPECT_FALSE(::IsWindow(window));
+    const int ids[] = {kSyncTime,  kOpenFolder, kStatus,     kStatusRight,
+                       kOverwrite, kTimestamp,  kResolution, kPcTime};
+    // Each control's rectangle in the panel's client area.
+    const auto layout = [&] {
+        std::vector<std::vector<LONG>> rects;
+        for (const int id : ids) {
+            RECT rect;
+            ::GetWindowRect(panel.Control(id), &rect);
+            ::MapWindowPoints(nullptr, panel.window(), reinterpret_cast<POINT*>(&rect), 2);
+            rects.push_back({rect.left, rect.top, rect.right, rect.bottom});
+        }
+        return rects;
+    };
+    const auto before = layout();
+    RECT small;
+    ::GetClientRect(panel.window(), &small);
+
+    ::PostMessageW(panel.window(), WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+    ASSERT_TRUE(e2e::WaitFor([&] { return ::IsZoomed(panel.window()) != FALSE; }));
+    panel.Settle();
+    RECT large;
+    ::GetClientRect(panel.window(), &large);
+    EXPECT_GT(large.right * large.bottom, small.right * small.bottom);
+    EXPECT_EQ(layout(), before);
+}
+
+TEST_F(PanelScenario, TwoCopiesRunSideBySideEachWithItsCamera) {
+    e2e::Panel& first = Start(std::string(kDrives) + "camera E firmware=FIRST,,\n");
+    const std::wstring folder = g_work + L"\\PanelScenario.TwoCopies.second";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    e2e::Panel second(e2e::RunFiles{g_exe, folder + L"\\world.txt", folder + L"\\trace.txt"},
+                      std::string(kDrives) + "camera G firmware=SECOND,,\n");
+    EXPECT_NE(first.window(), second.window());
+    EXPECT_EQ(first.Text(kStatus), L"Firmware Version:   FIRST");
+    EXPECT_EQ(second.Text(kStatus), L"Firmware Version:   SECOND");
+}
+
+TEST_F(PanelScenario, ClosingTheWindowEndsTheProgram) {
+    // WM_CLOSE, and the system menu's Close (also what Alt+F4 and the caption's button send).
+    struct Way {
+        const char* what;
+        UINT message;
+        WPARAM wParam;
+    };
+    for (const Way way : {Way{"WM_CLOSE", WM_CLOSE, 0}, Way{"SC_CLOSE", WM_SYSCOMMAND, SC_CLOSE}}) {
+        SCOPED_TRACE(way.what);
+        e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n");
+        const HWND window = panel.window();
+        ::PostMessageW(window, way.message, way.wParam, 0);
+        EXPECT_TRUE(panel.WaitForExit());
+        EXPECT_FALSE(::IsWindow(window));
+    }
 }
 
 }  // namespace
