@@ -177,10 +177,10 @@ class ProgramWorld {
             }
             return;
         }
-        UseTrace(parsed.spec.trace);
-        sim::ApplyWorldFile(sim::TheWorld(), parsed.spec, loaded_ ? &*loaded_ : nullptr);
+        UseTrace(parsed.world.trace);
+        sim::ApplyWorldFile(sim::TheWorld(), parsed.world, loaded_ ? &*loaded_ : nullptr);
         Append(std::string("# world file ") + how + ": " + sim::ToUtf8(worldPath_));
-        loaded_ = std::move(parsed.spec);
+        loaded_ = std::move(parsed.world);
         if (loaded_->notify && watchTimer_ == 0) {
             // What is there now is known to the windows already, as at a computer's start.
             announced_ = PresentLetters();
@@ -264,7 +264,7 @@ class ProgramWorld {
     std::wstring worldPath_;
     std::wstring tracePath_;
     Stamp stamp_;
-    std::optional<sim::WorldSpec> loaded_;
+    std::optional<sim::WorldDescription> loaded_;
     UINT_PTR watchTimer_ = 0;
     std::uint32_t announced_ = 0;  // the letters the windows know of, bit 0 for A
     bool announcing_ = false;

@@ -304,9 +304,9 @@ constexpr std::string_view kCameraUsage =
 constexpr std::string_view kFaultUsage =
     "fault CODE|inquiry fails|short=N|check=N [times=N|always]";
 
-DriveSpec ParseDrive(const std::vector<std::string>& words) {
+DriveDescription ParseDrive(const std::vector<std::string>& words) {
     NeedWords(words, 3, kDriveUsage);
-    DriveSpec drive;
+    DriveDescription drive;
     drive.letter = Letter(words[1]);
     drive.type = DriveType(words[2]);
     bool scsiGiven = false;
@@ -346,9 +346,9 @@ DriveSpec ParseDrive(const std::vector<std::string>& words) {
     return drive;
 }
 
-CameraSpec ParseCamera(const std::vector<std::string>& words) {
+CameraDescription ParseCamera(const std::vector<std::string>& words) {
     NeedWords(words, 2, kCameraUsage);
-    CameraSpec camera;
+    CameraDescription camera;
     camera.letter = Letter(words[1]);
     for (const Setting& setting : Settings(words, 2, "camera")) {
         if (setting.key == "state") {
@@ -368,8 +368,8 @@ CameraSpec ParseCamera(const std::vector<std::string>& words) {
     return camera;
 }
 
-StorageSpec ParseStorage(const std::vector<std::string>& words) {
-    StorageSpec storage;
+StorageDescription ParseStorage(const std::vector<std::string>& words) {
+    StorageDescription storage;
     for (const Setting& setting : Settings(words, 1, "storage")) {
         if (setting.key == "letter") {
             storage.letter = Letter(setting.raw);
@@ -392,50 +392,51 @@ StorageSpec ParseStorage(const std::vector<std::string>& words) {
     return storage;
 }
 
-FaultSpec ParseFault(const std::vector<std::string>& words) {
+FaultDescription ParseFault(const std::vector<std::string>& words) {
     NeedWords(words, 3, kFaultUsage);
-    FaultSpec spec;
+    FaultDescription described;
     if (words[1] == "inquiry") {
-        spec.inquiry = true;
+        described.inquiry = true;
     } else {
-        spec.code = Byte(words[1], "a fault's command code");
+        described.code = Byte(words[1], "a fault's command code");
     }
     const std::string& how = words[2];
     if (how == "fails") {
-        spec.fault = Fault::CallFails();
+        described.fault = Fault::CallFails();
     } else if (how.starts_with("short=")) {
-        spec.fault = Fault::ShortAnswer(Number(how.substr(6), "short", 36));
+        described.fault = Fault::ShortAnswer(Number(how.substr(6), "short", 36));
     } else if (how.starts_with("check=")) {
-        spec.fault = Fault::CheckCondition(Number(how.substr(6), "check", 36));
+        described.fault = Fault::CheckCondition(Number(how.substr(6), "check", 36));
     } else {
         throw LineError{"a fault fails, or is short=N or check=N, not " + Quoted(how)};
     }
     for (const Setting& setting : Settings(words, 3, "fault")) {
         if (setting.key == "times") {
-            spec.fault.times = setting.raw == "always"
-                                   ? kAlways
-                                   : static_cast<int>(Number(setting.raw, "times", 1000000));
-            if (spec.fault.times == 0) {
+            described.fault.times = setting.raw == "always"
+                                        ? kAlways
+                                        : static_cast<int>(Number(setting.raw, "times", 1000000));
+            if (described.fault.times == 0) {
                 throw LineError{"times must be at least 1"};
             }
         } else {
             UnknownKey(setting, "fault");
         }
     }
-    return spec;
+    return described;
 }
 
 // ---- laying out ----
 
-Drive MakeDrive(const DriveSpec& spec) {
+Drive MakeDrive(const DriveDescription& described) {
     Drive drive;
     drive.present = true;
-    drive.type = spec.type;
-    drive.opens = spec.opens;
-    drive.scsi = spec.scsi;
-    drive.inquiryByte3 = spec.inquiryByte3;
-    drive.descriptor = spec.vendor ? DescriptorWithVendor(*spec.vendor) : DescriptorWithoutVendor();
-    drive.descriptor.fails = spec.queryFails;
+    drive.type = described.type;
+    drive.opens = described.opens;
+    drive.scsi = described.scsi;
+    drive.inquiryByte3 = described.inquiryByte3;
+    drive.descriptor =
+        described.vendor ? DescriptorWithVendor(*described.vendor) : DescriptorWithoutVendor();
+    drive.descriptor.fails = described.queryFails;
     return drive;
 }
 
@@ -453,16 +454,16 @@ void UnplugCamera(World& world) {
     }
 }
 
-void PlugCamera(World& world, const CameraSpec& spec) {
-    Unplug(world, spec.letter);  // a fresh device: handles from before stay dead
-    Camera& camera = world.PlaceCamera(spec.letter);
+void PlugCamera(World& world, const CameraDescription& described) {
+    Unplug(world, described.letter);  // a fresh device: handles from before stay dead
+    Camera& camera = world.PlaceCamera(described.letter);
     camera = Camera{};
-    camera.letter = spec.letter;
-    camera.state = spec.state;
-    camera.loopRecording = spec.loopRecording;
-    camera.timestampDisplay = spec.timestampDisplay;
-    camera.resolution = spec.resolution;
-    camera.firmware = spec.firmware;
+    camera.letter = described.letter;
+    camera.state = described.state;
+    camera.loopRecording = described.loopRecording;
+    camera.timestampDisplay = described.timestampDisplay;
+    camera.resolution = described.resolution;
+    camera.firmware = described.firmware;
 }
 
 template <typename T>
@@ -516,8 +517,8 @@ std::string Outcome(bool ok) {
 
 // ---- parsing ----
 
-const DriveSpec* WorldSpec::DriveAt(char letter) const {
-    for (const DriveSpec& drive : drives) {
+const DriveDescription* WorldDescription::DriveAt(char letter) const {
+    for (const DriveDescription& drive : drives) {
         if (drive.letter == letter) {
             return &drive;
         }
@@ -532,7 +533,7 @@ std::string Describe(const WorldFileError& error) {
 
 ParsedWorld ParseWorldFile(std::string_view text) {
     ParsedWorld parsed;
-    WorldSpec& spec = parsed.spec;
+    WorldDescription& described = parsed.world;
     bool storageSeen = false;
     int storageLine = 0;
     int cameraLine = 0;
@@ -558,40 +559,40 @@ ParsedWorld ParseWorldFile(std::string_view text) {
             }
             const std::string& statement = words[0];
             if (statement == "drive") {
-                DriveSpec drive = ParseDrive(words);
-                if (spec.DriveAt(drive.letter) != nullptr) {
+                DriveDescription drive = ParseDrive(words);
+                if (described.DriveAt(drive.letter) != nullptr) {
                     throw LineError{std::string("drive ") + drive.letter + " is described twice"};
                 }
-                spec.drives.push_back(std::move(drive));
+                described.drives.push_back(std::move(drive));
                 driveLines.push_back(number);
             } else if (statement == "camera") {
-                if (spec.camera) {
+                if (described.camera) {
                     throw LineError{"a second camera (there is one camera)"};
                 }
-                spec.camera = ParseCamera(words);
+                described.camera = ParseCamera(words);
                 cameraLine = number;
             } else if (statement == "storage") {
                 if (storageSeen) {
                     throw LineError{"a second storage line"};
                 }
-                spec.storage = ParseStorage(words);
+                described.storage = ParseStorage(words);
                 storageSeen = true;
                 storageLine = number;
             } else if (statement == "fault") {
-                spec.faults.push_back(ParseFault(words));
+                described.faults.push_back(ParseFault(words));
             } else if (statement == "trace") {
                 if (words.size() != 2) {
                     throw LineError{"the form is: trace PATH (quote a path with blanks)"};
                 }
-                if (spec.trace) {
+                if (described.trace) {
                     throw LineError{"a second trace line"};
                 }
-                spec.trace = Text(words[1], "trace");
+                described.trace = Text(words[1], "trace");
             } else if (statement == "notify") {
                 if (words.size() != 1) {
                     throw LineError{"notify stands alone on its line"};
                 }
-                spec.notify = true;
+                described.notify = true;
             } else {
                 throw LineError{"unknown statement " + Quoted(statement) +
                                 " (drive, camera, storage, fault, trace, notify)"};
@@ -602,24 +603,24 @@ ParsedWorld ParseWorldFile(std::string_view text) {
     }
 
     // Letters that two statements claim.
-    if (spec.camera) {
-        for (std::size_t i = 0; i < spec.drives.size(); ++i) {
-            if (spec.drives[i].letter == spec.camera->letter) {
+    if (described.camera) {
+        for (std::size_t i = 0; i < described.drives.size(); ++i) {
+            if (described.drives[i].letter == described.camera->letter) {
                 parsed.errors.push_back({driveLines[i], std::string("drive ") +
-                                                            spec.drives[i].letter +
+                                                            described.drives[i].letter +
                                                             " is the camera's letter (line " +
                                                             std::to_string(cameraLine) + ")"});
             }
         }
     }
-    if (storageSeen && !spec.camera) {
+    if (storageSeen && !described.camera) {
         parsed.errors.push_back({storageLine, "a storage line without a camera line"});
     }
-    if (storageSeen && spec.storage.letter != 0) {
-        for (std::size_t i = 0; i < spec.drives.size(); ++i) {
-            if (spec.drives[i].letter == spec.storage.letter) {
+    if (storageSeen && described.storage.letter != 0) {
+        for (std::size_t i = 0; i < described.drives.size(); ++i) {
+            if (described.drives[i].letter == described.storage.letter) {
                 parsed.errors.push_back(
-                    {driveLines[i], std::string("drive ") + spec.drives[i].letter +
+                    {driveLines[i], std::string("drive ") + described.drives[i].letter +
                                         " is where the camera's storage volume appears (line " +
                                         std::to_string(storageLine) + ")"});
             }
@@ -632,9 +633,9 @@ ParsedWorld ParseWorldFile(std::string_view text) {
 
 // ---- laying out ----
 
-void ApplyWorldFile(World& world, const WorldSpec& next, const WorldSpec* previous) {
-    const WorldSpec empty;
-    const WorldSpec& before = previous != nullptr ? *previous : empty;
+void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescription* previous) {
+    const WorldDescription empty;
+    const WorldDescription& before = previous != nullptr ? *previous : empty;
 
     // The camera goes first, so that its letter is free for a drive that takes it.
     const bool cameraReplugged =
@@ -644,14 +645,14 @@ void ApplyWorldFile(World& world, const WorldSpec& next, const WorldSpec* previo
     }
 
     // Drives whose line changed or went are unplugged, then those described now plugged in.
-    for (const DriveSpec& old : before.drives) {
-        const DriveSpec* now = next.DriveAt(old.letter);
+    for (const DriveDescription& old : before.drives) {
+        const DriveDescription* now = next.DriveAt(old.letter);
         if (now == nullptr || !(*now == old)) {
             Unplug(world, old.letter);
         }
     }
-    for (const DriveSpec& now : next.drives) {
-        const DriveSpec* old = before.DriveAt(now.letter);
+    for (const DriveDescription& now : next.drives) {
+        const DriveDescription* old = before.DriveAt(now.letter);
         if (old == nullptr || !(*old == now)) {
             world.drive(now.letter) = MakeDrive(now);
         }
@@ -661,7 +662,7 @@ void ApplyWorldFile(World& world, const WorldSpec& next, const WorldSpec* previo
         PlugCamera(world, *next.camera);
     } else if (next.camera) {
         Camera& camera = world.camera();
-        const CameraSpec& old = *before.camera;
+        const CameraDescription& old = *before.camera;
         TakeIfChanged(camera.state, next.camera->state, old.state);
         TakeIfChanged(camera.loopRecording, next.camera->loopRecording, old.loopRecording);
         TakeIfChanged(camera.timestampDisplay, next.camera->timestampDisplay, old.timestampDisplay);
@@ -678,11 +679,11 @@ void ApplyWorldFile(World& world, const WorldSpec& next, const WorldSpec* previo
 
     if (previous == nullptr || !(next.faults == before.faults)) {
         world.ClearFaults();
-        for (const FaultSpec& spec : next.faults) {
-            if (spec.inquiry) {
-                world.InjectInquiryFault(spec.fault);
+        for (const FaultDescription& described : next.faults) {
+            if (described.inquiry) {
+                world.InjectInquiryFault(described.fault);
             } else {
-                world.InjectVendorFault(spec.code, spec.fault);
+                world.InjectVendorFault(described.code, described.fault);
             }
         }
     }

@@ -19,13 +19,13 @@ namespace {
 
 using zqtest::Hex;
 
-// A compact rendering of a spec, so that a table can say what a file means.
-std::string Summary(const sim::WorldSpec& spec) {
+// A compact rendering of a description, so that a table can say what a file means.
+std::string Summary(const sim::WorldDescription& described) {
     std::string text;
     const auto add = [&text](const std::string& part) {
         text += (text.empty() ? "" : "; ") + part;
     };
-    for (const sim::DriveSpec& drive : spec.drives) {
+    for (const sim::DriveDescription& drive : described.drives) {
         const char* scsi = drive.scsi == sim::ScsiDevice::kNone   ? "none"
                            : drive.scsi == sim::ScsiDevice::kDisk ? "disk"
                                                                   : "refuses";
@@ -35,8 +35,8 @@ std::string Summary(const sim::WorldSpec& spec) {
             " vendor=" + (drive.vendor ? "[" + *drive.vendor + "]" : "none") +
             (drive.queryFails ? " query=fails" : ""));
     }
-    if (spec.camera) {
-        const sim::CameraSpec& camera = *spec.camera;
+    if (described.camera) {
+        const sim::CameraDescription& camera = *described.camera;
         std::string firmware;
         for (const sim::FirmwarePiece& piece : camera.firmware) {
             firmware += "[" + Hex(piece) + "]";
@@ -46,14 +46,14 @@ std::string Summary(const sim::WorldSpec& spec) {
             " timestamp=" + std::to_string(camera.timestampDisplay) +
             " resolution=" + std::to_string(camera.resolution) + " firmware=" + firmware);
     }
-    if (!(spec.storage == sim::StorageSpec{})) {
-        const sim::StorageSpec& storage = spec.storage;
+    if (!(described.storage == sim::StorageDescription{})) {
+        const sim::StorageDescription& storage = described.storage;
         add(std::string("storage letter=") + (storage.letter == 0 ? '-' : storage.letter) +
             " type=" + std::to_string(storage.type) +
             " vendor=" + (storage.vendor ? "[" + *storage.vendor + "]" : "none") + " answers=" +
             (storage.answers == sim::StorageAnswers::kKeepsAnswering ? "keep" : "plaindisk"));
     }
-    for (const sim::FaultSpec& fault : spec.faults) {
+    for (const sim::FaultDescription& fault : described.faults) {
         const char* kind = fault.fault.kind == sim::FaultKind::kCallFails     ? "fails"
                            : fault.fault.kind == sim::FaultKind::kShortAnswer ? "short"
                                                                               : "check";
@@ -61,10 +61,10 @@ std::string Summary(const sim::WorldSpec& spec) {
             kind + " bytes=" + std::to_string(fault.fault.dataBytes) +
             " times=" + std::to_string(fault.fault.times));
     }
-    if (spec.trace) {
-        add("trace [" + *spec.trace + "]");
+    if (described.trace) {
+        add("trace [" + *described.trace + "]");
     }
-    if (spec.notify) {
+    if (described.notify) {
         add("notify");
     }
     return text;
@@ -140,7 +140,7 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
         SCOPED_TRACE(c.text);
         const sim::ParsedWorld parsed = sim::ParseWorldFile(c.text);
         EXPECT_EQ(Errors(parsed), "");
-        EXPECT_EQ(Summary(parsed.spec), c.summary);
+        EXPECT_EQ(Summary(parsed.world), c.summary);
     }
 }
 
@@ -224,7 +224,7 @@ TEST(WorldFileParse, KeepsTheGoodLinesAroundBadOnes) {
     const sim::ParsedWorld parsed =
         sim::ParseWorldFile("drive C fixed\nplug E\ncamera E state=x\ndrive D fixed\n");
     EXPECT_EQ(parsed.errors.size(), 2u);
-    EXPECT_EQ(Summary(parsed.spec),
+    EXPECT_EQ(Summary(parsed.world),
               "drive C type=3 scsi=none inquiry=2 opens=yes vendor=none; "
               "drive D type=3 scsi=none inquiry=2 opens=yes vendor=none");
 }
@@ -236,8 +236,8 @@ TEST(WorldFileParse, TheExampleWorldOfTheDocumentationIsValid) {
     text << file.rdbuf();
     const sim::ParsedWorld parsed = sim::ParseWorldFile(text.str());
     EXPECT_EQ(Errors(parsed), "");
-    ASSERT_TRUE(parsed.spec.camera);
-    EXPECT_EQ(parsed.spec.camera->state, 2);
+    ASSERT_TRUE(parsed.world.camera);
+    EXPECT_EQ(parsed.world.camera->state, 2);
 }
 
 // ---- laying out ----
@@ -248,8 +248,8 @@ class WorldFileApply : public zqtest::SimTest {
     void Load(const std::string& text) {
         sim::ParsedWorld parsed = sim::ParseWorldFile(text);
         ASSERT_EQ(Errors(parsed), "") << text;
-        sim::ApplyWorldFile(world, parsed.spec, loaded_ ? &*loaded_ : nullptr);
-        loaded_ = std::move(parsed.spec);
+        sim::ApplyWorldFile(world, parsed.world, loaded_ ? &*loaded_ : nullptr);
+        loaded_ = std::move(parsed.world);
     }
 
     // The camera's firmware line as the link reads it.
@@ -265,7 +265,7 @@ class WorldFileApply : public zqtest::SimTest {
         return read(value, err) ? value : -1;
     }
 
-    std::optional<sim::WorldSpec> loaded_;
+    std::optional<sim::WorldDescription> loaded_;
     std::int32_t err_ = 0;
 };
 
