@@ -26,6 +26,8 @@ if [ "${1:-}" = --on-display ]; then
     rm -f "$build/screenshot-trace.txt"
     wine "$exe" &
     program=$!
+    # Whatever happens, the program and the prefix's Wine server go before the display does.
+    trap 'kill "$program" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
     window=
     for _ in $(seq 1 300); do
         window=$(xwininfo -root -tree | awk -v name="\"$caption\":" 'index($0, name) {print $1; exit}')
@@ -45,8 +47,6 @@ if [ "${1:-}" = --on-display ]; then
         import -window "$window" -strip "PNG8:$output"
         echo "screenshot: $output ($(stat -c %s "$output") bytes)"
     fi
-    kill "$program" 2>/dev/null || true
-    wineserver -k 2>/dev/null || true
     exit $status
 fi
 
