@@ -1,0 +1,60 @@
+#!/bin/sh
+# Runs Windows programs under Wine in a prefix of the build's own.
+#
+#   wine_run.sh PREFIX setup              make the prefix, once: windows unmanaged, the fonts of
+#                                         the fonts-wine package linked in when it is installed
+#   wine_run.sh PREFIX stop               end the prefix's Wine server
+#   wine_run.sh PREFIX PROGRAM [ARG...]   run PROGRAM; its exit status is the script's
+#
+# Windows need an X display. Without DISPLAY the script runs itself under xvfb-run and ends the
+# prefix's Wine server before the private display goes.
+set -eu
+
+prefix=$1
+shift
+case "$prefix" in
+/*) ;;
+*) prefix="$PWD/$prefix" ;;
+esac
+export WINEPREFIX="$prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+if [ -z "${DISPLAY:-}" ] && [ "$1" != stop ]; then
+    exec xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
+        status=0
+        sh "$0" "$@" || status=$?
+        WINEPREFIX="$1" wineserver -k 2>/dev/null || true
+        exit $status' "$0" "$prefix" "$@"
+fi
+
+case "$1" in
+setup)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wineboot -i
+        wineserver -w
+    fi
+    # Windows of their own, not left to a window manager: without one, Wine would wait for it
+    # each time a window goes. A program that crashes ends with a backtrace on stderr instead of
+    # a crash dialog that nobody closes.
+    if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" ||
+        ! grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg"; then
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+        wineserver -w
+    fi
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ]; then
+        for font in /usr/share/wine/fonts/*; do
+            [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/"
+        done
+    fi
+    ;;
+stop)
+    wineserver -k 2>/dev/null || true
+    ;;
+*)
+    exec wine "$@"
+    ;;
+esac
