@@ -105,6 +105,8 @@ class PanelUnderTest : public CZelquinDlg {
     std::vector<Box> boxes;
     std::vector<std::uint32_t> pauses;
     bool realMessageBoxes = false;
+    // The device contexts WM_ICONERASEBKGND came with.
+    std::vector<WPARAM> iconBackgrounds;
     // False when the check closes the window its own way.
     bool closeAfterCheck = true;
 
@@ -152,6 +154,11 @@ class PanelUnderTest : public CZelquinDlg {
             ::PostMessageW(m_hWnd, WM_COMMAND, IDCANCEL, 0);
         }
         return 0;
+    }
+
+    LRESULT OnIconEraseBackground(WPARAM hdc, LPARAM) {
+        iconBackgrounds.push_back(hdc);
+        return Default();
     }
 
     LRESULT OnEnd(WPARAM wParam, LPARAM) {

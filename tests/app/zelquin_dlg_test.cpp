@@ -16,6 +16,7 @@ namespace zqtest {
 BEGIN_MESSAGE_MAP(PanelUnderTest, CZelquinDlg)
 ON_MESSAGE(kWmShown, PanelUnderTest::OnShown)
 ON_MESSAGE(kWmEnd, PanelUnderTest::OnEnd)
+ON_MESSAGE(WM_ICONERASEBKGND, PanelUnderTest::OnIconEraseBackground)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
 
@@ -322,6 +323,22 @@ TEST_F(PanelTest, MaximisingLeavesTheControlsInPlace) {
             after.push_back(place(id));
         }
         EXPECT_EQ(after, before);
+    });
+}
+
+// The system asks a minimised window to paint: it erases the icon's background with the
+// painting device context (and then draws the icon there).
+TEST_F(PanelTest, OnlyTheMinimisedWindowPaintsItsIcon) {
+    panel.Run([&](PanelUnderTest& p) {
+        ::SendMessageW(p.m_hWnd, WM_PAINT, 0, 0);
+        EXPECT_TRUE(p.iconBackgrounds.empty());
+
+        ::ShowWindow(p.m_hWnd, SW_MINIMIZE);
+        ASSERT_TRUE(::IsIconic(p.m_hWnd));
+        p.iconBackgrounds.clear();
+        ::SendMessageW(p.m_hWnd, WM_PAINT, 0, 0);
+        ASSERT_EQ(p.iconBackgrounds.size(), 1u);
+        EXPECT_NE(p.iconBackgrounds[0], 0u);
     });
 }
 
