@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/read_file_win32.h"
 #include "sim/world.h"
 #include "sim/world_file.h"
 
@@ -90,23 +91,6 @@ Stamp StampOf(const std::wstring& path) {
     return stamp;
 }
 
-std::optional<std::string> ReadWholeFile(const std::wstring& path) {
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
-        text.append(chunk, read);
-    }
-    ::CloseHandle(file);
-    return text;
-}
-
 class ProgramWorld {
   public:
     ProgramWorld() {
@@ -161,7 +145,7 @@ class ProgramWorld {
     }
 
     void Load(const char* how) {
-        const std::optional<std::string> text = ReadWholeFile(worldPath_);
+        const std::optional<std::string> text = sim::ReadWholeFile(worldPath_);
         if (!text) {
             UseTrace(loaded_ ? loaded_->trace : std::nullopt);
             Append("# world file " + sim::ToUtf8(worldPath_) + " cannot be read");

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "sim/read_file_win32.h"
+
 namespace e2e {
 
 namespace {
@@ -134,20 +136,7 @@ void WriteFileAtomically(const std::wstring& path, const std::string& text) {
 }
 
 std::string ReadWholeFile(const std::wstring& path) {
-    const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string text;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
-        text.append(chunk, read);
-    }
-    ::CloseHandle(file);
-    return text;
+    return sim::ReadWholeFile(path).value_or(std::string());
 }
 
 std::string LocalClockText() {
