@@ -2,8 +2,9 @@
 
 #include <cwchar>
 
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 
 BEGIN_MESSAGE_MAP(CZelquinDlg, CDialogEx)
 ON_WM_PAINT()

@@ -11,8 +11,8 @@
 #include "bench/heap_count.h"
 #include "link/camera.h"
 #include "link/discovery.h"
-#include "link/os.h"
 #include "link/transport.h"
+#include "os/os.h"
 #include "sim/system.h"
 #include "sim/world.h"
 
@@ -42,15 +42,16 @@ Allocations AllocationsPerCommand(os::Handle handle) {
     std::array<std::uint8_t, 16> block = kGetState;
     std::uint8_t result[8] = {};
     std::vector<std::uint8_t> request(kPassThroughRequestSize);
-    BuildPassThroughRequest(request.data(), kGetState.data(), 16, 8);
-    request[kSptCdb] = 0xFA;
-    request[kSptCdb + 1] = 0x55;
-    request[kSptCdb + 2] = 0x66;
+    BuildPassThroughRequest(std::span<std::uint8_t, kPassThroughRequestSize>(request), kGetState,
+                            8);
+    request[os::spt::kCdb] = 0xFA;
+    request[os::spt::kCdb + 1] = 0x55;
+    request[os::spt::kCdb + 2] = 0x66;
     world.ClearTrace();
 
     const std::size_t start = heapcount::Allocations();
     for (int i = 0; i < kCalls; ++i) {
-        SendVendorCommand(block.data(), result, handle);
+        SendVendorCommand(block, result, handle);
         world.ClearTrace();
     }
     const std::size_t throughTransport = heapcount::Allocations() - start;
@@ -74,7 +75,7 @@ void BM_SendVendorCommand(benchmark::State& state) {
     std::size_t sent = 0;
     for (auto _ : state) {
         std::array<std::uint8_t, 16> block = kGetState;
-        benchmark::DoNotOptimize(SendVendorCommand(block.data(), result, handle));
+        benchmark::DoNotOptimize(SendVendorCommand(block, result, handle));
         benchmark::DoNotOptimize(result);
         if (++sent % 1024 == 0) {
             world.ClearTrace();
@@ -92,7 +93,8 @@ BENCHMARK(BM_SendVendorCommand);
 void BM_BuildPassThroughRequest(benchmark::State& state) {
     std::vector<std::uint8_t> request(kPassThroughRequestSize);
     for (auto _ : state) {
-        BuildPassThroughRequest(request.data(), kGetState.data(), 16, 8);
+        BuildPassThroughRequest(std::span<std::uint8_t, kPassThroughRequestSize>(request),
+                                kGetState, 8);
         benchmark::DoNotOptimize(request.data());
         benchmark::ClobberMemory();
     }

@@ -14,12 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
 #include "fuzz/fuzz_input.h"
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "panel/control_ids.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"
@@ -75,10 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t eventType = 0;
     switch (in.Byte() % 4) {
         case 0:
-            eventType = kDbtDeviceArrival;
+            eventType = os::dbt::kDeviceArrival;
             break;
         case 1:
-            eventType = kDbtDeviceRemoveComplete;
+            eventType = os::dbt::kDeviceRemoveComplete;
             break;
         case 2:
             eventType = 0x0007;  // DBT_DEVNODES_CHANGED
@@ -105,9 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Whether the event must be acted on, read from the record independently.
     const bool volumeEvent =
-        eventType == kDbtDeviceArrival || eventType == kDbtDeviceRemoveComplete;
+        eventType == os::dbt::kDeviceArrival || eventType == os::dbt::kDeviceRemoveComplete;
     const bool handled = volumeEvent && !noRecord && claimed >= 18 &&
-                         Le32(record.get(), 4) == kDbtDevtypVolume && record[16] == 0 &&
+                         Le32(record.get(), 4) == os::dbt::kDevtypVolume && record[16] == 0 &&
                          record[17] == 0 && (Le32(record.get(), 12) & kDriveBits) != 0;
     std::wstring letter;
     if (handled) {
@@ -129,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!handled) {
         FUZZ_CHECK(world.events().empty() && window.calls.empty());
         FUZZ_CHECK(g_bConnected == connectedBefore && g_strArrivalDrive == arrivalBefore);
-    } else if (eventType == kDbtDeviceArrival) {
+    } else if (eventType == os::dbt::kDeviceArrival) {
         FUZZ_CHECK(g_strArrivalDrive == letter);
         // Connected already: nothing is asked of any device. Otherwise discovery runs.
         FUZZ_CHECK(world.events().empty() == (connectedBefore == 1));

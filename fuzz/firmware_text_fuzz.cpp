@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(g_hCamera != os::InvalidHandle());
     }
 
-    const bool ok = GetFirmwareVersion(buffer.data(), err);
+    const bool ok = GetFirmwareVersion(
+        std::span<char, kFirmwareTextSize>(buffer.data(), kFirmwareTextSize), err);
 
     FUZZ_CHECK(std::all_of(buffer.begin() + kFirmwareTextSize, buffer.end(),
                            [](char c) { return static_cast<std::uint8_t>(c) == kCanaryByte; }));

@@ -182,6 +182,11 @@ bool CloseHandle(Handle handle) {
     return fuzzseam::TheDevices().CloseHandle(handle);
 }
 
+// A scripted call that fails gives no reason.
+std::uint32_t GetLastError() {
+    return kErrorGenFailure;
+}
+
 // No drives are listed and nothing is started: the targets on this seam do not look for volumes.
 std::uint32_t GetLogicalDriveStringsW(std::uint32_t /*bufferLength*/, wchar_t* /*buffer*/) {
     return 0;

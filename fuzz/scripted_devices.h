@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/os.h"
+#include "os/os.h"
 
 namespace fuzzseam {
 

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::array<std::uint8_t, 16> callerBlock = block;
     const std::array<std::uint8_t, 8> before = result;
-    const bool ok = SendVendorCommand(block.data(), result.data(), handle);
+    const bool ok = SendVendorCommand(block, result, handle);
 
     // The block: bytes 0-2 are the transport's, the rest the caller's.
     FUZZ_CHECK(block[0] == 0xFA && block[1] == 0x55 && block[2] == 0x66);

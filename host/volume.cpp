@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/bytes.h"
-#include "link/os.h"
+#include "os/bytes.h"
+#include "os/os.h"
+#include "os/records.h"
 
 namespace {
 
@@ -12,11 +13,6 @@ constexpr wchar_t kCameraVendorId[] = L"KMZ";
 constexpr wchar_t kNoVolume[] = L" ";
 constexpr std::size_t kDevicePathChars = 260;
 constexpr std::size_t kWideTextChars = 1024;
-constexpr std::size_t kQuerySize = 12;
-constexpr std::size_t kDescriptorSizeField = 4;
-constexpr std::size_t kVendorIdOffsetField = 12;
-constexpr std::uint32_t kStorageDeviceProperty = 0;
-constexpr std::uint32_t kPropertyStandardQuery = 0;
 constexpr std::uint32_t kDriveListSpare = 4;
 
 std::wstring Trim(const std::wstring& text) {
@@ -48,10 +44,10 @@ std::string VendorIdBytes(const unsigned char* descriptor, std::size_t returned)
     if (returned > kDeviceDescriptorAreaSize) {
         returned = kDeviceDescriptorAreaSize;
     }
-    if (returned < kVendorIdOffsetField + 4) {
+    if (returned < os::sdd::kVendorIdOffset + 4) {
         return {};
     }
-    const std::uint32_t offset = bytes::GetLe32(descriptor, kVendorIdOffsetField);
+    const std::uint32_t offset = bytes::GetLe32(descriptor, os::sdd::kVendorIdOffset);
     if (offset == 0 || offset >= returned) {
         return {};
     }
@@ -81,17 +77,17 @@ std::wstring QueryVolumeVendorId(const std::wstring& rootPath) {
         return {};
     }
 
-    std::uint8_t query[kQuerySize] = {};
-    bytes::PutLe32(query, 0, kStorageDeviceProperty);
-    bytes::PutLe32(query, 4, kPropertyStandardQuery);
+    std::uint8_t query[os::spq::kSize] = {};
+    bytes::PutLe32(query, os::spq::kPropertyId, os::spq::kStorageDeviceProperty);
+    bytes::PutLe32(query, os::spq::kQueryType, os::spq::kPropertyStandardQuery);
 
     std::uint8_t descriptor[kDeviceDescriptorAreaSize] = {};
-    bytes::PutLe32(descriptor, kDescriptorSizeField,
+    bytes::PutLe32(descriptor, os::sdd::kSize,
                    static_cast<std::uint32_t>(kDeviceDescriptorAreaSize));
     std::uint32_t returned = 0;
-    const bool ok = os::DeviceIoControl(
-        volume, os::kIoctlStorageQueryProperty, query, static_cast<std::uint32_t>(kQuerySize),
-        descriptor, bytes::GetLe32(descriptor, kDescriptorSizeField), &returned);
+    const bool ok = os::DeviceIoControl(volume, os::kIoctlStorageQueryProperty, query,
+                                        static_cast<std::uint32_t>(os::spq::kSize), descriptor,
+                                        bytes::GetLe32(descriptor, os::sdd::kSize), &returned);
 
     const std::string vendor = ok ? VendorIdBytes(descriptor, returned) : std::string();
     wchar_t wide[kWideTextChars] = {};

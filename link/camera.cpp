@@ -1,31 +1,22 @@
 #include "link/camera.h"
 
-#include <cstring>
+#include <algorithm>
 #include <initializer_list>
 
 #include "link/discovery.h"
 #include "link/transport.h"
+#include "os/bytes.h"
 
 std::int32_t g_nLinkError = 0;
 char g_szFirmware[kFirmwareTextSize] = {};
 
 namespace {
 
-enum class Form { kGet, kSet };
-
 // Builds the block of one command with up to three argument bytes and sends it on g_hCamera.
-bool Send(Form form, std::uint8_t code, std::uint8_t* answer, std::uint8_t arg0 = 0,
-          std::uint8_t arg1 = 0, std::uint8_t arg2 = 0) {
-    std::uint8_t block[kVendorBlockSize] = {};
-    block[3] = 0xFE;
-    block[4] = form == Form::kGet ? 0x60 : 0x06;
-    block[5] = 0x00;
-    block[6] = 0x00;
-    block[7] = code;
-    block[8] = arg0;
-    block[9] = arg1;
-    block[10] = arg2;
-    std::memset(answer, 0, kVendorAnswerSize);
+bool Send(CommandForm form, std::uint8_t code, VendorAnswer& answer,
+          std::initializer_list<std::uint8_t> args = {}) {
+    VendorBlock block = MakeCameraBlock(form, code, {args.begin(), args.size()});
+    answer.fill(0);
     return SendVendorCommand(block, answer, g_hCamera);
 }
 
@@ -41,8 +32,8 @@ bool Read(std::uint8_t code, std::int32_t& value, std::int32_t& err) {
     if (!CameraOpen(err)) {
         return false;
     }
-    std::uint8_t answer[kVendorAnswerSize];
-    if (!Send(Form::kGet, code, answer)) {
+    VendorAnswer answer;
+    if (!Send(CommandForm::kGet, code, answer)) {
         return false;
     }
     value = static_cast<std::int32_t>(answer[0]);
@@ -53,11 +44,22 @@ bool Write(std::uint8_t code, std::int32_t value, std::int32_t& err) {
     if (!CameraOpen(err)) {
         return false;
     }
-    std::uint8_t answer[kVendorAnswerSize];
-    return Send(Form::kSet, code, answer, static_cast<std::uint8_t>(value & 0xFF));
+    VendorAnswer answer;
+    return Send(CommandForm::kSet, code, answer, {static_cast<std::uint8_t>(value & 0xFF)});
 }
 
 }  // namespace
+
+VendorBlock MakeCameraBlock(CommandForm form, std::uint8_t code,
+                            std::span<const std::uint8_t> args) {
+    VendorBlock block = {};
+    bytes::PutLe32(block.data(), kVendorForm,
+                   form == CommandForm::kGet ? kVendorFormGet : kVendorFormSet);
+    block[kVendorCode] = code;
+    std::copy_n(args.begin(), std::min(args.size(), kVendorBlockSize - kVendorArgs),
+                block.begin() + kVendorArgs);
+    return block;
+}
 
 bool GetCameraState(std::int32_t& state, std::int32_t& err) {
     return Read(kCmdCameraState, state, err);
@@ -91,40 +93,40 @@ bool SetCameraDateTime(CameraDateTime dateTime, std::int32_t& err) {
     if (!CameraOpen(err)) {
         return false;
     }
-    std::uint8_t answer[kVendorAnswerSize];
-    if (!Send(Form::kSet, kCmdSetDate, answer, dateTime.year, dateTime.month, dateTime.day)) {
+    VendorAnswer answer;
+    if (!Send(CommandForm::kSet, kCmdSetDate, answer,
+              {dateTime.year, dateTime.month, dateTime.day})) {
         return false;
     }
-    return Send(Form::kSet, kCmdSetTime, answer, dateTime.hour, dateTime.minute, dateTime.second);
+    return Send(CommandForm::kSet, kCmdSetTime, answer,
+                {dateTime.hour, dateTime.minute, dateTime.second});
 }
 
 bool ReleaseCamera(std::int32_t& err) {
     if (!CameraOpen(err)) {
         return false;
     }
-    std::uint8_t answer[kVendorAnswerSize];
-    (void)Send(Form::kGet, kCmdRelease, answer);
+    VendorAnswer answer;
+    (void)Send(CommandForm::kGet, kCmdRelease, answer);
     os::CloseHandle(g_hCamera);
     g_hCamera = nullptr;
     return true;
 }
 
-bool GetFirmwareVersion(char* text, std::int32_t& err) {
+bool GetFirmwareVersion(std::span<char, kFirmwareTextSize> text, std::int32_t& err) {
     if (!CameraOpen(err)) {
         return false;
     }
-    static constexpr char kPrefix[] = "Firmware Version:   ";
-    static constexpr std::size_t kPrefixLength = sizeof kPrefix - 1;
-    static_assert(kPrefixLength == 20);
-    static_assert(kPrefixLength + 3 * kVendorAnswerSize < kFirmwareTextSize);
+    static_assert(kFirmwarePrefixLength == 20);
+    static_assert(kFirmwarePrefixLength + 3 * kVendorAnswerSize < kFirmwareTextSize);
 
-    std::memset(text, 0, kFirmwareTextSize);
-    std::memcpy(text, kPrefix, kPrefixLength);
-    std::size_t length = kPrefixLength;
+    std::fill(text.begin(), text.end(), '\0');
+    std::copy_n(kFirmwarePrefix, kFirmwarePrefixLength, text.begin());
+    std::size_t length = kFirmwarePrefixLength;
 
     for (const std::uint8_t code : {kCmdFirmware1, kCmdFirmware2, kCmdFirmware3}) {
-        std::uint8_t answer[kVendorAnswerSize];
-        if (!Send(Form::kGet, code, answer)) {
+        VendorAnswer answer;
+        if (!Send(CommandForm::kGet, code, answer)) {
             err = LINK_ERR_IO;
             return false;
         }

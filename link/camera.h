@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "link/transport.h"
 
 // Link error code: written only on some failures, never reset.
 inline constexpr std::int32_t LINK_ERR_NOT_OPEN = 2;
@@ -24,6 +27,21 @@ enum CameraCommand : std::uint8_t {
     kCmdFirmware3 = 28,
 };
 
+// The camera states in which it takes commands.
+inline constexpr std::int32_t kCameraStateReady = 2;
+inline constexpr std::int32_t kCameraStateReadyAlt = 3;
+inline constexpr bool IsReadyState(std::int32_t state) {
+    return state == kCameraStateReady || state == kCameraStateReadyAlt;
+}
+
+// The two forms of a vendor command block: a read, or a write carrying its value in the block.
+enum class CommandForm : std::uint8_t { kGet, kSet };
+
+// The block of one camera command: the form in bytes 3-6, the code in byte 7, `args` (at most 8)
+// from byte 8, every other byte 0. Bytes 0-2 are left for the transport's signature.
+VendorBlock MakeCameraBlock(CommandForm form, std::uint8_t code,
+                            std::span<const std::uint8_t> args = {});
+
 // Date and time for the camera's clock; year counted from 2000.
 struct CameraDateTime {
     std::uint8_t year;
@@ -37,10 +55,12 @@ struct CameraDateTime {
 // Firmware version text: "Firmware Version:   " and up to 8 characters from each of three
 // pieces, in the ANSI code page, zero-terminated.
 inline constexpr std::size_t kFirmwareTextSize = 50;
+inline constexpr char kFirmwarePrefix[] = "Firmware Version:   ";
+inline constexpr std::size_t kFirmwarePrefixLength = sizeof kFirmwarePrefix - 1;
 extern char g_szFirmware[kFirmwareTextSize];
 
 bool GetCameraState(std::int32_t& state, std::int32_t& err);
-bool GetFirmwareVersion(char* text, std::int32_t& err);
+bool GetFirmwareVersion(std::span<char, kFirmwareTextSize> text, std::int32_t& err);
 
 bool GetLoopRecording(std::int32_t& value, std::int32_t& err);
 bool SetLoopRecording(std::int32_t value, std::int32_t& err);

@@ -1,5 +1,6 @@
 #include "link/discovery.h"
 
+#include <array>
 #include <cwchar>
 
 #include "link/camera.h"
@@ -16,30 +17,28 @@ constexpr std::size_t kDevicePathLetterIndex = 4;
 
 // Sends the standard INQUIRY on `handle` and tells whether the answer carries the camera's mark.
 bool AnswersAsCamera(os::Handle handle) {
-    const std::uint8_t cdb[6] = {0x12, 0x00, 0x00, 0x00, kInquiryLength, 0x00};
-    std::uint8_t request[kPassThroughRequestSize];
-    BuildPassThroughRequest(request, cdb, sizeof cdb, kInquiryLength);
-
-    std::uint32_t returned = 0;
-    if (!os::DeviceIoControl(handle, os::kIoctlScsiPassThrough, request,
-                             static_cast<std::uint32_t>(kPassThroughHeadSize), request,
-                             static_cast<std::uint32_t>(kDataAreaOffset + kInquiryLength),
-                             &returned)) {
+    std::array<std::uint8_t, kInquiryLength> inquiry = {};
+    if (!PassThrough(handle, InquiryCdb(), inquiry).callSucceeded) {
         return false;
     }
-    return request[kDataAreaOffset + 3] == kCameraMark;
+    return inquiry[kInquiryMarkByte] == kCameraMark;
 }
 
 }  // namespace
 
-void MakeDevicePath(wchar_t letter, wchar_t* path) {
-    std::wmemcpy(path, kDevicePathTemplate, sizeof kDevicePathTemplate / sizeof(wchar_t));
+std::array<std::uint8_t, kInquiryCdbLength> InquiryCdb() {
+    return {kOpInquiry, 0x00, 0x00, 0x00, kInquiryLength, 0x00};
+}
+
+void MakeDevicePath(wchar_t letter, std::span<wchar_t, kDriveDevicePathChars> path) {
+    static_assert(sizeof kDevicePathTemplate / sizeof(wchar_t) == kDriveDevicePathChars);
+    std::wmemcpy(path.data(), kDevicePathTemplate, kDriveDevicePathChars);
     path[kDevicePathLetterIndex] = letter;
 }
 
 bool FindCamera(std::int32_t& err) {
     for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        wchar_t path[sizeof kDevicePathTemplate / sizeof(wchar_t)];
+        wchar_t path[kDriveDevicePathChars];
         MakeDevicePath(letter, path);
 
         const os::Handle handle =

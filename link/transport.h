@@ -1,46 +1,90 @@
-// Vendor command transport: the 16-byte vendor command block wrapped in a SCSI pass-through
-// request (the 32-bit SCSI_PASS_THROUGH layout) and sent synchronously on the camera handle.
+// The one SCSI pass-through of the camera link, and the vendor command transport on top of it.
+//
+// PassThrough sends one data-in SCSI command through IOCTL_SCSI_PASS_THROUGH, in the request
+// layout every camera exchange uses (the 32-bit SCSI_PASS_THROUGH head, a sense area and a data
+// area in one 65616-byte buffer), and reports what came back. Discovery's INQUIRY and every vendor
+// command go through it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
-#include "link/os.h"
+#include "os/os.h"
+#include "os/records.h"
 
-// Vendor command block.
+// Vendor command block and its answer.
 inline constexpr std::size_t kVendorBlockSize = 16;
 inline constexpr std::size_t kVendorAnswerSize = 8;
 
-// Pass-through request: the SCSI_PASS_THROUGH head (32-bit form), filler, sense area, data area.
+// The pass-through request: the SCSI_PASS_THROUGH head, filler, sense area, data area.
 inline constexpr std::size_t kPassThroughRequestSize = 65616;
-inline constexpr std::size_t kPassThroughHeadSize = 44;
-
-inline constexpr std::size_t kSptLength = 0;               // 2 bytes
-inline constexpr std::size_t kSptScsiStatus = 2;           // 1 byte
-inline constexpr std::size_t kSptPathId = 3;               // 1 byte
-inline constexpr std::size_t kSptTargetId = 4;             // 1 byte
-inline constexpr std::size_t kSptLun = 5;                  // 1 byte
-inline constexpr std::size_t kSptCdbLength = 6;            // 1 byte
-inline constexpr std::size_t kSptSenseInfoLength = 7;      // 1 byte
-inline constexpr std::size_t kSptDataIn = 8;               // 1 byte
-inline constexpr std::size_t kSptDataTransferLength = 12;  // 4 bytes
-inline constexpr std::size_t kSptTimeOutValue = 16;        // 4 bytes
-inline constexpr std::size_t kSptDataBufferOffset = 20;    // 4 bytes
-inline constexpr std::size_t kSptSenseInfoOffset = 24;     // 4 bytes
-inline constexpr std::size_t kSptCdb = 28;                 // 16 bytes
-
 inline constexpr std::size_t kSenseAreaOffset = 48;
 inline constexpr std::uint8_t kSenseInfoLength = 24;
 inline constexpr std::size_t kDataAreaOffset = 80;
+inline constexpr std::size_t kDataAreaSize = kPassThroughRequestSize - kDataAreaOffset;
 inline constexpr std::uint8_t kTargetId = 1;
-inline constexpr std::uint8_t kScsiIoctlDataIn = 1;
 inline constexpr std::uint32_t kTimeOutSeconds = 2;
 
-// Zero-fills the whole request and fills in the head for a data-in command whose CDB is
-// `cdbLength` bytes of `cdb` (the CDB field itself is always 16 bytes; the rest stays 0).
-void BuildPassThroughRequest(std::uint8_t* request, const std::uint8_t* cdb, std::uint8_t cdbLength,
-                             std::uint32_t dataTransferLength);
+// SCSI status bytes.
+inline constexpr std::uint8_t kScsiStatusGood = 0x00;
+inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
 
-// Sends one vendor command. Writes FA 55 66 into bytes 0-2 of `block`; on success copies the 8
-// answer bytes into `result` and returns true; on failure leaves `result` as it was.
-bool SendVendorCommand(std::uint8_t* block, std::uint8_t* result, os::Handle handle);
+// What one pass-through call came back with. When the call failed only `callSucceeded` (false)
+// and `systemError` mean anything.
+struct PassThroughOutcome {
+    bool callSucceeded = false;
+    std::uint32_t systemError = 0;  // the system's error code of a failed call
+    std::uint8_t scsiStatus = 0;    // the device's SCSI status
+    std::uint8_t senseLength = 0;   // sense bytes delivered, at most kSenseInfoLength
+    std::array<std::uint8_t, kSenseInfoLength> sense = {};
+    std::uint32_t dataBytes = 0;      // data bytes the device delivered
+    std::uint32_t bytesReturned = 0;  // the call's bytes-returned count
+
+    // The call succeeded and the device ended the command with GOOD status.
+    bool Good() const { return callSucceeded && scsiStatus == kScsiStatusGood; }
+};
+
+// Zero-fills the whole request and fills in the head for a data-in command: `cdb` (at most 16
+// bytes; the CDB field itself is always 16 bytes, the rest staying 0) and a transfer of
+// `dataTransferLength` bytes.
+void BuildPassThroughRequest(std::span<std::uint8_t, kPassThroughRequestSize> request,
+                             std::span<const std::uint8_t> cdb, std::uint32_t dataTransferLength);
+
+// Sends `cdb` on `handle` as a data-in command of dataIn.size() bytes (at most kDataAreaSize),
+// handing the platform the 44-byte head as input and the head, sense and data areas up to the end
+// of the data as output. When the call succeeds, dataIn receives the data area's first
+// dataIn.size() bytes (zeros where the device sent nothing); when it fails, dataIn is left as it
+// was.
+PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> cdb,
+                               std::span<std::uint8_t> dataIn);
+
+// Vendor command block: bytes 0-2 the transport's signature, 3-6 the form, 7 the command code,
+// 8-15 the arguments.
+inline constexpr std::size_t kVendorSignature = 0;  // 3 bytes, FA 55 66
+inline constexpr std::size_t kVendorForm = 3;       // 4 bytes, little-endian
+inline constexpr std::size_t kVendorCode = 7;       // 1 byte
+inline constexpr std::size_t kVendorArgs = 8;       // 8 bytes
+inline constexpr std::array<std::uint8_t, 3> kVendorSignatureBytes = {0xFA, 0x55, 0x66};
+inline constexpr std::uint32_t kVendorFormGet = 0x000060FE;
+inline constexpr std::uint32_t kVendorFormSet = 0x000006FE;
+
+using VendorBlock = std::array<std::uint8_t, kVendorBlockSize>;
+using VendorAnswer = std::array<std::uint8_t, kVendorAnswerSize>;
+
+// Writes FA 55 66 into bytes 0-2 of `block`.
+void SignVendorBlock(std::span<std::uint8_t, kVendorBlockSize> block);
+
+// Writes the signature into bytes 0-2 of `block` and sends it as an 8-byte data-in command. On a
+// successful call `answer` holds the 8 data bytes (zeros where none arrived); otherwise it is
+// left as it was. The outcome tells the rest: the device's status and sense, the bytes delivered.
+PassThroughOutcome SendVendorBlock(std::span<std::uint8_t, kVendorBlockSize> block,
+                                   std::span<std::uint8_t, kVendorAnswerSize> answer,
+                                   os::Handle handle);
+
+// Sends one vendor command. Writes FA 55 66 into bytes 0-2 of `block`; true when the platform call
+// succeeded, `result` then holding the 8 answer bytes; false otherwise, `result` left as it was.
+// The device's SCSI status is not looked at.
+bool SendVendorCommand(std::span<std::uint8_t, kVendorBlockSize> block,
+                       std::span<std::uint8_t, kVendorAnswerSize> result, os::Handle handle);

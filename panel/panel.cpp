@@ -3,11 +3,11 @@
 #include <cwchar>
 #include <initializer_list>
 
-#include "app/resource.h"
 #include "host/volume.h"
 #include "link/camera.h"
 #include "link/discovery.h"
-#include "link/os.h"
+#include "os/os.h"
+#include "panel/control_ids.h"
 
 std::uint8_t g_bConnected = 0;
 std::wstring g_strStatus;
@@ -86,7 +86,7 @@ void ConnectCamera(PanelWindow& window) {
         return;
     }
     std::int32_t state = 0;
-    if (!GetCameraState(state, g_nLinkError) || (state != 2 && state != 3)) {
+    if (!GetCameraState(state, g_nLinkError) || !IsReadyState(state)) {
         // Nothing is connected: do not keep the camera open behind a disconnected panel.
         CloseCamera(g_nLinkError);
         return;

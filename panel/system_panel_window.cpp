@@ -1,4 +1,4 @@
-#include "link/os.h"
+#include "os/os.h"
 #include "panel/panel_window.h"
 
 void SystemPanelWindow::OpenFolder(const wchar_t* path) {

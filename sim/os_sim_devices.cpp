@@ -1,5 +1,5 @@
 // The devices half of the seam, carried out by the simulated world (sim::TheWorld()).
-#include "link/os.h"
+#include "os/os.h"
 #include "sim/world.h"
 
 namespace os {
@@ -19,6 +19,10 @@ bool DeviceIoControl(Handle handle, std::uint32_t ioControlCode, const void* inB
 
 bool CloseHandle(Handle handle) {
     return sim::TheWorld().CloseHandle(handle);
+}
+
+std::uint32_t GetLastError() {
+    return sim::TheWorld().GetLastError();
 }
 
 std::uint32_t GetLogicalDriveStringsW(std::uint32_t bufferLength, wchar_t* buffer) {

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <numeric>
 
-#include "link/os.h"
+#include "os/os.h"
 #include "sim/system.h"
 
 namespace sim {

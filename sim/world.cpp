@@ -165,6 +165,7 @@ void World::Reset() {
     totalOpened_ = 0;
     totalClosed_ = 0;
     badCloses_ = 0;
+    lastError_ = 0;
 }
 
 int World::Index(char letter) {
@@ -395,7 +396,15 @@ os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::ui
         const Drive& target = drives_[static_cast<std::size_t>(index)];
         const std::uint32_t bothShares = os::kFileShareRead | os::kFileShareWrite;
         const bool shareOk = !target.requiresSharedOpen || (share & bothShares) == bothShares;
-        if (target.present && target.opens && shareOk && disposition == os::kOpenExisting) {
+        if (!target.present) {
+            event.error = os::kErrorFileNotFound;
+        } else if (!target.opens) {
+            event.error = os::kErrorAccessDenied;
+        } else if (!shareOk) {
+            event.error = os::kErrorSharingViolation;
+        } else if (disposition != os::kOpenExisting) {
+            event.error = os::kErrorInvalidParameter;
+        } else {
             const std::uintptr_t key = nextHandle_;
             nextHandle_ += 4;
             handles_[key] =
@@ -404,8 +413,11 @@ os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::ui
             event.handle = reinterpret_cast<os::Handle>(key);
             event.result = true;
         }
+    } else {
+        event.error = os::kErrorFileNotFound;
     }
     const os::Handle result = event.handle;
+    lastError_ = event.result ? 0 : event.error;
     Record(std::move(event));
     return result;
 }
@@ -422,7 +434,9 @@ bool World::CloseHandle(os::Handle handle) {
         event.result = true;
     } else {
         ++badCloses_;
+        event.error = os::kErrorInvalidHandle;
     }
+    lastError_ = event.error;
     const bool result = event.result;
     Record(std::move(event));
     return result;
@@ -447,9 +461,11 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
 
     std::uint32_t returned = 0;
     const OpenHandle* open = FindOpen(handle);
+    event.error = os::kErrorInvalidHandle;
     if (open != nullptr) {
         event.letter = LetterOf(open->drive);
         const OpenHandle target = *open;
+        event.error = Alive(target) ? os::kErrorInvalidParameter : os::kErrorDeviceNotConnected;
         // Without a place for the count a synchronous call cannot complete.
         if (bytesReturned != nullptr && Alive(target)) {
             auto* output = static_cast<std::uint8_t*>(out);
@@ -463,7 +479,10 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     }
     if (!event.result) {
         returned = 0;
+    } else {
+        event.error = 0;
     }
+    lastError_ = event.error;
     if (bytesReturned != nullptr) {
         *bytesReturned = returned;
     }
@@ -611,6 +630,7 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
         answer = DiskAnswer(drives_[index], cdb, cdbLength);
     }
     if (answer.callFails) {
+        event.error = os::kErrorGenFailure;  // the device did not answer
         return false;
     }
 

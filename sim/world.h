@@ -39,7 +39,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/os.h"
+#include "os/os.h"
 
 namespace sim {
 
@@ -205,6 +205,9 @@ struct Event {
     std::uint8_t scsiStatus = 0;              // pass-through answered: the device's status
     std::uint32_t dataBytes = 0;              // pass-through answered: data bytes delivered
 
+    // The system error code a failed call leaves (GetLastError); 0 after a success.
+    std::uint32_t error = 0;
+
     // GetDriveTypeW answer; GetLogicalDriveStringsW: return value (bufferLength in `inSize`).
     std::uint32_t value = 0;
 
@@ -309,6 +312,11 @@ class World {
                          std::uint32_t inSize, void* out, std::uint32_t outSize,
                          std::uint32_t* bytesReturned);
     bool CloseHandle(os::Handle handle);
+    // The error code the last failed CreateFileW, DeviceIoControl or CloseHandle left: a drive
+    // that is not there gives ERROR_FILE_NOT_FOUND, one that does not open ERROR_ACCESS_DENIED, a
+    // handle on a drive that went ERROR_DEVICE_NOT_CONNECTED, a device that does not answer
+    // ERROR_GEN_FAILURE, a malformed request ERROR_INVALID_PARAMETER.
+    std::uint32_t GetLastError() const { return lastError_; }
     std::uint32_t GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer);
     std::uint32_t GetDriveTypeW(const wchar_t* rootPath);
     void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
@@ -366,6 +374,7 @@ class World {
     std::size_t totalOpened_ = 0;
     std::size_t totalClosed_ = 0;
     std::size_t badCloses_ = 0;
+    std::uint32_t lastError_ = 0;
 };
 
 // The one world the devices half of the seam works on.

@@ -15,13 +15,12 @@
 
 #include "app/resource.h"
 #include "app/zelquin_dlg.h"
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "link/camera.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 
-#if ZQ_TEST_SIM
 #include "sim/world.h"
-#endif
 
 namespace zqtest {
 
@@ -85,9 +84,7 @@ inline void ResetProcessState() {
     g_strStatus.clear();
     g_strArrivalDrive = L"0";
     g_nLinkError = 0;
-#if ZQ_TEST_SIM
     sim::TheWorld().Reset();
-#endif
 }
 
 // The control panel with the test's hooks: message boxes and pauses are recorded instead of

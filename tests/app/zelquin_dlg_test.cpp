@@ -405,8 +405,6 @@ TEST_F(PanelTest, MessageBoxesHaveNoOwner) {
     EXPECT_TRUE(g_boxSeen.panelEnabled);
 }
 
-#if ZQ_TEST_SIM
-
 // With the simulated camera attached.
 class ConnectedPanelTest : public PanelTest {
   protected:
@@ -535,7 +533,5 @@ TEST_F(ConnectedPanelTest, VolumeEventsConnectAndDisconnect) {
         }
     });
 }
-
-#endif  // ZQ_TEST_SIM
 
 }  // namespace

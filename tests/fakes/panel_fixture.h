@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"

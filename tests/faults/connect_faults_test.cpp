@@ -167,7 +167,7 @@ TEST_P(VanishDuringConnectTest, EndsAsFarAsTheCameraGotAndDisconnectsCleanly) {
 
     // The removal of the drive then closes the dead handle once.
     const std::uint8_t removal[20] = {20, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1 << 4};
-    EXPECT_EQ(OnDeviceChange(window, kDbtDeviceRemoveComplete, removal), 1);
+    EXPECT_EQ(OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, removal), 1);
     ExpectPanel(NotConnected(), 0);
 }
 

@@ -93,11 +93,11 @@ TEST_F(CycleTest, UnplugAndReplugAThousandTimes) {
     ConnectCamera(window);
     for (int round = 0; round < kRounds; ++round) {
         world.VanishCamera();
-        OnDeviceChange(window, kDbtDeviceRemoveComplete, kVolumeE);
+        OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, kVolumeE);
         ASSERT_EQ(g_bConnected, 0) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
         world.PlaceCamera('E');
-        OnDeviceChange(window, kDbtDeviceArrival, kVolumeE);
+        OnDeviceChange(window, os::dbt::kDeviceArrival, kVolumeE);
         ASSERT_EQ(g_bConnected, 1) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;
         Forget();

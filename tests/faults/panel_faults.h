@@ -13,11 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "panel/control_ids.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 #include "tests/fakes/panel_fixture.h"
 
 namespace {
@@ -313,7 +314,7 @@ TEST_F(DeviceChangeTest, FailedRegistrationIsStoredAndVolumeEventsStillWork) {
 }
 
 TEST_F(DeviceChangeTest, FilterRecordIsBuiltOverWhateverTheBufferHeld) {
-    std::uint8_t record[kInterfaceFilterSize];
+    std::uint8_t record[os::dbt::kInterfaceFilterSize];
     std::fill(std::begin(record), std::end(record), std::uint8_t{0xCC});
 
     BuildInterfaceFilter(record);

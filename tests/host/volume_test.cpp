@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/volume.h"
-#include "link/os.h"
+#include "os/os.h"
 #include "tests/support/sim_test.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "link/camera.h"
 #include "link/discovery.h"
-#include "link/os.h"
+#include "os/os.h"
 #include "tests/support/sim_test.h"
 
 namespace {
@@ -468,7 +468,9 @@ TEST_F(CameraTest, EveryOperationWithNoCameraOpenSendsNothingAndSetsNotOpen) {
         {"GetCameraState",
          [](std::int32_t& v, char*, std::int32_t& e) { return GetCameraState(v, e); }},
         {"GetFirmwareVersion",
-         [](std::int32_t&, char* t, std::int32_t& e) { return GetFirmwareVersion(t, e); }},
+         [](std::int32_t&, char* t, std::int32_t& e) {
+             return GetFirmwareVersion(std::span<char, kFirmwareTextSize>(t, kFirmwareTextSize), e);
+         }},
         {"GetLoopRecording",
          [](std::int32_t& v, char*, std::int32_t& e) { return GetLoopRecording(v, e); }},
         {"SetLoopRecording",

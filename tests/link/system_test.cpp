@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "link/os.h"
+#include "os/os.h"
 #include "sim/system.h"
 #include "tests/support/sim_test.h"
 

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "link/os.h"
 #include "link/transport.h"
+#include "os/os.h"
 #include "tests/support/sim_test.h"
 
 namespace {
@@ -69,7 +69,7 @@ TEST_F(TransportTest, SendsTheBlockInTheFixedRequestAndOverwritesBytes0To2) {
         std::array<std::uint8_t, 16> block = c.block;
         std::uint8_t result[8] = {};
 
-        EXPECT_TRUE(SendVendorCommand(block.data(), result, handle));
+        EXPECT_TRUE(SendVendorCommand(block, result, handle));
 
         const auto requests = world.PassThroughRequests();
         ASSERT_EQ(requests.size(), 1u);
@@ -86,6 +86,19 @@ TEST_F(TransportTest, SendsTheBlockInTheFixedRequestAndOverwritesBytes0To2) {
     }
 }
 
+// What the device made of the command, as the pass-through reports it.
+struct Outcome {
+    bool callSucceeded;
+    std::uint32_t systemError;
+    std::uint8_t status;
+    std::uint32_t dataBytes;
+    const char* sense;  // the sense bytes delivered
+};
+
+// Sense data the simulated camera sends: fixed format, key and additional sense code.
+constexpr const char* kAbortedCommand = "70 00 0B 00 00 00 00 0A 00 00 00 00 00 00 00 00 00 00";
+constexpr const char* kInvalidOpcode = "70 00 05 00 00 00 00 0A 00 00 00 00 20 00 00 00 00 00";
+
 struct AnswerCase {
     const char* name;
     std::uint8_t code;
@@ -93,47 +106,135 @@ struct AnswerCase {
     bool vanish;
     bool ok;
     const char* result;
+    Outcome outcome;
 };
 
-class TransportAnswerTest : public TransportTest,
-                            public ::testing::WithParamInterface<AnswerCase> {};
+class TransportAnswerTest : public TransportTest, public ::testing::WithParamInterface<AnswerCase> {
+  protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        const AnswerCase& c = GetParam();
+        if (c.fault) {
+            world.InjectVendorFault(c.code, *c.fault);
+        }
+        if (c.vanish) {
+            world.VanishCamera();
+        }
+        std::fill(std::begin(result), std::end(result), std::uint8_t{0xEE});
+    }
+
+    std::uint8_t block[16] = {0, 0, 0, 0xFE, 0x60, 0, 0, GetParam().code};
+    std::uint8_t result[8];
+};
 
 // Command 26 answers ABCDEFGH in full; the faults cut or refuse that answer.
 TEST_P(TransportAnswerTest, DeliversWhatArrivedAndKeepsTheResultOnFailure) {
     const AnswerCase& c = GetParam();
-    if (c.fault) {
-        world.InjectVendorFault(c.code, *c.fault);
-    }
-    if (c.vanish) {
-        world.VanishCamera();
-    }
-    std::uint8_t block[16] = {0, 0, 0, 0xFE, 0x60, 0, 0, c.code};
-    std::uint8_t result[8];
-    std::fill(std::begin(result), std::end(result), std::uint8_t{0xEE});
-
     EXPECT_EQ(SendVendorCommand(block, result, handle), c.ok);
     EXPECT_EQ(Hex(result), c.result);
     EXPECT_EQ(world.PassThroughRequests().size(), 1u);
 }
 
+// The same exchanges, with what the device reported: status, sense, bytes delivered, or the
+// system's reason for a failed call.
+TEST_P(TransportAnswerTest, ReportsTheDevicesStatusSenseAndDataBytes) {
+    const AnswerCase& c = GetParam();
+    const PassThroughOutcome outcome = SendVendorBlock(block, result, handle);
+
+    EXPECT_EQ(outcome.callSucceeded, c.outcome.callSucceeded);
+    EXPECT_EQ(outcome.systemError, c.outcome.systemError);
+    EXPECT_EQ(outcome.scsiStatus, c.outcome.status);
+    EXPECT_EQ(outcome.dataBytes, c.outcome.dataBytes);
+    EXPECT_EQ(Hex(outcome.sense.data(), outcome.senseLength), c.outcome.sense);
+    EXPECT_EQ(outcome.Good(), c.outcome.callSucceeded && c.outcome.status == 0);
+    EXPECT_EQ(Hex(result), c.result);
+    if (outcome.callSucceeded) {
+        const auto requests = world.PassThroughRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(outcome.bytesReturned, requests[0].bytesReturned);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Answers, TransportAnswerTest,
-    ::testing::Values(AnswerCase{"Full", 26, std::nullopt, false, true, "41 42 43 44 45 46 47 48"},
-                      AnswerCase{"ThreeBytes", 26, sim::Fault::ShortAnswer(3), false, true,
-                                 "41 42 43 00 00 00 00 00"},
-                      AnswerCase{"NoBytes", 26, sim::Fault::ShortAnswer(0), false, true,
-                                 "00 00 00 00 00 00 00 00"},
-                      AnswerCase{"CheckConditionAfterTwoBytes", 26, sim::Fault::CheckCondition(2),
-                                 false, true, "41 42 00 00 00 00 00 00"},
-                      AnswerCase{"CheckConditionWithoutData", 26, sim::Fault::CheckCondition(0),
-                                 false, true, "00 00 00 00 00 00 00 00"},
-                      AnswerCase{"UnknownCodeRefusedByTheCamera", 0x55, std::nullopt, false, true,
-                                 "00 00 00 00 00 00 00 00"},
-                      AnswerCase{"CallFails", 26, sim::Fault::CallFails(), false, false,
-                                 "EE EE EE EE EE EE EE EE"},
-                      AnswerCase{"CameraGone", 26, std::nullopt, true, false,
-                                 "EE EE EE EE EE EE EE EE"}),
+    ::testing::Values(AnswerCase{"Full",
+                                 26,
+                                 std::nullopt,
+                                 false,
+                                 true,
+                                 "41 42 43 44 45 46 47 48",
+                                 {true, 0, 0x00, 8, ""}},
+                      AnswerCase{"ThreeBytes",
+                                 26,
+                                 sim::Fault::ShortAnswer(3),
+                                 false,
+                                 true,
+                                 "41 42 43 00 00 00 00 00",
+                                 {true, 0, 0x00, 3, ""}},
+                      AnswerCase{"NoBytes",
+                                 26,
+                                 sim::Fault::ShortAnswer(0),
+                                 false,
+                                 true,
+                                 "00 00 00 00 00 00 00 00",
+                                 {true, 0, 0x00, 0, ""}},
+                      AnswerCase{"CheckConditionAfterTwoBytes",
+                                 26,
+                                 sim::Fault::CheckCondition(2),
+                                 false,
+                                 true,
+                                 "41 42 00 00 00 00 00 00",
+                                 {true, 0, 0x02, 2, kAbortedCommand}},
+                      AnswerCase{"CheckConditionWithoutData",
+                                 26,
+                                 sim::Fault::CheckCondition(0),
+                                 false,
+                                 true,
+                                 "00 00 00 00 00 00 00 00",
+                                 {true, 0, 0x02, 0, kAbortedCommand}},
+                      AnswerCase{"UnknownCodeRefusedByTheCamera",
+                                 0x55,
+                                 std::nullopt,
+                                 false,
+                                 true,
+                                 "00 00 00 00 00 00 00 00",
+                                 {true, 0, 0x02, 0, kInvalidOpcode}},
+                      AnswerCase{"CallFails",
+                                 26,
+                                 sim::Fault::CallFails(),
+                                 false,
+                                 false,
+                                 "EE EE EE EE EE EE EE EE",
+                                 {false, os::kErrorGenFailure, 0, 0, ""}},
+                      AnswerCase{"CameraGone",
+                                 26,
+                                 std::nullopt,
+                                 true,
+                                 false,
+                                 "EE EE EE EE EE EE EE EE",
+                                 {false, os::kErrorDeviceNotConnected, 0, 0, ""}}),
     [](const ::testing::TestParamInfo<AnswerCase>& row) { return std::string(row.param.name); });
+
+// The INQUIRY through the same pass-through: 36 bytes asked, as many delivered, and a buffer
+// larger than the answer keeps zeros past what arrived.
+TEST_F(TransportTest, PassThroughCarriesAnyDataInCommand) {
+    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    std::array<std::uint8_t, 40> data;
+    data.fill(0xEE);
+
+    const PassThroughOutcome outcome = PassThrough(handle, inquiry, data);
+
+    ASSERT_TRUE(outcome.Good());
+    EXPECT_EQ(outcome.dataBytes, 36u);
+    EXPECT_EQ(data[3], 1);  // the camera's mark
+    EXPECT_EQ(Hex(data.data() + 36, 4), "00 00 00 00");
+    const auto requests = world.PassThroughRequests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].inSize, 44u);
+    EXPECT_EQ(requests[0].outSize, 80u + 40u);
+    EXPECT_EQ(requests[0].head[6], 6);    // CdbLength
+    EXPECT_EQ(requests[0].head[12], 40);  // DataTransferLength
+}
 
 TEST_F(TransportTest, ClearsTheDataAreaBeforeEveryCommand) {
     world.camera().firmware[1] = sim::MakeFirmwarePiece("XY345678");

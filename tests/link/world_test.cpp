@@ -11,7 +11,7 @@
 
 #include "link/camera.h"
 #include "link/discovery.h"
-#include "link/os.h"
+#include "os/os.h"
 #include "tests/support/sim_test.h"
 
 namespace {

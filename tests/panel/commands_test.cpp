@@ -9,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "host/device_change.h"
+#include "host/device_records.h"
 #include "link/camera.h"
+#include "panel/control_ids.h"
 #include "panel/panel.h"
+#include "panel/volume_tracking.h"
 #include "tests/fakes/panel_fixture.h"
 #include "tests/fakes/system_window.h"
 
@@ -372,7 +373,7 @@ TEST_F(CommandsTest, CameraRemovedWhileABoxIsOpenLeavesNothingForTheWaitingHandl
     window.whileBoxOpen = [this] {
         world.RemoveDrive('E');
         const auto removal = zqtest::VolumeRecord(1u << 4);
-        EXPECT_EQ(OnDeviceChange(window, kDbtDeviceRemoveComplete, removal.data()), 1);
+        EXPECT_EQ(OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, removal.data()), 1);
     };
 
     OnSyncTime(window);
@@ -391,7 +392,7 @@ TEST_F(CommandsTest, CommandInsideABoxAfterTheCameraWentAnswersNotConnected) {
     window.whileBoxOpen = [this] {
         world.RemoveDrive('E');
         const auto removal = zqtest::VolumeRecord(1u << 4);
-        OnDeviceChange(window, kDbtDeviceRemoveComplete, removal.data());
+        OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, removal.data());
         window.Pick(IDC_OVERWRITE, 1);
         OnOverwriteChange(window);
     };

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "panel/control_ids.h"
 #include "panel/panel.h"
 #include "tests/fakes/panel_fixture.h"
 

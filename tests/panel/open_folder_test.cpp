@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
 #include "link/discovery.h"
+#include "panel/control_ids.h"
 #include "panel/panel.h"
 #include "tests/fakes/panel_fixture.h"
 

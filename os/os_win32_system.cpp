@@ -3,15 +3,36 @@
 // windows.h first
 #include <dbt.h>
 
+#include <cstddef>
 #include <ctime>
 
-#include "link/os.h"
+#include "os/os.h"
+#include "os/records.h"
 
 static_assert(CP_ACP == os::kCpAcp);
 static_assert(CT_CTYPE1 == os::kCtCtype1);
 static_assert(C1_SPACE == os::kC1Space);
 static_assert(DEVICE_NOTIFY_WINDOW_HANDLE == os::kDeviceNotifyWindowHandle);
 static_assert(DEVICE_NOTIFY_ALL_INTERFACE_CLASSES == os::kDeviceNotifyAllInterfaceClasses);
+
+// Device-change records, read and built byte by byte at these offsets.
+static_assert(sizeof(DEV_BROADCAST_HDR) == os::dbt::kHeaderSize);
+static_assert(offsetof(DEV_BROADCAST_HDR, dbch_size) == os::dbt::kSize);
+static_assert(offsetof(DEV_BROADCAST_HDR, dbch_devicetype) == os::dbt::kDeviceType);
+static_assert(offsetof(DEV_BROADCAST_HDR, dbch_reserved) == os::dbt::kReserved);
+static_assert(offsetof(DEV_BROADCAST_VOLUME, dbcv_unitmask) == os::dbt::kVolumeUnitMask);
+static_assert(offsetof(DEV_BROADCAST_VOLUME, dbcv_flags) == os::dbt::kVolumeFlags);
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_classguid) ==
+              os::dbt::kInterfaceClassGuid);
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == os::dbt::kInterfaceName);
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == os::dbt::kInterfaceFilterSize);
+static_assert(DBT_DEVICEARRIVAL == os::dbt::kDeviceArrival);
+static_assert(DBT_DEVICEREMOVECOMPLETE == os::dbt::kDeviceRemoveComplete);
+static_assert(DBT_DEVNODES_CHANGED == os::dbt::kDevNodesChanged);
+static_assert(DBT_DEVTYP_VOLUME == os::dbt::kDevtypVolume);
+static_assert(DBT_DEVTYP_DEVICEINTERFACE == os::dbt::kDevtypDeviceInterface);
+static_assert(DBTF_MEDIA == os::dbt::kFlagMedia);
+static_assert(DBTF_NET == os::dbt::kFlagNet);
 
 namespace os {
 

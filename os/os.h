@@ -9,7 +9,8 @@
 //   system   - os_win32_system.cpp  (both exes)    or  sim/os_sim_system.cpp  (Linux tests)
 //
 // The constants are the Windows values; the Win32 implementation checks them against the
-// platform headers at compile time.
+// platform headers at compile time. The layouts of the records passed through these calls are in
+// os/records.h.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,16 @@ inline constexpr std::uint32_t kOpenExisting = 3;
 
 inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x0004D004u;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x002D1400u;
+
+inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorNotReady = 21;
+inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kErrorSemTimeout = 121;
+inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 inline constexpr std::uint32_t kDriveUnknown = 0;
 inline constexpr std::uint32_t kDriveNoRootDir = 1;
@@ -64,6 +75,9 @@ bool DeviceIoControl(Handle handle, std::uint32_t ioControlCode, const void* inB
                      std::uint32_t* bytesReturned);
 
 bool CloseHandle(Handle handle);
+
+// GetLastError(): the calling thread's last error code, as the calls above left it.
+std::uint32_t GetLastError();
 
 // GetLogicalDriveStringsW(length, buffer): with length 0 and no buffer, the number of wide
 // characters the whole list needs, final terminator included.
