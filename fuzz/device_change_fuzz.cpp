@@ -1,7 +1,8 @@
 // OnDeviceChange against any event type and any record: it acts only on an arrival or removal
 // whose record is a volume record (type 2, flags 0) naming a drive among bits 0-25, reads nothing
-// beyond the size the record claims, remembers "0" or one letter A-Z, follows the removal table,
-// and returns TRUE every time.
+// beyond the size the record claims, remembers "0" or one letter A-Z, follows the removal table
+// (the camera's own letter disconnects; the remembered letter, or any letter while none is on
+// record, disconnects and looks for the camera afresh), and returns TRUE every time.
 //
 // Input: the setup - flags (bits 0-1 where the camera is: none, or on the letter of the next byte;
 // bit 2 the camera is not ready; bit 3 the panel connects first; bit 4 an arrival drive is on
@@ -56,8 +57,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The computer and the panel before the event.
     const std::uint8_t setup = in.Byte();
     const bool cameraPresent = (setup & 3) != 0;
+    char cameraLetter = 0;
     if (cameraPresent) {
-        world.PlaceCamera(static_cast<char>('D' + in.Byte() % 23)).state = (setup & 4) != 0 ? 1 : 2;
+        cameraLetter = static_cast<char>('D' + in.Byte() % 23);
+        world.PlaceCamera(cameraLetter).state = (setup & 4) != 0 ? 1 : 2;
     }
     if ((setup & 8) != 0) {
         ConnectCamera(window);
@@ -137,13 +140,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(g_bConnected == (connectedBefore == 1 || cameraReady ? 1 : 0));
     } else {
         FUZZ_CHECK(g_strArrivalDrive == arrivalBefore);
-        if (connectedBefore == 0 || (arrivalBefore != L"0" && arrivalBefore != letter)) {
+        // Connected means the camera was found on its letter; the event itself unplugs nothing.
+        const bool camerasLetter =
+            connectedBefore == 1 && letter == std::wstring(1, static_cast<wchar_t>(cameraLetter));
+        if (connectedBefore == 0 ||
+            (arrivalBefore != L"0" && !camerasLetter && arrivalBefore != letter)) {
             FUZZ_CHECK(world.events().empty() && window.calls.empty());
             FUZZ_CHECK(g_bConnected == connectedBefore);
-        } else if (arrivalBefore == letter) {
+        } else if (arrivalBefore != L"0" && camerasLetter) {
+            // The camera's own drive went: disconnect.
             FUZZ_CHECK(g_bConnected == 0 && window.status == kNotConnectedText);
+            FUZZ_CHECK(world.InquiryCount() == 0);
         } else {
-            // No arrival on record: disconnect, then look for the camera afresh.
+            // No arrival on record, or the remembered drive that is not the camera's went:
+            // disconnect, then look for the camera afresh.
             FUZZ_CHECK(g_bConnected == (cameraReady ? 1 : 0));
             FUZZ_CHECK(!window.Lines("status Device not connected.").empty());
         }

@@ -1,10 +1,20 @@
 #include "panel/volume_tracking.h"
 
 #include "host/device_records.h"
+#include "link/discovery.h"
 #include "os/records.h"
 #include "panel/panel.h"
 
 std::wstring g_strArrivalDrive = L"0";
+
+namespace {
+
+// The drive letter of the camera last found, from its device path "\\.\X:".
+wchar_t CameraLetter() {
+    return g_szDevicePath[4];
+}
+
+}  // namespace
 
 int OnDeviceChange(PanelWindow& window, std::uint32_t eventType, const std::uint8_t* record) {
     if (eventType != os::dbt::kDeviceArrival && eventType != os::dbt::kDeviceRemoveComplete) {
@@ -25,10 +35,16 @@ int OnDeviceChange(PanelWindow& window, std::uint32_t eventType, const std::uint
     if (g_bConnected == 0) {
         return 1;
     }
-    if (drive == g_strArrivalDrive) {
-        DisconnectCamera(window);
-    } else if (g_strArrivalDrive == L"0") {
+    if (g_strArrivalDrive == L"0") {
         // The camera's letter is not on record: close it and look for it afresh.
+        DisconnectCamera(window);
+        ConnectCamera(window);
+    } else if (letter == CameraLetter()) {
+        // The camera's own drive went, whatever letter arrived last.
+        DisconnectCamera(window);
+    } else if (drive == g_strArrivalDrive) {
+        // The drive that arrived last went, and it is not the camera's: the camera may still be
+        // there, so close it and look for it afresh.
         DisconnectCamera(window);
         ConnectCamera(window);
     }

@@ -519,13 +519,14 @@ TEST_F(PanelScenario, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
     const Step steps[] = {
         {"the camera arrives as E", &camera, DBT_DEVICEARRIVAL, 'E', 0, true, true},
         {"a memory stick arrives as F", &cameraAndStick, DBT_DEVICEARRIVAL, 'F', 0, true, false},
-        {"E goes, but F arrived last", nullptr, DBT_DEVICEREMOVECOMPLETE, 'E', 0, true, false},
-        {"the stick F goes", &camera, DBT_DEVICEREMOVECOMPLETE, 'F', 0, false, true},
+        {"the stick F goes, the camera stays", &camera, DBT_DEVICEREMOVECOMPLETE, 'F', 0, true,
+         true},
+        {"E goes, though F arrived last", &noCamera, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
         {"a removal while disconnected", nullptr, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, false},
         {"a medium change on E", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_MEDIA, false, false},
         {"a network volume", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_NET, false, false},
         {"device nodes changed", nullptr, DBT_DEVNODES_CHANGED, 'E', 0, false, false},
-        {"the camera arrives again", nullptr, DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"the camera arrives again", &camera, DBT_DEVICEARRIVAL, 'E', 0, true, true},
         {"the camera is unplugged", &noCamera, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
     };
     for (const Step& step : steps) {

@@ -98,9 +98,11 @@ TEST_F(DeviceChangeTest, RemovalActsByConnectedStateAndRememberedLetter) {
         {"disconnected: another letter", false, L"F", 'G', {}, false},
         {"connected: the remembered letter", true, L"E", 'E', DisconnectionLines('E'), false},
         {"connected: another letter", true, L"E", 'F', {}, true},
-        {"connected, stick remembered: the camera's letter", true, L"F", 'E', {}, true},
-        {"connected, stick remembered: the stick's letter", true, L"F", 'F',
+        {"connected, stick remembered: the camera's letter", true, L"F", 'E',
          DisconnectionLines('E'), false},
+        {"connected, stick remembered: the stick's letter, camera still there", true, L"F", 'F',
+         Concat({DisconnectionLines('E'), ConnectionLines('E', 1, 1, 1)}), true},
+        {"connected, stick remembered: a third letter", true, L"F", 'G', {}, true},
         {"connected, no letter on record: the stick, camera still there", true, L"0", 'F',
          Concat({DisconnectionLines('E'), ConnectionLines('E', 1, 1, 1)}), true},
         {"connected, no letter on record: the camera itself", true, L"0", 'E',
@@ -167,20 +169,44 @@ TEST_F(DeviceChangeTest, ArrivalConnectsAndRemembersTheLowestLetter) {
     }
 }
 
-TEST_F(DeviceChangeTest, StickArrivingWhileConnectedTakesOverTheRememberedLetter) {
+// A memory stick arrives while the camera is connected, so the stick's letter is remembered;
+// then the camera is unplugged and plugged in again. The panel follows the camera throughout.
+TEST_F(DeviceChangeTest, CameraUnpluggedAfterAStickArrivedDisconnectsAndReconnects) {
     ConnectTo('E');  // connected at start-up: no letter on record
-
     Send(kArrival, VolumeRecord(Bit('F')));
+    ASSERT_EQ(g_strArrivalDrive, L"F");
+
     world.RemoveDrive('E');
     Send(kRemoval, VolumeRecord(Bit('E')));
 
-    EXPECT_TRUE(journal.lines.empty());
-    EXPECT_EQ(g_bConnected, 1);
-
-    Send(kRemoval, VolumeRecord(Bit('F')));
-
     EXPECT_EQ(journal.lines, DisconnectionLines('E'));
     EXPECT_EQ(g_bConnected, 0);
+    EXPECT_EQ(world.OpenHandleCount(), 0u);
+    EXPECT_EQ(window.status, L"Device not connected.");
+
+    journal.Clear();
+    camera().resolution = 1;
+    world.PlaceCamera('E');
+    Send(kArrival, VolumeRecord(Bit('E')));
+
+    EXPECT_EQ(journal.lines, ConnectionLines('E', 0, 1, 0));
+    EXPECT_EQ(g_bConnected, 1);
+    EXPECT_EQ(g_strArrivalDrive, L"E");
+}
+
+// Same start; then the stick goes while the camera stays. The panel ends connected to it, its
+// values read afresh.
+TEST_F(DeviceChangeTest, StickRemovedAfterItArrivedReconnectsTheCameraThatStayed) {
+    ConnectTo('E');
+    Send(kArrival, VolumeRecord(Bit('F')));
+    camera().loopRecording = 1;
+
+    world.RemoveDrive('F');
+    Send(kRemoval, VolumeRecord(Bit('F')));
+
+    EXPECT_EQ(journal.lines, Concat({DisconnectionLines('E'), ConnectionLines('E', 1, 0, 0)}));
+    EXPECT_EQ(g_bConnected, 1);
+    EXPECT_EQ(world.OpenHandleCount(), 1u);
     EXPECT_EQ(g_strArrivalDrive, L"F");
 }
 
