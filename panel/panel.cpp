@@ -1,6 +1,6 @@
 #include "panel/panel.h"
 
-#include <cwchar>
+#include <cstddef>
 #include <initializer_list>
 
 #include "host/volume.h"
@@ -38,11 +38,25 @@ std::wstring FirmwareLine() {
     return wide;
 }
 
+// "%d": the number in decimal, with a minus sign when negative.
+std::wstring Decimal(std::int32_t value) {
+    wchar_t digits[12];
+    std::size_t at = sizeof digits / sizeof digits[0];
+    std::uint32_t magnitude =
+        value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    do {
+        digits[--at] = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        digits[--at] = L'-';
+    }
+    return std::wstring(digits + at, sizeof digits / sizeof digits[0] - at);
+}
+
 std::wstring FirmwareErrorLine(std::int32_t code) {
-    wchar_t text[64];
-    std::swprintf(text, sizeof text / sizeof text[0], L"Firware Version Error: %d",
-                  static_cast<int>(code));
-    return text;
+    // "Firware" is spelt as the camera's owners have always seen it; do not correct it.
+    return L"Firware Version Error: " + Decimal(code);
 }
 
 // A setting read after the pause that keeps the camera from being asked too fast.
@@ -134,6 +148,7 @@ void OnTimestampChange(PanelWindow& window) {
 }
 
 void OnResolutionChange(PanelWindow& window) {
+    // "Relution" is spelt as the camera's owners have always seen it; do not correct it.
     ChangeSetting(window, IDC_RESOLUTION, SetResolution,
                   {L"Video Relution change error.", 0, L"Video resolution set to 1080P.",
                    L"Video resolution set to 720P."});

@@ -22,3 +22,6 @@ echo "== win32: Zelquin.exe, its file check, the tests under Wine and the end-to
 cmake --preset win32
 cmake --build --preset win32
 xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset win32
+
+echo "== release: Zelquin.exe built again from scratch in another folder, byte for byte the same"
+./scripts/release.sh --compare build/win32/app/Zelquin.exe

@@ -16,6 +16,7 @@ import re
 import struct
 import sys
 import xml.etree.ElementTree as ET
+import zlib
 
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST, RT_DLGINIT = 3, 5, 14, 16, 24, 240
 LANG_ZH_CN, LANG_EN_US = 2052, 1033
@@ -293,6 +294,57 @@ def check_dlginit(data):
           "initialisation list: no zero id at its end, or bytes after it")
 
 
+def decode_png_rgba(image, what):
+    """The pixels of a 256 x 256 8-bit RGBA PNG icon frame, row after row; None (and a failed
+    check) for anything else. Windows takes a 256 x 256 frame stored this way from Vista on."""
+    if not check(image[:8] == b"\x89PNG\r\n\x1a\n", f"{what}: a PNG frame"):
+        return None
+    at, header, stream = 8, None, bytearray()
+    while at + 8 <= len(image):
+        length, kind = struct.unpack_from(">I4s", image, at)
+        data = image[at + 8:at + 8 + length]
+        crc, = struct.unpack_from(">I", image, at + 8 + length)
+        if not check(zlib.crc32(kind + data) & 0xFFFFFFFF == crc, f"{what}: {kind} chunk CRC"):
+            return None
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", data)
+        elif kind == b"IDAT":
+            stream += data
+        at += 12 + length
+        if kind == b"IEND":
+            break
+    if not expect_equal(header, (256, 256, 8, 6, 0, 0, 0),
+                        f"{what}: 256 x 256, 8-bit RGBA, not interlaced"):
+        return None
+    raw = zlib.decompress(bytes(stream))
+    stride = 256 * 4
+    if not expect_equal(len(raw), 256 * (stride + 1), f"{what}: image data size"):
+        return None
+    pixels, previous = bytearray(), bytearray(stride)
+    for y in range(256):
+        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - 4] if i >= 4 else 0
+            b = previous[i]
+            c = previous[i - 4] if i >= 4 else 0
+            if kind == 1:
+                line[i] = (line[i] + a) & 0xFF
+            elif kind == 2:
+                line[i] = (line[i] + b) & 0xFF
+            elif kind == 3:
+                line[i] = (line[i] + ((a + b) >> 1)) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 0xFF
+            elif kind != 0:
+                check(False, f"{what}: unknown filter {kind} on row {y}")
+                return None
+        pixels += line
+        previous = line
+    return bytes(pixels)
+
+
 def check_icons(resources):
     groups = [(name, lang, data) for rtype, name, lang, data in resources if rtype == RT_GROUP_ICON]
     expect_equal([(name, lang) for name, lang, _ in groups], [(128, LANG_ZH_CN), (130, LANG_ZH_CN)],
@@ -311,10 +363,10 @@ def check_icons(resources):
         lang, image = icons[icon_id]
         expect_equal(lang, LANG_ZH_CN, f"icon {icon_id} language")
         expect_equal(len(image), size, f"icon {icon_id} size as its group states")
-        header = struct.unpack_from("<IiiHHI", image, 0)
-        expect_equal(header, (40, 256, 512, 1, 32, 0), f"icon {icon_id} bitmap header")
-        expect_equal(len(image), 40 + 256 * 256 * 4 + 256 * 32, f"icon {icon_id} image size")
-        alphas = set(image[40 + 3:40 + 256 * 256 * 4:4])
+        pixels = decode_png_rgba(image, f"icon {icon_id}")
+        if pixels is None:
+            continue
+        alphas = set(pixels[3::4])
         check(len(alphas) > 2, f"icon {icon_id}: no graded alpha, so no anti-aliased shapes")
         images.append(image)
     check(len(images) == 2 and images[0] == images[1], "the two icons differ")

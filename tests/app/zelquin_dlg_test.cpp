@@ -252,6 +252,46 @@ TEST(IconOriginTest, CentredRoundingUpAndTruncatingTowardZero) {
     }
 }
 
+// Both icon resources hold one 256 x 256, 32-bit frame stored as PNG: the system gives it at its
+// standard icon size and at 256 x 256, in 32 bits, with the frame's transparency.
+TEST(AppIconTest, ThePngFrameLoadsAtTheStandardSizeAndAt256) {
+    struct Size {
+        int width, height, bits;
+    };
+    const auto sizeOf = [](HICON icon) {
+        ICONINFO info = {};
+        Size size = {0, 0, 0};
+        if (icon == nullptr || !::GetIconInfo(icon, &info)) {
+            return size;
+        }
+        BITMAP bitmap = {};
+        if (::GetObjectW(info.hbmColor, sizeof bitmap, &bitmap) != 0) {
+            size = {bitmap.bmWidth, bitmap.bmHeight, bitmap.bmBitsPixel};
+        }
+        ::DeleteObject(info.hbmColor);
+        ::DeleteObject(info.hbmMask);
+        return size;
+    };
+    HINSTANCE module = ::GetModuleHandleW(nullptr);
+    for (const int id : {IDI_APP_ICON, IDI_EXE_ICON}) {
+        SCOPED_TRACE(id);
+        const Size standard = sizeOf(::LoadIconW(module, MAKEINTRESOURCEW(id)));
+        EXPECT_EQ(standard.width, ::GetSystemMetrics(SM_CXICON));
+        EXPECT_EQ(standard.height, ::GetSystemMetrics(SM_CYICON));
+        EXPECT_EQ(standard.bits, 32);
+
+        auto* large = static_cast<HICON>(
+            ::LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, 256, 256, LR_DEFAULTCOLOR));
+        const Size full = sizeOf(large);
+        EXPECT_EQ(full.width, 256);
+        EXPECT_EQ(full.height, 256);
+        EXPECT_EQ(full.bits, 32);
+        if (large != nullptr) {
+            ::DestroyIcon(large);
+        }
+    }
+}
+
 TEST_F(PanelTest, EnterAndEscapeDoNothingAnywhere) {
     panel.closeAfterCheck = false;
     const INT_PTR result = panel.Run([&](PanelUnderTest& p) {
