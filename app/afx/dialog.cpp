@@ -182,6 +182,12 @@ void CDialog::RunModalLoop() {
 void CDialog::EndDialog(int nResult) {
     m_nModalResult = nResult;
     m_bEndModal = true;
+    // As the system's own end of a modal dialog: the window goes from the screen at once, while
+    // the modal loop ends only when control comes back to it, after any loop nested in a handler
+    // (an open message box's) has unwound.
+    if (m_hWnd != nullptr) {
+        ::ShowWindow(m_hWnd, SW_HIDE);
+    }
 }
 
 void CDialog::OnOK() {

@@ -241,6 +241,46 @@ TEST(DialogTest, ClosingEndsTheModalLoop) {
     }
 }
 
+// Closed from inside a loop nested in a handler (as while a message box is open): the window goes
+// from the screen at once, stays alive while the nested loop runs, and the modal run ends with the
+// Cancel result once the handler returns.
+TEST(DialogTest, EndingInsideANestedLoopHidesAtOnceAndEndsWhenItUnwinds) {
+    ProbeDialog dialog;
+    HWND window = nullptr;
+    bool hiddenInNestedLoop = false;
+    bool aliveInNestedLoop = false;
+    int probesAfterEnd = 0;
+    dialog.onShown = [&](ProbeDialog& d) {
+        window = d.m_hWnd;
+        ::PostMessageW(d.m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        const ULONGLONG limit = ::GetTickCount64() + kWatchdogMs;
+        bool ended = false;
+        while (::GetTickCount64() < limit) {
+            MSG msg;
+            if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                ::Sleep(1);
+                continue;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+            if (!ended && !::IsWindowVisible(d.m_hWnd)) {
+                ended = true;
+                hiddenInNestedLoop = true;
+                aliveInNestedLoop = ::IsWindow(d.m_hWnd) != FALSE;
+                ::PostMessageW(d.m_hWnd, kWmProbe, 0, 0);  // still handled meanwhile
+            } else if (ended && msg.message == kWmProbe) {
+                ++probesAfterEnd;
+                break;
+            }
+        }
+    };
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_TRUE(hiddenInNestedLoop);
+    EXPECT_TRUE(aliveInNestedLoop);
+    EXPECT_EQ(probesAfterEnd, 1);
+    EXPECT_FALSE(::IsWindow(window));
+}
+
 TEST(DialogTest, QuitEndsTheModalLoopAndStaysQueued) {
     ProbeDialog dialog;
     dialog.onShown = [](ProbeDialog&) { ::PostQuitMessage(5); };

@@ -716,6 +716,25 @@ TEST_F(PanelScenario, ClosingTheWindowEndsTheProgram) {
     }
 }
 
+// Closed while a confirmation box is open: the panel leaves the screen at once, the box stays
+// until it is answered, and then the program ends.
+TEST_F(PanelScenario, ClosingWithABoxOpenHidesThePanelAndEndsWhenTheBoxIsClosed) {
+    e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n");
+    const HWND window = panel.window();
+    panel.Click(kSyncTime);
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.MessageBoxes().size() == 1; }));
+
+    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+
+    EXPECT_TRUE(e2e::WaitFor([&] { return !::IsWindowVisible(window); }))
+        << "the panel stayed on the screen after Close";
+    EXPECT_TRUE(panel.Running());
+    EXPECT_EQ(panel.MessageBoxes().size(), 1u);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
+    EXPECT_TRUE(panel.WaitForExit());
+    EXPECT_FALSE(::IsWindow(window));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
