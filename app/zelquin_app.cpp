@@ -6,12 +6,13 @@
 
 #include "app/afx/afxcontrolbars.h"
 #include "app/zelquin_dlg.h"
+#include "os/init_order.h"
 
 BEGIN_MESSAGE_MAP(CZelquinApp, CWinApp)
 ON_COMMAND(ID_HELP, CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
-CZelquinApp g_app;
+CZelquinApp g_app ZQ_CONSTRUCTED_IN_ORDER(1);
 
 CZelquinApp::CZelquinApp() {
     m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART;

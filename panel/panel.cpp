@@ -6,11 +6,12 @@
 #include "host/volume.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "os/init_order.h"
 #include "os/os.h"
 #include "panel/control_ids.h"
 
 std::uint8_t g_bConnected = 0;
-std::wstring g_strStatus;
+std::wstring g_strStatus ZQ_CONSTRUCTED_IN_ORDER(2);
 
 namespace {
 

@@ -2,10 +2,11 @@
 
 #include "host/device_records.h"
 #include "link/discovery.h"
+#include "os/init_order.h"
 #include "os/records.h"
 #include "panel/panel.h"
 
-std::wstring g_strArrivalDrive = L"0";
+std::wstring g_strArrivalDrive ZQ_CONSTRUCTED_IN_ORDER(3) = L"0";
 
 namespace {
 
