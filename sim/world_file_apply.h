@@ -15,7 +15,8 @@ namespace sim {
 // unplugs or replugs the camera (a fresh camera in command mode, with the file's settings); a
 // camera that stays takes only the values whose text changed, so settings the program has set
 // survive the reload; a changed list of faults replaces the faults not used up yet. The storage
-// volume's description is always taken as it is.
+// volume's description is always taken as it is, with or without a camera line: a camera plugged
+// in later finds it.
 void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescription* previous);
 
 }  // namespace sim

@@ -505,9 +505,6 @@ ParsedWorld ParseWorldFile(std::string_view text) {
             }
         }
     }
-    if (storageSeen && !described.camera) {
-        parsed.errors.push_back({storageLine, "a storage line without a camera line"});
-    }
     if (storageSeen && described.storage.letter != 0) {
         for (std::size_t i = 0; i < described.drives.size(); ++i) {
             if (described.drives[i].letter == described.storage.letter) {

@@ -4,11 +4,14 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "link/camera.h"
 #include "link/discovery.h"
 #include "os/os.h"
 #include "sim/live_world_file.h"
@@ -178,6 +181,42 @@ TEST_F(LiveWorldFileTest, AFileThatGoesLeavesTheWorldAndOneThatComesBackIsRead) 
     live.Refresh();
     EXPECT_EQ(NewLines(), std::vector<std::string>{"# world file read again: " + WorldPath()});
     EXPECT_FALSE(CameraFound());
+}
+
+// What the README suggests with the example world: remove the camera line to unplug the camera,
+// put it back to plug it in again.
+TEST_F(LiveWorldFileTest, TheExampleWorldUnplugsAndPlugsTheCameraByItsCameraLine) {
+    std::ifstream file(ZQ_EXAMPLE_WORLD, std::ios::binary);
+    ASSERT_TRUE(file) << ZQ_EXAMPLE_WORLD;
+    const std::string example{std::istreambuf_iterator<char>(file), {}};
+    const std::size_t at = example.find("\ncamera ");
+    ASSERT_NE(at, std::string::npos);
+    const std::string withoutCamera =
+        example.substr(0, at + 1) + example.substr(example.find('\n', at + 1) + 1);
+    ASSERT_NE(withoutCamera.find("\nstorage "), std::string::npos);
+
+    folder_.Write("world.txt", example);
+    sim::LiveWorldFile& live = Live();
+    live.Refresh();
+    EXPECT_EQ(NewLines(), std::vector<std::string>{"# world file read: " + WorldPath()});
+    ASSERT_TRUE(CameraFound());
+    const char cameraLetter = static_cast<char>(g_szDevicePath[4]);
+
+    folder_.Write("world.txt", withoutCamera);
+    live.Refresh();
+    EXPECT_EQ(NewLines(), std::vector<std::string>{"# world file read again: " + WorldPath()});
+    EXPECT_FALSE(world.drive(cameraLetter).present);
+    EXPECT_FALSE(CameraFound());
+
+    folder_.Write("world.txt", example);
+    live.Refresh();
+    EXPECT_EQ(NewLines(), std::vector<std::string>{"# world file read again: " + WorldPath()});
+    ASSERT_TRUE(CameraFound());
+    std::int32_t err = 0;
+    ASSERT_TRUE(ReleaseCamera(err));
+    EXPECT_EQ(world.camera().storageLetter, live.applied()->storage.letter);
+    EXPECT_NE(world.camera().storageLetter, 0) << "the example's storage line names a letter";
+    EXPECT_TRUE(world.drive(world.camera().storageLetter).present);
 }
 
 TEST_F(LiveWorldFileTest, TheTraceGoesWhereTheFileSaysUnlessOverridden) {

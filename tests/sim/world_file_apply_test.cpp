@@ -183,6 +183,27 @@ TEST_F(WorldFileApply, TheStorageLineShapesTheVolumeAfterTheRelease) {
     EXPECT_EQ(world.drive('F').descriptor.bytes, sim::DescriptorWithoutVendor().bytes);
 }
 
+TEST_F(WorldFileApply, AStorageLineWithoutACameraShapesTheCameraThatComesBack) {
+    Load("drive C fixed\ncamera E\nstorage letter=F");
+    ASSERT_TRUE(FindCamera(err_));
+
+    // The camera line removed, the storage line changed meanwhile: nothing to apply it to yet.
+    Load("drive C fixed\nstorage letter=G type=fixed vendor=none answers=plaindisk");
+    EXPECT_FALSE(world.drive('E').present);
+    EXPECT_FALSE(world.drive('G').present);
+    EXPECT_FALSE(FindCamera(err_));
+
+    Load("drive C fixed\ncamera E\nstorage letter=G type=fixed vendor=none answers=plaindisk");
+    ASSERT_TRUE(FindCamera(err_)) << "the camera is back, in command mode";
+    EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\E:");
+    ASSERT_TRUE(ReleaseCamera(err_));
+    EXPECT_FALSE(world.drive('E').present);
+    EXPECT_TRUE(world.drive('G').present);
+    EXPECT_EQ(world.drive('G').type, os::kDriveFixed);
+    EXPECT_EQ(world.drive('G').descriptor.bytes, sim::DescriptorWithoutVendor().bytes);
+    EXPECT_FALSE(FindCamera(err_)) << "answers=plaindisk: the volume is a plain disk";
+}
+
 // ---- the before-call hook ----
 
 TEST_F(WorldFileApply, TheHookRunsBeforeEveryDeviceCallAndCanChangeWhatItFinds) {

@@ -123,6 +123,8 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
         {"camera E\nstorage vendor=\"kmz\"",
          "camera E state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
              "; storage letter=- type=2 vendor=[kmz] answers=keep"},
+        {"storage letter=F answers=plaindisk  # no camera now; for the one that comes",
+         "storage letter=F type=2 vendor=[KMZ     ] answers=plaindisk"},
         {"fault 26 fails", "fault 26 fails bytes=0 times=1"},
         {"fault 0x1B short=3 times=2\nfault inquiry check=0 times=always",
          "fault 27 short bytes=3 times=2; fault inquiry check bytes=0 times=-1"},
@@ -181,7 +183,8 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"camera E firmware=\"A\"B", "line 1: firmware pieces are separated by commas\n"},
         {"camera E\ncamera F", "line 2: a second camera (there is one camera)\n"},
         {"camera E\ndrive E fixed", "line 2: drive E is the camera's letter (line 1)\n"},
-        {"storage letter=F", "line 1: a storage line without a camera line\n"},
+        {"drive F fixed\nstorage letter=F",
+         "line 1: drive F is where the camera's storage volume appears (line 2)\n"},
         {"camera E\nstorage letter=F\nstorage letter=G", "line 3: a second storage line\n"},
         {"drive F fixed\ncamera E\nstorage letter=F",
          "line 1: drive F is where the camera's storage volume appears (line 3)\n"},
