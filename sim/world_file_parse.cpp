@@ -75,7 +75,12 @@ std::vector<std::string> Words(std::string_view line) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 // A text value: as written, or between double quotes with the escapes \\ \" \t and \xHH.
