@@ -15,18 +15,6 @@ namespace {
 constexpr std::uint32_t kCodePage1252 = 1252;
 constexpr std::uint32_t kMbPrecomposed = 0x00000001u;
 
-// CT_CTYPE1 bits.
-constexpr std::uint16_t kC1Upper = 0x0001;
-constexpr std::uint16_t kC1Lower = 0x0002;
-constexpr std::uint16_t kC1Digit = 0x0004;
-constexpr std::uint16_t kC1Space = 0x0008;
-constexpr std::uint16_t kC1Punct = 0x0010;
-constexpr std::uint16_t kC1Cntrl = 0x0020;
-constexpr std::uint16_t kC1Blank = 0x0040;
-constexpr std::uint16_t kC1Xdigit = 0x0080;
-constexpr std::uint16_t kC1Alpha = 0x0100;
-constexpr std::uint16_t kC1Defined = 0x0200;
-
 // Bytes 0x80-0x9F of code page 1252.
 constexpr std::array<std::uint16_t, 32> kCp1252High = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -62,41 +50,6 @@ Civil CivilFromDays(std::int64_t z) {
     const unsigned d = doy - (153 * mp + 2) / 5 + 1;
     const unsigned m = mp < 10 ? mp + 3 : mp - 9;
     return {static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0), m, d};
-}
-
-std::uint16_t CharType1(std::uint32_t c) {
-    std::uint16_t type = 0;
-    if (IsUnicodeSpace(c)) {
-        type |= kC1Space;
-    }
-    if (c == 0x09 || c == 0x20 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-        c == 0x202F || c == 0x205F || c == 0x3000) {
-        type |= kC1Blank;
-    }
-    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
-        return static_cast<std::uint16_t>(type | kC1Cntrl | kC1Defined);
-    }
-    if (c >= '0' && c <= '9') {
-        type |= kC1Digit | kC1Xdigit;
-    } else if (c >= 'A' && c <= 'Z') {
-        type |= kC1Upper | kC1Alpha;
-        if (c <= 'F') {
-            type |= kC1Xdigit;
-        }
-    } else if (c >= 'a' && c <= 'z') {
-        type |= kC1Lower | kC1Alpha;
-        if (c <= 'f') {
-            type |= kC1Xdigit;
-        }
-    } else if (c < 0x7F && c != 0x20) {
-        type |= kC1Punct;
-    } else if (c >= 0xC0 && c <= 0xFF && c != 0xD7 && c != 0xF7) {
-        type |= (c <= 0xDE ? kC1Upper : kC1Lower) | kC1Alpha;
-    } else if (c >= 0xA1 && c <= 0xBF) {
-        type |= kC1Punct;
-    }
-    // Beyond Latin-1 only white space is classified; every character counts as defined.
-    return static_cast<std::uint16_t>(type | kC1Defined);
 }
 
 }  // namespace
@@ -182,7 +135,7 @@ bool System::GetStringTypeW(std::uint32_t infoType, const wchar_t* source, int l
     const std::size_t count =
         length < 0 ? std::wcslen(source) + 1 : static_cast<std::size_t>(length);
     for (std::size_t i = 0; i < count; ++i) {
-        charTypes[i] = CharType1(static_cast<std::uint32_t>(source[i]));
+        charTypes[i] = IsUnicodeSpace(static_cast<std::uint32_t>(source[i])) ? os::kC1Space : 0;
     }
     return true;
 }

@@ -1,5 +1,5 @@
 // The simulated system services behind the system half of the operating-system seam (Linux test
-// builds only): ANSI text conversion as Windows code page 1252, character typing, pauses, the
+// builds only): ANSI text conversion as Windows code page 1252, white-space typing, pauses, the
 // clock, and the device-notification registration.
 //
 //     sim::System& system = sim::TheSystem();
@@ -88,6 +88,9 @@ class System {
     // -- the seam's system half (called by sim/os_sim_system.cpp) --
     int MultiByteToWideChar(std::uint32_t codePage, std::uint32_t flags, const char* source,
                             int sourceLength, wchar_t* dest, int destLength) const;
+    // Types white space only, which is all the program asks: CT_CTYPE1 with C1_SPACE for the
+    // characters IsUnicodeSpace names and 0 for every other (no other C1_ bit is ever set); any
+    // other information type fails.
     bool GetStringTypeW(std::uint32_t infoType, const wchar_t* source, int length,
                         std::uint16_t* charTypes) const;
     void Sleep(std::uint32_t milliseconds);

@@ -93,8 +93,32 @@ TEST_F(SystemTest, TypesExactlyTheUnicodeWhiteSpaceAsSpace) {
 
             ASSERT_TRUE(os::GetStringTypeW(os::kCtCtype1, &ch, 1, &type));
 
-            EXPECT_EQ((type & os::kC1Space) != 0, space);
+            EXPECT_EQ(type, space ? os::kC1Space : 0) << "white space is all that is typed";
         }
+    }
+}
+
+TEST_F(SystemTest, StringTypeFailsForWhatItDoesNotType) {
+    constexpr std::uint32_t kCtCtype2 = 0x0002;
+    constexpr std::uint32_t kCtCtype3 = 0x0004;
+    const wchar_t text[] = L" ";
+    std::uint16_t types[2] = {};
+    struct Case {
+        const char* name;
+        std::uint32_t infoType;
+        const wchar_t* source;
+        int length;
+        std::uint16_t* charTypes;
+    };
+    const Case cases[] = {
+        {"CT_CTYPE2", kCtCtype2, text, 1, types},
+        {"CT_CTYPE3", kCtCtype3, text, 1, types},
+        {"no text", os::kCtCtype1, nullptr, 1, types},
+        {"no room for the types", os::kCtCtype1, text, 1, nullptr},
+        {"length 0", os::kCtCtype1, text, 0, types},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(os::GetStringTypeW(c.infoType, c.source, c.length, c.charTypes)) << c.name;
     }
 }
 

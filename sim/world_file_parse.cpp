@@ -1,8 +1,9 @@
-#include "sim/world_file.h"
+#include "sim/world_file_parse.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
+
+#include "sim/drive_types.h"
 
 namespace sim {
 
@@ -74,7 +75,12 @@ std::vector<std::string> Words(std::string_view line) {
 }
 
 std::string Quoted(std::string_view text) {
-    return "\"" + std::string(text) + "\"";
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += '"';
+    quoted += text;
+    quoted += '"';
+    return quoted;
 }
 
 // A text value: as written, or between double quotes with the escapes \\ \" \t and \xHH.
@@ -161,20 +167,8 @@ char Letter(std::string_view raw) {
     throw LineError{"a drive letter A to Z is needed, not " + Quoted(raw)};
 }
 
-struct NamedType {
-    std::string_view name;
-    std::uint32_t type;
-};
-
-constexpr NamedType kTypeNames[] = {
-    {"unknown", os::kDriveUnknown},     {"noroot", os::kDriveNoRootDir},
-    {"removable", os::kDriveRemovable}, {"fixed", os::kDriveFixed},
-    {"remote", os::kDriveRemote},       {"cdrom", os::kDriveCdrom},
-    {"ramdisk", os::kDriveRamdisk},
-};
-
 std::uint32_t DriveType(std::string_view raw) {
-    for (const NamedType& known : kTypeNames) {
+    for (const NamedDriveType& known : kDriveTypeNames) {
         if (raw == known.name) {
             return known.type;
         }
@@ -184,15 +178,6 @@ std::uint32_t DriveType(std::string_view raw) {
     }
     throw LineError{"unknown drive type " + Quoted(raw) +
                     " (removable, fixed, cdrom, remote, ramdisk, unknown, noroot or a number)"};
-}
-
-std::string_view TypeName(std::uint32_t type) {
-    for (const auto& known : kTypeNames) {
-        if (known.type == type) {
-            return known.name;
-        }
-    }
-    return "?";
 }
 
 bool YesNo(std::string_view raw, std::string_view key) {
@@ -425,97 +410,9 @@ FaultDescription ParseFault(const std::vector<std::string>& words) {
     return described;
 }
 
-// ---- laying out ----
-
-Drive MakeDrive(const DriveDescription& described) {
-    Drive drive;
-    drive.present = true;
-    drive.type = described.type;
-    drive.opens = described.opens;
-    drive.scsi = described.scsi;
-    drive.inquiryByte3 = described.inquiryByte3;
-    drive.descriptor =
-        described.vendor ? DescriptorWithVendor(*described.vendor) : DescriptorWithoutVendor();
-    drive.descriptor.fails = described.queryFails;
-    return drive;
-}
-
-void Unplug(World& world, char letter) {
-    if (world.drive(letter).present) {
-        world.RemoveDrive(letter);
-    }
-}
-
-void UnplugCamera(World& world) {
-    Camera& camera = world.camera();
-    if (camera.letter != 0) {
-        Unplug(world, camera.letter);
-        camera.letter = 0;
-    }
-}
-
-void PlugCamera(World& world, const CameraDescription& described) {
-    Unplug(world, described.letter);  // a fresh device: handles from before stay dead
-    Camera& camera = world.PlaceCamera(described.letter);
-    camera = Camera{};
-    camera.letter = described.letter;
-    camera.state = described.state;
-    camera.loopRecording = described.loopRecording;
-    camera.timestampDisplay = described.timestampDisplay;
-    camera.resolution = described.resolution;
-    camera.firmware = described.firmware;
-}
-
-template <typename T>
-void TakeIfChanged(T& value, const T& next, const T& previous) {
-    if (next != previous) {
-        value = next;
-    }
-}
-
-// ---- the trace ----
-
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", static_cast<unsigned>(bytes[i]));
-        text += two;
-    }
-    return text;
-}
-
-std::string Hex32(std::uint32_t value) {
-    char text[12];
-    std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-    return text;
-}
-
-std::string HandleText(os::Handle handle) {
-    if (handle == os::InvalidHandle()) {
-        return "INVALID_HANDLE_VALUE";
-    }
-    char text[24];
-    std::snprintf(text, sizeof text, "%08llX",
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
-    return text;
-}
-
-std::string DriveOf(const Event& event) {
-    return event.letter == 0 ? std::string("?:") : std::string{event.letter, ':'};
-}
-
-std::string Wide(const std::optional<std::wstring>& text) {
-    return text ? Quoted(ToUtf8(*text)) : std::string("null");
-}
-
-std::string Outcome(bool ok) {
-    return ok ? "ok" : "failed";
-}
-
 }  // namespace
 
-// ---- parsing ----
+// ---- the file ----
 
 const DriveDescription* WorldDescription::DriveAt(char letter) const {
     for (const DriveDescription& drive : drives) {
@@ -613,9 +510,6 @@ ParsedWorld ParseWorldFile(std::string_view text) {
             }
         }
     }
-    if (storageSeen && !described.camera) {
-        parsed.errors.push_back({storageLine, "a storage line without a camera line"});
-    }
     if (storageSeen && described.storage.letter != 0) {
         for (std::size_t i = 0; i < described.drives.size(); ++i) {
             if (described.drives[i].letter == described.storage.letter) {
@@ -629,198 +523,6 @@ ParsedWorld ParseWorldFile(std::string_view text) {
     std::sort(parsed.errors.begin(), parsed.errors.end(),
               [](const WorldFileError& a, const WorldFileError& b) { return a.line < b.line; });
     return parsed;
-}
-
-// ---- laying out ----
-
-void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescription* previous) {
-    const WorldDescription empty;
-    const WorldDescription& before = previous != nullptr ? *previous : empty;
-
-    // The camera goes first, so that its letter is free for a drive that takes it.
-    const bool cameraReplugged =
-        next.camera && (!before.camera || before.camera->letter != next.camera->letter);
-    if (before.camera && (!next.camera || cameraReplugged)) {
-        UnplugCamera(world);
-    }
-
-    // Drives whose line changed or went are unplugged, then those described now plugged in.
-    for (const DriveDescription& old : before.drives) {
-        const DriveDescription* now = next.DriveAt(old.letter);
-        if (now == nullptr || !(*now == old)) {
-            Unplug(world, old.letter);
-        }
-    }
-    for (const DriveDescription& now : next.drives) {
-        const DriveDescription* old = before.DriveAt(now.letter);
-        if (old == nullptr || !(*old == now)) {
-            world.drive(now.letter) = MakeDrive(now);
-        }
-    }
-
-    if (cameraReplugged) {
-        PlugCamera(world, *next.camera);
-    } else if (next.camera) {
-        Camera& camera = world.camera();
-        const CameraDescription& old = *before.camera;
-        TakeIfChanged(camera.state, next.camera->state, old.state);
-        TakeIfChanged(camera.loopRecording, next.camera->loopRecording, old.loopRecording);
-        TakeIfChanged(camera.timestampDisplay, next.camera->timestampDisplay, old.timestampDisplay);
-        TakeIfChanged(camera.resolution, next.camera->resolution, old.resolution);
-        TakeIfChanged(camera.firmware, next.camera->firmware, old.firmware);
-    }
-
-    Camera& camera = world.camera();
-    camera.storageLetter = next.storage.letter;
-    camera.storageDriveType = next.storage.type;
-    camera.storageDescriptor = next.storage.vendor ? DescriptorWithVendor(*next.storage.vendor)
-                                                   : DescriptorWithoutVendor();
-    camera.storageAnswers = next.storage.answers;
-
-    if (previous == nullptr || !(next.faults == before.faults)) {
-        world.ClearFaults();
-        for (const FaultDescription& described : next.faults) {
-            if (described.inquiry) {
-                world.InjectInquiryFault(described.fault);
-            } else {
-                world.InjectVendorFault(described.code, described.fault);
-            }
-        }
-    }
-}
-
-// ---- the trace ----
-
-std::string TraceLine(const Event& event) {
-    std::string line;
-    switch (event.call) {
-        case Call::kCreateFile:
-            line = "CreateFileW " + Quoted(ToUtf8(event.path)) + " access=" + Hex32(event.access) +
-                   " share=" + Hex32(event.share) +
-                   " disposition=" + std::to_string(event.disposition) +
-                   " flags=" + Hex32(event.flags) + " -> " +
-                   (event.result ? "handle " + HandleText(event.handle) : "INVALID_HANDLE_VALUE");
-            break;
-        case Call::kDeviceIoControl:
-            line =
-                "DeviceIoControl " + DriveOf(event) + " handle " + HandleText(event.handle) + " ";
-            if (event.ioctl == os::kIoctlScsiPassThrough) {
-                const std::size_t headBytes = std::min<std::size_t>(event.inSize, 28);
-                line += "IOCTL_SCSI_PASS_THROUGH in=" + std::to_string(event.inSize) +
-                        " out=" + std::to_string(event.outSize) +
-                        " head=" + Hex(event.head.data(), headBytes) +
-                        " cdb=" + Hex(event.cdb.data(), event.cdb.size()) + " -> " +
-                        Outcome(event.result);
-                if (event.result) {
-                    line += " status=" + Hex(&event.scsiStatus, 1) +
-                            " data=" + std::to_string(event.dataBytes) +
-                            " returned=" + std::to_string(event.bytesReturned);
-                }
-            } else if (event.ioctl == os::kIoctlStorageQueryProperty) {
-                line += "IOCTL_STORAGE_QUERY_PROPERTY in=" + std::to_string(event.inSize) +
-                        " out=" + std::to_string(event.outSize) + " query=" +
-                        Hex(event.query.data(), std::min<std::size_t>(event.inSize, 12)) + " -> " +
-                        Outcome(event.result);
-                if (event.result) {
-                    line += " returned=" + std::to_string(event.bytesReturned);
-                }
-            } else {
-                line += "ioctl=" + Hex32(event.ioctl) + " in=" + std::to_string(event.inSize) +
-                        " out=" + std::to_string(event.outSize) + " -> " + Outcome(event.result);
-            }
-            break;
-        case Call::kCloseHandle:
-            line = "CloseHandle " + DriveOf(event) + " handle " + HandleText(event.handle) +
-                   " -> " + Outcome(event.result);
-            break;
-        case Call::kGetLogicalDriveStrings:
-            line = "GetLogicalDriveStringsW length=" + std::to_string(event.inSize) + " -> " +
-                   std::to_string(event.value);
-            break;
-        case Call::kGetDriveType:
-            line = "GetDriveTypeW " + Quoted(ToUtf8(event.path)) + " -> " +
-                   std::to_string(event.value) + " (" + std::string(TypeName(event.value)) + ")";
-            break;
-        case Call::kShellExecute:
-            line = "ShellExecuteW operation=" + Wide(event.operation) +
-                   " file=" + Wide(event.file) + " parameters=" + Wide(event.parameters) +
-                   " directory=" + Wide(event.directory) +
-                   " show=" + std::to_string(event.showCommand);
-            break;
-    }
-    return line;
-}
-
-std::string ToUtf8(std::wstring_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<std::uint32_t>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
-            const auto low = static_cast<std::uint32_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                ++i;
-            }
-        }
-        if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-std::wstring FromUtf8(std::string_view text) {
-    std::wstring out;
-    const auto put = [&out](std::uint32_t c) {
-        if constexpr (sizeof(wchar_t) == 2) {
-            if (c >= 0x10000) {
-                c -= 0x10000;
-                out += static_cast<wchar_t>(0xD800 + (c >> 10));
-                out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-                return;
-            }
-        }
-        out += static_cast<wchar_t>(c);
-    };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<std::uint8_t>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        std::uint32_t c = lead < 0x80   ? lead
-                          : length == 2 ? lead & 0x1Fu
-                          : length == 3 ? lead & 0x0Fu
-                                        : lead & 0x07u;
-        bool valid = (lead < 0x80 || lead >= 0xC2) && lead < 0xF5 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (!valid || c < least[length] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-            put(0xFFFD);
-            ++i;
-            continue;
-        }
-        put(c);
-        i += length;
-    }
-    return out;
 }
 
 }  // namespace sim

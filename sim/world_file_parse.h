@@ -1,6 +1,4 @@
-// The world file of the simulated program (Zelquin-sim.exe) and the lines of its trace file.
-//
-// A world file describes the simulated computer in lines of text, one statement a line:
+// Reading a world file: the text that describes the simulated computer, one statement a line.
 //
 //     # the computer                       (a hash starts a comment, outside quotes)
 //     drive C fixed
@@ -13,13 +11,9 @@
 //     notify                               (the program's windows hear of letters that come
 //                                           and go, as Windows would tell them)
 //
-// ParseWorldFile reads such a text into a WorldDescription, reporting every line it cannot take
-// with its number; ApplyWorldFile lays a description out in a sim::World, either on a fresh world
-// or as the change from the description applied before (so that a person can plug and unplug the
-// camera by editing the file while the program runs). docs/simulator.md describes the format in
-// full.
-//
-// TraceLine renders one recorded device call as a line of the trace file.
+// ParseWorldFile turns such a text into a WorldDescription, reporting every line it cannot take
+// with its number. It only reads: laying a description out in a sim::World is
+// sim/world_file_apply.h. docs/simulator.md describes the language in full.
 #pragma once
 
 #include <array>
@@ -112,26 +106,5 @@ ParsedWorld ParseWorldFile(std::string_view text);
 
 // "line 3: unknown key "colour" in a camera line".
 std::string Describe(const WorldFileError& error);
-
-// Lays out `next` in `world`. With `previous` null the world is taken as empty (as after
-// Reset()) and every statement is applied. Otherwise only what differs between the two
-// descriptions changes: a drive whose line changed or went is unplugged (handles on it die) and
-// plugged in as now described; a camera line that appears, goes or names another letter plugs,
-// unplugs or replugs the camera (a fresh camera in command mode, with the file's settings); a
-// camera that stays takes only the values whose text changed, so settings the program has set
-// survive the reload; a changed list of faults replaces the faults not used up yet. The storage
-// volume's description is always taken as it is.
-void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescription* previous);
-
-// One line of the trace file (no line end) for a recorded call, for example
-//   DeviceIoControl E: handle 00001000 IOCTL_SCSI_PASS_THROUGH in=44 out=88
-//       head=2C 00 ... cdb=FA 55 66 FE 06 00 00 01 01 00 00 00 00 00 00 00 -> ok status=00
-//       data=8 returned=88
-// (all on one line). Wide texts are written as UTF-8.
-std::string TraceLine(const Event& event);
-
-// Wide text as UTF-8, and back (invalid sequences become U+FFFD).
-std::string ToUtf8(std::wstring_view text);
-std::wstring FromUtf8(std::string_view text);
 
 }  // namespace sim
