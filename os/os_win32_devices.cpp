@@ -100,9 +100,12 @@ std::uint32_t GetDriveTypeW(const wchar_t* rootPath) {
     return ::GetDriveTypeW(rootPath);
 }
 
-void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+bool ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                    const wchar_t* directory, int showCommand) {
-    (void)::ShellExecuteW(nullptr, operation, file, parameters, directory, showCommand);
+    // The result is an HINSTANCE for compatibility; above 32 means the program was started.
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, operation, file, parameters, directory, showCommand));
+    return result > 32;
 }
 
 }  // namespace os
