@@ -35,6 +35,7 @@ inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x0004D004u;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x002D1400u;
 
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorNotReady = 21;

@@ -49,6 +49,7 @@ static_assert(FILE_SHARE_READ == os::kFileShareRead);
 static_assert(FILE_SHARE_WRITE == os::kFileShareWrite);
 static_assert(OPEN_EXISTING == os::kOpenExisting);
 static_assert(ERROR_FILE_NOT_FOUND == os::kErrorFileNotFound);
+static_assert(ERROR_PATH_NOT_FOUND == os::kErrorPathNotFound);
 static_assert(ERROR_ACCESS_DENIED == os::kErrorAccessDenied);
 static_assert(ERROR_INVALID_HANDLE == os::kErrorInvalidHandle);
 static_assert(ERROR_NOT_READY == os::kErrorNotReady);
