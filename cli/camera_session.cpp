@@ -52,6 +52,9 @@ std::string DescribeCommand(const CommandRef& command) {
 }
 
 std::string SystemErrorPhrase(std::uint32_t error, const std::string& text) {
+    if (error == 0) {
+        return "the system gave no reason";
+    }
     const std::string code = "system error " + std::to_string(error);
     return text.empty() ? code : text + " (" + code + ")";
 }

@@ -463,8 +463,12 @@ Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& 
                     listeningFailed("listening for arriving volumes failed", event.systemError);
                 break;
             case WatchEvent::Kind::kArrival: {
-                const std::optional<CameraReport> camera =
-                    SetUpArrival(backend, event.device, options);
+                // Only the devices the tool looks at: a volume on C: is no camera's.
+                const std::optional<std::string> device = backend.ParseDevice(event.device);
+                if (!device) {
+                    break;
+                }
+                const std::optional<CameraReport> camera = SetUpArrival(backend, *device, options);
                 if (!camera) {
                     break;
                 }

@@ -19,7 +19,7 @@ namespace cli {
 
 namespace {
 
-constexpr std::uint32_t kMaxSeconds = 4000000;  // what fits in milliseconds of 32 bits
+constexpr std::uint32_t kMaxSeconds = 2000000;  // within what a window timer takes
 
 // A bad command line that CLI11 does not see: a setting or a drive it cannot judge.
 struct UsageError {

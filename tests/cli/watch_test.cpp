@@ -96,6 +96,8 @@ TEST_F(WatchTest, ArrivalsThatAreNoCameraArePassedOverSilently) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(world.VendorCodes(), std::vector<int>{});
+    // G: is asked again a few times in case it was not ready yet; C: is never opened.
+    EXPECT_EQ(world.OpenedLetters(), (std::vector<char>{'F', 'G', 'G', 'G', 'H'}));
 }
 
 TEST_F(WatchTest, ArrivalThatCannotBeOpenedIsToldAfterSomeTries) {
@@ -162,6 +164,13 @@ TEST_F(WatchTest, ListeningThatCannotStartOrBreaksDownIsASystemError) {
     EXPECT_EQ(run.err,
               "zelquin-cli: cannot listen for arriving volumes: Access is denied. (system error "
               "5)\n");
+
+    events = zqtest::ScriptedEvents{};
+    events.failToStart = true;
+    events.startError = 0;
+    run = Run({"watch"});
+    EXPECT_EQ(run.err,
+              "zelquin-cli: cannot listen for arriving volumes: the system gave no reason\n");
 
     events = zqtest::ScriptedEvents{};
     events.Then(Kind::kFailed, os::kErrorGenFailure);
