@@ -196,8 +196,10 @@ std::uint32_t GetDriveTypeW(const wchar_t* /*rootPath*/) {
     return kDriveNoRootDir;
 }
 
-void ShellExecuteW(const wchar_t* /*operation*/, const wchar_t* /*file*/,
+bool ShellExecuteW(const wchar_t* /*operation*/, const wchar_t* /*file*/,
                    const wchar_t* /*parameters*/, const wchar_t* /*directory*/,
-                   int /*showCommand*/) {}
+                   int /*showCommand*/) {
+    return false;
+}
 
 }  // namespace os

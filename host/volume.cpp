@@ -100,17 +100,17 @@ std::wstring QueryVolumeVendorId(const std::wstring& rootPath) {
     return wide;
 }
 
-std::wstring FindCameraVolume() {
-    std::wstring result = kNoVolume;
+std::vector<std::wstring> FindCameraVolumes() {
+    std::vector<std::wstring> volumes;
 
     const std::uint32_t needed = os::GetLogicalDriveStringsW(0, nullptr);
     if (needed == 0) {
-        return result;
+        return volumes;
     }
     std::vector<wchar_t> list(static_cast<std::size_t>(needed) + kDriveListSpare, L'\0');
     const std::uint32_t filled = os::GetLogicalDriveStringsW(needed, list.data());
     if (filled == 0 || filled > needed) {
-        return result;
+        return volumes;
     }
 
     // The list ends with an empty string; the spare zeros keep the walk inside the buffer even
@@ -123,8 +123,14 @@ std::wstring FindCameraVolume() {
             continue;
         }
         if (Trim(QueryVolumeVendorId(root)) == kCameraVendorId) {
-            result = root;
+            volumes.push_back(root);
         }
     }
-    return result;
+    return volumes;
+}
+
+std::wstring FindCameraVolume() {
+    // The last one listed wins.
+    const std::vector<std::wstring> volumes = FindCameraVolumes();
+    return volumes.empty() ? std::wstring(kNoVolume) : volumes.back();
 }

@@ -3,10 +3,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Root path ("E:\") of the last listed removable volume whose trimmed vendor identification is
 // exactly "KMZ"; " " when there is none.
 std::wstring FindCameraVolume();
+
+// Root paths ("E:\") of every removable volume whose trimmed vendor identification is exactly
+// "KMZ", in the order the system lists them. Every removable volume is queried.
+std::vector<std::wstring> FindCameraVolumes();
 
 // The vendor identification of the storage device behind the volume at `rootPath`, untrimmed;
 // empty when it cannot be learnt.

@@ -61,6 +61,25 @@ VendorBlock MakeCameraBlock(CommandForm form, std::uint8_t code,
     return block;
 }
 
+CameraDateTime CameraDateTimeFromLocalTime(const std::tm& local) {
+    CameraDateTime dateTime{};
+    dateTime.year = static_cast<std::uint8_t>(((local.tm_year + 1900) % 2000) & 0xFF);
+    dateTime.month = static_cast<std::uint8_t>(local.tm_mon + 1);
+    dateTime.day = static_cast<std::uint8_t>(local.tm_mday);
+    dateTime.hour = static_cast<std::uint8_t>(local.tm_hour);
+    dateTime.minute = static_cast<std::uint8_t>(local.tm_min);
+    dateTime.second = static_cast<std::uint8_t>(local.tm_sec);
+    return dateTime;
+}
+
+std::size_t FirmwarePieceLength(std::span<const std::uint8_t, kVendorAnswerSize> answer) {
+    std::size_t length = 0;
+    while (length < answer.size() && answer[length] != 0) {
+        ++length;
+    }
+    return length;
+}
+
 bool GetCameraState(std::int32_t& state, std::int32_t& err) {
     return Read(kCmdCameraState, state, err);
 }
@@ -130,7 +149,8 @@ bool GetFirmwareVersion(std::span<char, kFirmwareTextSize> text, std::int32_t& e
             err = LINK_ERR_IO;
             return false;
         }
-        for (std::size_t i = 0; i < kVendorAnswerSize && answer[i] != 0; ++i) {
+        const std::size_t piece = FirmwarePieceLength(answer);
+        for (std::size_t i = 0; i < piece; ++i) {
             text[length++] = static_cast<char>(answer[i]);
         }
     }

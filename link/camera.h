@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <span>
 
 #include "link/transport.h"
@@ -52,12 +53,20 @@ struct CameraDateTime {
     std::uint8_t second;
 };
 
+// The camera's clock set from a local time: the year counted from 2000 (the calendar year modulo
+// 2000, its low 8 bits), the month from 1, the rest as they are.
+CameraDateTime CameraDateTimeFromLocalTime(const std::tm& local);
+
 // Firmware version text: "Firmware Version:   " and up to 8 characters from each of three
 // pieces, in the ANSI code page, zero-terminated.
 inline constexpr std::size_t kFirmwareTextSize = 50;
 inline constexpr char kFirmwarePrefix[] = "Firmware Version:   ";
 inline constexpr std::size_t kFirmwarePrefixLength = sizeof kFirmwarePrefix - 1;
 extern char g_szFirmware[kFirmwareTextSize];
+
+// The characters one firmware piece contributes: the answer's bytes up to the first zero byte,
+// at most all 8.
+std::size_t FirmwarePieceLength(std::span<const std::uint8_t, kVendorAnswerSize> answer);
 
 bool GetCameraState(std::int32_t& state, std::int32_t& err);
 bool GetFirmwareVersion(std::span<char, kFirmwareTextSize> text, std::int32_t& err);

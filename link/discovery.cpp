@@ -15,15 +15,6 @@ namespace {
 constexpr wchar_t kDevicePathTemplate[] = L"\\\\.\\F:";
 constexpr std::size_t kDevicePathLetterIndex = 4;
 
-// Sends the standard INQUIRY on `handle` and tells whether the answer carries the camera's mark.
-bool AnswersAsCamera(os::Handle handle) {
-    std::array<std::uint8_t, kInquiryLength> inquiry = {};
-    if (!PassThrough(handle, InquiryCdb(), inquiry).callSucceeded) {
-        return false;
-    }
-    return inquiry[kInquiryMarkByte] == kCameraMark;
-}
-
 }  // namespace
 
 std::array<std::uint8_t, kInquiryCdbLength> InquiryCdb() {
@@ -36,19 +27,36 @@ void MakeDevicePath(wchar_t letter, std::span<wchar_t, kDriveDevicePathChars> pa
     path[kDevicePathLetterIndex] = letter;
 }
 
+LetterProbe ProbeDriveLetter(wchar_t letter) {
+    LetterProbe probe;
+    MakeDevicePath(letter, probe.path);
+
+    const os::Handle handle =
+        os::CreateFileW(probe.path.data(), os::kGenericRead | os::kGenericWrite,
+                        os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
+    if (handle == os::InvalidHandle()) {
+        probe.result = LetterProbeResult::kOpenFailed;
+        probe.openError = os::GetLastError();
+        return probe;
+    }
+    probe.inquiry = PassThrough(handle, InquiryCdb(), probe.inquiryData);
+    if (!probe.inquiry.callSucceeded) {
+        probe.result = LetterProbeResult::kInquiryFailed;
+    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark) {
+        probe.result = LetterProbeResult::kNotCamera;
+    } else {
+        probe.result = LetterProbeResult::kCamera;
+        probe.handle = handle;
+        return probe;
+    }
+    os::CloseHandle(handle);
+    return probe;
+}
+
 bool FindCamera(std::int32_t& err) {
     for (wchar_t letter = L'D'; letter <= L'Z'; ++letter) {
-        wchar_t path[kDriveDevicePathChars];
-        MakeDevicePath(letter, path);
-
-        const os::Handle handle =
-            os::CreateFileW(path, os::kGenericRead | os::kGenericWrite,
-                            os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
-        if (handle == os::InvalidHandle()) {
-            continue;
-        }
-        if (!AnswersAsCamera(handle)) {
-            os::CloseHandle(handle);
+        const LetterProbe probe = ProbeDriveLetter(letter);
+        if (probe.result != LetterProbeResult::kCamera) {
             continue;
         }
 
@@ -57,8 +65,8 @@ bool FindCamera(std::int32_t& err) {
         if (g_hCamera != nullptr) {
             os::CloseHandle(g_hCamera);
         }
-        g_hCamera = handle;
-        std::wcsncpy(g_szDevicePath, path, kDevicePathChars - 1);
+        g_hCamera = probe.handle;
+        std::wcsncpy(g_szDevicePath, probe.path.data(), kDevicePathChars - 1);
         g_szDevicePath[kDevicePathChars - 1] = L'\0';
         return true;
     }

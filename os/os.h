@@ -35,6 +35,7 @@ inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x0004D004u;
 inline constexpr std::uint32_t kIoctlStorageQueryProperty = 0x002D1400u;
 
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
+inline constexpr std::uint32_t kErrorPathNotFound = 3;
 inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
 inline constexpr std::uint32_t kErrorNotReady = 21;
@@ -85,9 +86,9 @@ std::uint32_t GetLogicalDriveStringsW(std::uint32_t bufferLength, wchar_t* buffe
 
 std::uint32_t GetDriveTypeW(const wchar_t* rootPath);
 
-// ShellExecuteW(NULL, operation, file, parameters, directory, showCommand); the result is not
-// used by the program.
-void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+// ShellExecuteW(NULL, operation, file, parameters, directory, showCommand): true when the
+// program was started (the call's result is above 32). The control panel does not look at it.
+bool ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                    const wchar_t* directory, int showCommand);
 
 // ---- system (KERNEL32 text and timing, USER32 notification registration, C runtime time) ----
@@ -107,6 +108,12 @@ std::int64_t Time64();
 
 // _localtime64_s(result, &time): true on success.
 bool LocalTime64(std::int64_t time, std::tm* result);
+
+// FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, messageId, 0,
+// buffer, size, NULL): the system's text for an error code, in the user's language, as written
+// into `buffer` (at most `size` wide characters, terminator included). The number of characters
+// written, terminator not counted; 0 when the system has no text for the code.
+std::uint32_t FormatMessageW(std::uint32_t messageId, wchar_t* buffer, std::uint32_t size);
 
 // RegisterDeviceNotificationW(recipient, filter, flags): null on failure.
 void* RegisterDeviceNotificationW(void* recipient, const void* notificationFilter,

@@ -49,6 +49,7 @@ static_assert(FILE_SHARE_READ == os::kFileShareRead);
 static_assert(FILE_SHARE_WRITE == os::kFileShareWrite);
 static_assert(OPEN_EXISTING == os::kOpenExisting);
 static_assert(ERROR_FILE_NOT_FOUND == os::kErrorFileNotFound);
+static_assert(ERROR_PATH_NOT_FOUND == os::kErrorPathNotFound);
 static_assert(ERROR_ACCESS_DENIED == os::kErrorAccessDenied);
 static_assert(ERROR_INVALID_HANDLE == os::kErrorInvalidHandle);
 static_assert(ERROR_NOT_READY == os::kErrorNotReady);
@@ -100,9 +101,12 @@ std::uint32_t GetDriveTypeW(const wchar_t* rootPath) {
     return ::GetDriveTypeW(rootPath);
 }
 
-void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+bool ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                    const wchar_t* directory, int showCommand) {
-    (void)::ShellExecuteW(nullptr, operation, file, parameters, directory, showCommand);
+    // The result is an HINSTANCE for compatibility; above 32 means the program was started.
+    const auto result = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, operation, file, parameters, directory, showCommand));
+    return result > 32;
 }
 
 }  // namespace os

@@ -165,13 +165,7 @@ void OnSyncTime(PanelWindow& window) {
         Show(window, L"Time Sync error.");
         return;
     }
-    CameraDateTime dateTime{};
-    dateTime.year = static_cast<std::uint8_t>(((now.tm_year + 1900) % 2000) & 0xFF);
-    dateTime.month = static_cast<std::uint8_t>(now.tm_mon + 1);
-    dateTime.day = static_cast<std::uint8_t>(now.tm_mday);
-    dateTime.hour = static_cast<std::uint8_t>(now.tm_hour);
-    dateTime.minute = static_cast<std::uint8_t>(now.tm_min);
-    dateTime.second = static_cast<std::uint8_t>(now.tm_sec);
+    const CameraDateTime dateTime = CameraDateTimeFromLocalTime(now);
     Show(window,
          SetCameraDateTime(dateTime, g_nLinkError) ? L"Time Sync Completed." : L"Time Sync error.");
 }

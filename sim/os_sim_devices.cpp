@@ -33,9 +33,9 @@ std::uint32_t GetDriveTypeW(const wchar_t* rootPath) {
     return sim::TheWorld().GetDriveTypeW(rootPath);
 }
 
-void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+bool ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                    const wchar_t* directory, int showCommand) {
-    sim::TheWorld().ShellExecuteW(operation, file, parameters, directory, showCommand);
+    return sim::TheWorld().ShellExecuteW(operation, file, parameters, directory, showCommand);
 }
 
 }  // namespace os

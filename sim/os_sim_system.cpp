@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <numeric>
+#include <string>
 
 #include "os/os.h"
 #include "sim/system.h"
@@ -194,6 +195,38 @@ void* System::RegisterDeviceNotificationW(void* recipient, const void* filter,
     return notificationHandle_;
 }
 
+std::uint32_t System::FormatMessageW(std::uint32_t messageId, wchar_t* buffer,
+                                     std::uint32_t size) const {
+    struct Text {
+        std::uint32_t code;
+        const wchar_t* text;
+    };
+    static constexpr Text kTexts[] = {
+        {os::kErrorFileNotFound, L"The system cannot find the file specified."},
+        {os::kErrorAccessDenied, L"Access is denied."},
+        {os::kErrorInvalidHandle, L"The handle is invalid."},
+        {os::kErrorNotReady, L"The device is not ready."},
+        {os::kErrorGenFailure, L"A device attached to the system is not functioning."},
+        {os::kErrorSharingViolation,
+         L"The process cannot access the file because it is being used by another process."},
+        {os::kErrorInvalidParameter, L"The parameter is incorrect."},
+        {os::kErrorSemTimeout, L"The semaphore timeout period has expired."},
+        {os::kErrorDeviceNotConnected, L"The device is not connected."},
+    };
+    for (const Text& entry : kTexts) {
+        if (entry.code != messageId) {
+            continue;
+        }
+        const std::wstring text = std::wstring(entry.text) + L"\r\n";
+        if (buffer == nullptr || text.size() + 1 > size) {
+            return 0;
+        }
+        std::wmemcpy(buffer, text.c_str(), text.size() + 1);
+        return static_cast<std::uint32_t>(text.size());
+    }
+    return 0;
+}
+
 System& TheSystem() {
     static System system;
     return system;
@@ -224,6 +257,10 @@ std::int64_t Time64() {
 
 bool LocalTime64(std::int64_t time, std::tm* result) {
     return sim::TheSystem().LocalTime64(time, result);
+}
+
+std::uint32_t FormatMessageW(std::uint32_t messageId, wchar_t* buffer, std::uint32_t size) {
+    return sim::TheSystem().FormatMessageW(messageId, buffer, size);
 }
 
 void* RegisterDeviceNotificationW(void* recipient, const void* notificationFilter,

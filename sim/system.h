@@ -97,6 +97,11 @@ class System {
     std::int64_t Time64();
     bool LocalTime64(std::int64_t time, std::tm* result);
     void* RegisterDeviceNotificationW(void* recipient, const void* filter, std::uint32_t flags);
+    // The texts of English Windows, each ending with a carriage return and a line feed, for the
+    // error codes os/os.h names; 0 (no text) for every other code. Like the system, it writes
+    // nothing when the text and its terminator do not fit.
+    std::uint32_t FormatMessageW(std::uint32_t messageId, wchar_t* buffer,
+                                 std::uint32_t size) const;
 
   private:
     void Notify(const SystemEvent& event) const;

@@ -155,6 +155,8 @@ void World::Reset() {
         ++generation;
     }
     camera_ = Camera{};
+    otherCameras_.clear();
+    shellExecuteFails_ = false;
     faults_.clear();
     driveListFailures_ = 0;
     driveAddedDuringList_.reset();
@@ -215,6 +217,29 @@ void World::VanishCamera() {
     if (camera_.letter != 0) {
         RemoveDrive(camera_.letter);
     }
+}
+
+Camera& World::AddCamera(char letter) {
+    Camera& added = otherCameras_.emplace_back();
+    added.letter = LetterOf(Index(letter));
+    Drive& own = drive(letter);
+    own.present = true;
+    own.type = os::kDriveRemovable;
+    own.opens = true;
+    return added;
+}
+
+Camera* World::CameraOn(char letter) {
+    const int index = Index(letter);
+    if (camera_.letter != 0 && Index(camera_.letter) == index) {
+        return &camera_;
+    }
+    for (Camera& other : otherCameras_) {
+        if (other.letter != 0 && Index(other.letter) == index) {
+            return &other;
+        }
+    }
+    return nullptr;
 }
 
 // ---- faults ----
@@ -559,18 +584,19 @@ std::uint32_t World::GetDriveTypeW(const wchar_t* rootPath) {
     return answer;
 }
 
-void World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+bool World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                           const wchar_t* directory, int showCommand) {
     BeforeCall();
     Event event;
     event.call = Call::kShellExecute;
-    event.result = true;
     event.operation = Copy(operation);
     event.file = Copy(file);
     event.parameters = Copy(parameters);
     event.directory = Copy(directory);
     event.showCommand = showCommand;
+    event.result = !shellExecuteFails_;
     Record(std::move(event));
+    return !shellExecuteFails_;
 }
 
 // ---- the driver ----
@@ -624,8 +650,8 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
     const std::uint8_t* cdb = head.data() + 28;
     const std::size_t index = static_cast<std::size_t>(handle.drive);
     ScsiAnswer answer;
-    if (camera_.letter != 0 && Index(camera_.letter) == handle.drive) {
-        answer = CameraAnswer(cdb, cdbLength);
+    if (Camera* camera = CameraOn(LetterOf(handle.drive))) {
+        answer = CameraAnswer(*camera, cdb, cdbLength);
     } else {
         answer = DiskAnswer(drives_[index], cdb, cdbLength);
     }
@@ -714,7 +740,8 @@ World::ScsiAnswer World::DiskAnswer(const Drive& target, const std::uint8_t* cdb
     return answer;
 }
 
-World::ScsiAnswer World::CameraAnswer(const std::uint8_t* cdb, std::uint8_t cdbLength) {
+World::ScsiAnswer World::CameraAnswer(Camera& camera, const std::uint8_t* cdb,
+                                      std::uint8_t cdbLength) {
     int key = -1;
     if (cdb[0] == kOpInquiry) {
         key = kInquiryKey;
@@ -729,7 +756,8 @@ World::ScsiAnswer World::CameraAnswer(const std::uint8_t* cdb, std::uint8_t cdbL
         return failed;
     }
     const bool refused = faulted && fault.kind == FaultKind::kCheckCondition;
-    ScsiAnswer answer = CameraCommand(cdb, cdbLength, !refused);
+    const bool ignored = faulted && fault.kind == FaultKind::kIgnored;
+    ScsiAnswer answer = CameraCommand(camera, cdb, cdbLength, !refused && !ignored);
     if (faulted) {
         if (answer.data.size() > fault.dataBytes) {
             answer.data.resize(fault.dataBytes);
@@ -743,8 +771,8 @@ World::ScsiAnswer World::CameraAnswer(const std::uint8_t* cdb, std::uint8_t cdbL
 }
 
 // One command as the camera understands it. `carryOut` false: answer without any effect.
-World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdbLength,
-                                       bool carryOut) {
+World::ScsiAnswer World::CameraCommand(Camera& camera, const std::uint8_t* cdb,
+                                       std::uint8_t cdbLength, bool carryOut) {
     ScsiAnswer answer;
     const auto refuse = [&answer](std::uint8_t asc) {
         answer.status = kStatusCheckCondition;
@@ -752,8 +780,8 @@ World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdb
         answer.data.clear();
         return answer;
     };
-    const bool plainDisk = camera_.mode == CameraMode::kStorage &&
-                           camera_.storageAnswers == StorageAnswers::kPlainDisk;
+    const bool plainDisk =
+        camera.mode == CameraMode::kStorage && camera.storageAnswers == StorageAnswers::kPlainDisk;
 
     if (cdb[0] == kOpInquiry) {
         if (cdbLength < 6 || (cdb[1] & 0x01) != 0 || cdb[2] != 0) {
@@ -797,27 +825,27 @@ World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdb
         }
         switch (code) {
             case 1:
-                answer.data[0] = camera_.resolution;
+                answer.data[0] = camera.resolution;
                 return answer;
             case 2:
-                answer.data[0] = camera_.loopRecording;
+                answer.data[0] = camera.loopRecording;
                 return answer;
             case 11:
-                answer.data[0] = camera_.timestampDisplay;
+                answer.data[0] = camera.timestampDisplay;
                 return answer;
             case 14:
-                answer.data[0] = camera_.state;
+                answer.data[0] = camera.state;
                 return answer;
             case 26:
             case 27:
             case 28: {
-                const FirmwarePiece& piece = camera_.firmware[static_cast<std::size_t>(code - 26)];
+                const FirmwarePiece& piece = camera.firmware[static_cast<std::size_t>(code - 26)];
                 std::copy(piece.begin(), piece.end(), answer.data.begin());
                 return answer;
             }
             case 15:
                 if (carryOut) {
-                    EnterStorageMode();
+                    EnterStorageMode(camera);
                 }
                 return answer;
             default:
@@ -833,9 +861,9 @@ World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdb
                 return refuse(kAscInvalidFieldInCdb);
             }
             if (carryOut) {
-                std::uint8_t& setting = code == 1   ? camera_.resolution
-                                        : code == 2 ? camera_.loopRecording
-                                                    : camera_.timestampDisplay;
+                std::uint8_t& setting = code == 1   ? camera.resolution
+                                        : code == 2 ? camera.loopRecording
+                                                    : camera.timestampDisplay;
                 setting = cdb[8];
             }
             return answer;
@@ -846,9 +874,9 @@ World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdb
                 return refuse(kAscInvalidFieldInCdb);
             }
             if (carryOut) {
-                std::array<std::uint8_t, 3>& clock = code == 4 ? camera_.date : camera_.time;
+                std::array<std::uint8_t, 3>& clock = code == 4 ? camera.date : camera.time;
                 std::copy_n(cdb + 8, 3, clock.begin());
-                (code == 4 ? camera_.dateReceived : camera_.timeReceived) = true;
+                (code == 4 ? camera.dateReceived : camera.timeReceived) = true;
             }
             return answer;
         }
@@ -857,20 +885,20 @@ World::ScsiAnswer World::CameraCommand(const std::uint8_t* cdb, std::uint8_t cdb
     }
 }
 
-void World::EnterStorageMode() {
-    camera_.mode = CameraMode::kStorage;
-    ++camera_.releases;
+void World::EnterStorageMode(Camera& camera) {
+    camera.mode = CameraMode::kStorage;
+    ++camera.releases;
     const char target =
-        camera_.storageLetter == 0 ? camera_.letter : LetterOf(Index(camera_.storageLetter));
-    if (target != camera_.letter) {
-        RemoveDrive(camera_.letter);
-        camera_.letter = target;
+        camera.storageLetter == 0 ? camera.letter : LetterOf(Index(camera.storageLetter));
+    if (target != camera.letter) {
+        RemoveDrive(camera.letter);
+        camera.letter = target;
     }
     Drive& volume = drive(target);
     volume.present = true;
     volume.opens = true;
-    volume.type = camera_.storageDriveType;
-    volume.descriptor = camera_.storageDescriptor;
+    volume.type = camera.storageDriveType;
+    volume.descriptor = camera.storageDescriptor;
 }
 
 World& TheWorld() {

@@ -146,6 +146,8 @@ enum class FaultKind : std::uint8_t {
     kShortAnswer,     // the camera carries the command out but sends only `dataBytes` bytes
     kCheckCondition,  // the camera refuses the command (status 2, sense data, no effect) after
                       // sending the first `dataBytes` bytes of its answer; the call succeeds
+    kIgnored,         // the camera answers as usual, GOOD status and all, but leaves out the
+                      // command's effect (a set form that does not stick)
 };
 
 inline constexpr int kAlways = -1;
@@ -162,6 +164,7 @@ struct Fault {
     static Fault CheckCondition(std::uint32_t bytes, int times = 1) {
         return {FaultKind::kCheckCondition, bytes, times};
     }
+    static Fault Ignored(int times = 1) { return {FaultKind::kIgnored, 8, times}; }
 };
 
 // ---- the trace ----
@@ -180,9 +183,10 @@ enum class Call : std::uint8_t {
 struct Event {
     std::size_t index = 0;  // position in the trace
     Call call = Call::kCreateFile;
-    bool result = false;  // the call's success (CreateFileW: a valid handle; GetLogicalDrive-
-                          // StringsW: nonzero; GetDriveTypeW and ShellExecuteW: always true)
-    char letter = 0;      // the drive the call concerns (by path or by handle); 0 for none
+    bool result =
+        false;        // the call's success (CreateFileW: a valid handle; GetLogicalDrive-
+                      // StringsW: nonzero; GetDriveTypeW: always true; ShellExecuteW: its result)
+    char letter = 0;  // the drive the call concerns (by path or by handle); 0 for none
 
     // CreateFileW path, GetDriveTypeW root path.
     std::wstring path;
@@ -258,6 +262,12 @@ class World {
     Camera& PlaceCamera(char letter);
     // The camera's drive letter disappears (RemoveDrive on it). Safe to call from the observer.
     void VanishCamera();
+    // Another camera besides camera(), on `letter` (present, removable, opens), with a camera's
+    // defaults; it answers, changes and enters storage mode just as the first one does, and meets
+    // the same injected faults. The reference stays valid until Reset().
+    Camera& AddCamera(char letter);
+    // The camera answering on `letter`, camera() or one added; null when none does.
+    Camera* CameraOn(char letter);
 
     // -- faults --
     // Faults for one vendor command code (CDB byte 7 of a block starting 0xFA) or for the
@@ -319,8 +329,10 @@ class World {
     std::uint32_t GetLastError() const { return lastError_; }
     std::uint32_t GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer);
     std::uint32_t GetDriveTypeW(const wchar_t* rootPath);
-    void ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
+    // Always recorded; false (the program could not be started) after FailShellExecute(true).
+    bool ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                        const wchar_t* directory, int showCommand);
+    void FailShellExecute(bool fail) { shellExecuteFails_ = fail; }
 
   private:
     struct OpenHandle {
@@ -352,14 +364,17 @@ class World {
                       Event& event);
 
     ScsiAnswer DiskAnswer(const Drive& drive, const std::uint8_t* cdb, std::uint8_t cdbLength);
-    ScsiAnswer CameraAnswer(const std::uint8_t* cdb, std::uint8_t cdbLength);
-    ScsiAnswer CameraCommand(const std::uint8_t* cdb, std::uint8_t cdbLength, bool carryOut);
+    ScsiAnswer CameraAnswer(Camera& camera, const std::uint8_t* cdb, std::uint8_t cdbLength);
+    ScsiAnswer CameraCommand(Camera& camera, const std::uint8_t* cdb, std::uint8_t cdbLength,
+                             bool carryOut);
     bool TakeFault(int key, Fault& taken);
-    void EnterStorageMode();
+    void EnterStorageMode(Camera& camera);
 
     std::array<Drive, kLetterCount> drives_;
     std::array<std::uint32_t, kLetterCount> generations_ = {};
     Camera camera_;
+    std::deque<Camera> otherCameras_;
+    bool shellExecuteFails_ = false;
 
     std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
     int driveListFailures_ = 0;

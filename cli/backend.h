@@ -1,0 +1,119 @@
+// How the tool reaches cameras: a small interface with one implementation per platform.
+//
+// SeamBackend (backend_seam.h) goes through the operating-system seam of os/, so it is the real
+// Windows backend in zelquin-cli.exe and, linked with sim/, the simulated computer of the native
+// tests. A Linux backend (SCSI generic devices through SG_IO, identity from sysfs, errno texts)
+// fits the same slot: its devices are named as the user names them there, and everything above
+// this interface (the camera command set, the commands, the reports) stays as it is.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/discovery.h"
+#include "link/transport.h"
+
+namespace cli {
+
+// An open device, as the backend hands it out; meaningful to that backend only.
+using DeviceId = std::uintptr_t;
+
+enum class ProbeResult : std::uint8_t {
+    kAbsent,         // there is no such device
+    kOpenFailed,     // it is there but could not be opened; `systemError` says why
+    kInquiryFailed,  // it opened, but the INQUIRY's platform call failed; `systemError` says why
+    kNotCamera,      // it answered the INQUIRY without the camera's mark
+    kCamera,         // the camera: `id` is open, and the caller closes it
+};
+
+// What opening one device and asking its INQUIRY found.
+struct Probe {
+    std::string device;  // as the user names it: "E:"
+    ProbeResult result = ProbeResult::kAbsent;
+    std::uint32_t systemError = 0;
+    PassThroughOutcome inquiry;
+    std::array<std::uint8_t, kInquiryLength> inquiryData = {};
+    DeviceId id = 0;
+};
+
+// A storage volume that a camera presents after the release command.
+struct Volume {
+    std::string root;    // where its files are: "F:\"
+    std::string device;  // the device name it belongs to, as Candidates() names it: "F:"
+};
+
+class Backend {
+  public:
+    virtual ~Backend() = default;
+
+    // Every device that may hold a camera, in scanning order.
+    virtual std::vector<std::string> Candidates() = 0;
+    // The candidate a user's text names ("e", "E:", "e:\"), or nullopt when it names none.
+    virtual std::optional<std::string> ParseDevice(std::string_view text) = 0;
+    // Opens the device and asks it the standard INQUIRY; a camera is left open.
+    virtual Probe ProbeDevice(const std::string& device) = 0;
+    // One data-in SCSI command on an open camera: `cdb` out, dataIn.size() bytes in.
+    virtual PassThroughOutcome Execute(DeviceId id, std::span<const std::uint8_t> cdb,
+                                       std::span<std::uint8_t> dataIn) = 0;
+    virtual void Close(DeviceId id) = 0;
+
+    // The storage volumes of cameras now present, in the system's order.
+    virtual std::vector<Volume> CameraVolumes() = 0;
+    // Opens `root` in the file manager; false when it could not be started.
+    virtual bool OpenFolder(const std::string& root) = 0;
+
+    // The system's text for an error code, one line, UTF-8; empty when it has none.
+    virtual std::string ErrorText(std::uint32_t error) = 0;
+    // 8-bit text from a device (firmware, inquiry identity) as UTF-8.
+    virtual std::string DeviceText(std::span<const std::uint8_t> bytes) = 0;
+    // The current local time; false when it cannot be had.
+    virtual bool LocalTime(std::tm& now) = 0;
+    virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// What the arrival watch hears.
+struct WatchEvent {
+    enum class Kind : std::uint8_t {
+        kArrival,  // a volume arrived: `device` names it
+        kStop,     // the user asked to stop (Ctrl+C)
+        kTimeout,  // the time given to the watch is over
+        kFailed,   // the event source broke down; `systemError` says why
+    };
+    Kind kind = Kind::kStop;
+    std::string device;
+    std::uint32_t systemError = 0;
+};
+
+class EventSource {
+  public:
+    virtual ~EventSource() = default;
+    // Blocks until the next event.
+    virtual WatchEvent Next() = 0;
+};
+
+// Starts listening for arrivals; `timeoutMs` (when set) ends the watch with kTimeout. Returns
+// null, with the reason in `systemError`, when listening cannot start.
+class EventSourceFactory {
+  public:
+    virtual ~EventSourceFactory() = default;
+    virtual std::unique_ptr<EventSource> Start(std::optional<std::uint32_t> timeoutMs,
+                                               std::uint32_t& systemError) = 0;
+};
+
+// Where the tool writes: the report to Out, diagnostics to Err. Every call is one or more whole
+// lines of UTF-8 text and is passed on at once (the watch prints as cameras arrive).
+class Output {
+  public:
+    virtual ~Output() = default;
+    virtual void Out(std::string_view text) = 0;
+    virtual void Err(std::string_view text) = 0;
+};
+
+}  // namespace cli

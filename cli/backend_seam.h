@@ -1,0 +1,27 @@
+// The backend over the operating-system seam of os/: drive letters D: to Z:, each probed by the
+// camera link's own per-letter probe, commands through the one pass-through, the camera volumes
+// of the host integration, the file manager, and the system's error texts and local time. It is
+// the real Windows backend of zelquin-cli.exe; linked with sim/ it runs on the simulated computer.
+#pragma once
+
+#include "cli/backend.h"
+
+namespace cli {
+
+class SeamBackend : public Backend {
+  public:
+    std::vector<std::string> Candidates() override;
+    std::optional<std::string> ParseDevice(std::string_view text) override;
+    Probe ProbeDevice(const std::string& device) override;
+    PassThroughOutcome Execute(DeviceId id, std::span<const std::uint8_t> cdb,
+                               std::span<std::uint8_t> dataIn) override;
+    void Close(DeviceId id) override;
+    std::vector<Volume> CameraVolumes() override;
+    bool OpenFolder(const std::string& root) override;
+    std::string ErrorText(std::uint32_t error) override;
+    std::string DeviceText(std::span<const std::uint8_t> bytes) override;
+    bool LocalTime(std::tm& now) override;
+    void Sleep(std::uint32_t milliseconds) override;
+};
+
+}  // namespace cli

@@ -1,0 +1,195 @@
+#include "cli/camera_session.h"
+
+#include <array>
+#include <cstdio>
+#include <utility>
+
+#include "cli/sense.h"
+#include "link/transport.h"
+
+namespace cli {
+
+namespace {
+
+const char* CommandName(std::uint8_t code) {
+    switch (code) {
+        case kCmdResolution:
+            return "video resolution";
+        case kCmdLoopRecording:
+            return "loop recording";
+        case kCmdSetTime:
+            return "time";
+        case kCmdSetDate:
+            return "date";
+        case kCmdTimestampDisplay:
+            return "time-stamp display";
+        case kCmdCameraState:
+            return "camera state";
+        case kCmdRelease:
+            return "release";
+        case kCmdFirmware1:
+            return "firmware version, first piece";
+        case kCmdFirmware2:
+            return "firmware version, second piece";
+        case kCmdFirmware3:
+            return "firmware version, third piece";
+        default:
+            return "vendor command";
+    }
+}
+
+}  // namespace
+
+std::string DescribeCommand(const CommandRef& command) {
+    if (command.inquiry) {
+        return "INQUIRY";
+    }
+    if (command.code == kCmdRelease) {
+        return "release (command 15)";
+    }
+    return std::string(command.form == CommandForm::kGet ? "get " : "set ") +
+           CommandName(command.code) + " (command " + std::to_string(command.code) + ")";
+}
+
+std::string SystemErrorPhrase(std::uint32_t error, const std::string& text) {
+    if (error == 0) {
+        return "the system gave no reason";
+    }
+    const std::string code = "system error " + std::to_string(error);
+    return text.empty() ? code : text + " (" + code + ")";
+}
+
+CameraSession::CameraSession(Backend& backend, Probe probe)
+    : backend_(backend), probe_(std::move(probe)) {}
+
+CameraSession::~CameraSession() {
+    Close();
+}
+
+void CameraSession::Close() {
+    if (open_) {
+        backend_.Close(probe_.id);
+        open_ = false;
+    }
+}
+
+std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t code,
+                                              std::span<const std::uint8_t> args,
+                                              VendorAnswer& answer, std::uint32_t neededBytes) {
+    VendorBlock block = MakeCameraBlock(form, code, args);
+    SignVendorBlock(block);
+    answer.fill(0);
+    const CommandRef command{false, form, code};
+    if (!open_) {
+        Failure failure;
+        failure.exit = Exit::kInternal;
+        failure.device = probe_.device;
+        failure.command = command;
+        failure.message = DescribeCommand(command) + " was not sent: the camera is closed";
+        return failure;
+    }
+    const PassThroughOutcome outcome = backend_.Execute(probe_.id, block, answer);
+    if (!outcome.callSucceeded) {
+        Failure failure;
+        failure.exit = Exit::kSystemError;
+        failure.device = probe_.device;
+        failure.command = command;
+        failure.systemError = outcome.systemError;
+        failure.systemText = backend_.ErrorText(outcome.systemError);
+        failure.message = DescribeCommand(command) +
+                          " failed: " + SystemErrorPhrase(outcome.systemError, failure.systemText);
+        return failure;
+    }
+    if (outcome.scsiStatus != kScsiStatusGood || outcome.dataBytes < neededBytes) {
+        Failure failure;
+        failure.exit = Exit::kRefused;
+        failure.device = probe_.device;
+        failure.command = command;
+        failure.scsiStatus = outcome.scsiStatus;
+        failure.sense.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
+        failure.dataBytes = outcome.dataBytes;
+        failure.expectedBytes = neededBytes;
+        if (outcome.scsiStatus != kScsiStatusGood) {
+            failure.message = "the camera refused " + DescribeCommand(command) + ": " +
+                              DescribeStatus(outcome.scsiStatus, failure.sense);
+        } else {
+            failure.message = "the camera answered " + DescribeCommand(command) + " with " +
+                              std::to_string(outcome.dataBytes) + " of the " +
+                              std::to_string(neededBytes) + " bytes it must send";
+        }
+        return failure;
+    }
+    return std::nullopt;
+}
+
+std::optional<Failure> CameraSession::ReadState(int& state) {
+    VendorAnswer answer;
+    if (auto failure = Command(CommandForm::kGet, kCmdCameraState, {}, answer, 1)) {
+        return failure;
+    }
+    state = answer[0];
+    return std::nullopt;
+}
+
+std::optional<Failure> CameraSession::ReadFirmware(std::string& text) {
+    std::string bytes;
+    for (const std::uint8_t code : {kCmdFirmware1, kCmdFirmware2, kCmdFirmware3}) {
+        VendorAnswer answer;
+        // A piece is zero-padded: a short answer is a short piece, not a fault.
+        if (auto failure = Command(CommandForm::kGet, code, {}, answer, 0)) {
+            return failure;
+        }
+        bytes.append(answer.begin(),
+                     answer.begin() + static_cast<std::ptrdiff_t>(FirmwarePieceLength(answer)));
+    }
+    text = backend_.DeviceText({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+    return std::nullopt;
+}
+
+std::optional<Failure> CameraSession::ReadSetting(Setting setting, int& value) {
+    VendorAnswer answer;
+    if (auto failure = Command(CommandForm::kGet, InfoOf(setting).code, {}, answer, 1)) {
+        return failure;
+    }
+    value = answer[0];
+    return std::nullopt;
+}
+
+std::optional<Failure> CameraSession::WriteSetting(Setting setting, int value) {
+    VendorAnswer answer;
+    const std::array<std::uint8_t, 1> args = {static_cast<std::uint8_t>(value & 0xFF)};
+    return Command(CommandForm::kSet, InfoOf(setting).code, args, answer, 0);
+}
+
+std::optional<Failure> CameraSession::SetClock(const CameraDateTime& dateTime) {
+    VendorAnswer answer;
+    const std::array<std::uint8_t, 3> date = {dateTime.year, dateTime.month, dateTime.day};
+    if (auto failure = Command(CommandForm::kSet, kCmdSetDate, date, answer, 0)) {
+        return failure;
+    }
+    const std::array<std::uint8_t, 3> time = {dateTime.hour, dateTime.minute, dateTime.second};
+    return Command(CommandForm::kSet, kCmdSetTime, time, answer, 0);
+}
+
+std::optional<Failure> CameraSession::Release() {
+    VendorAnswer answer;
+    std::optional<Failure> failure = Command(CommandForm::kGet, kCmdRelease, {}, answer, 0);
+    Close();
+    return failure;
+}
+
+std::optional<Failure> CameraSession::NotReady(int state) const {
+    if (IsReadyState(state)) {
+        return std::nullopt;
+    }
+    Failure failure;
+    failure.exit = Exit::kNotReady;
+    failure.device = probe_.device;
+    failure.state = state;
+    failure.message = "the camera is not ready: its state is " + std::to_string(state) +
+                      " (ready is " + std::to_string(kCameraStateReady) + " or " +
+                      std::to_string(kCameraStateReadyAlt) + ")";
+    return failure;
+}
+
+}  // namespace cli

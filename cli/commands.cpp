@@ -1,0 +1,504 @@
+#include "cli/commands.h"
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+
+#include "cli/camera_session.h"
+#include "link/camera.h"
+#include "link/discovery.h"
+
+namespace cli {
+
+namespace {
+
+using Work = std::function<void(CameraSession&, CameraReport&)>;
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) {
+        text.pop_back();
+    }
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+// The identification fields of standard INQUIRY data: vendor 8-15, product 16-31, revision 32-35.
+Identity IdentityOf(Backend& backend, const Probe& probe) {
+    const std::span<const std::uint8_t> data = probe.inquiryData;
+    Identity identity;
+    identity.vendor = Trimmed(backend.DeviceText(data.subspan(8, 8)));
+    identity.product = Trimmed(backend.DeviceText(data.subspan(16, 16)));
+    identity.revision = Trimmed(backend.DeviceText(data.subspan(32, 4)));
+    return identity;
+}
+
+DriveReport DriveOf(Backend& backend, const Probe& probe) {
+    DriveReport drive;
+    drive.device = probe.device;
+    drive.result = probe.result;
+    drive.systemError = probe.systemError;
+    if (probe.result == ProbeResult::kOpenFailed || probe.result == ProbeResult::kInquiryFailed) {
+        drive.systemText = backend.ErrorText(probe.systemError);
+    }
+    drive.mark = probe.inquiryData[kInquiryMarkByte];
+    return drive;
+}
+
+// Why the device the user named is no camera to work with.
+Failure NamedDeviceFailure(Backend& backend, const Probe& probe) {
+    const DriveReport drive = DriveOf(backend, probe);
+    Failure failure;
+    failure.device = probe.device;
+    switch (probe.result) {
+        case ProbeResult::kAbsent:
+            failure.exit = Exit::kNoCamera;
+            failure.message = "there is no such drive";
+            failure.systemError = probe.systemError;
+            failure.systemText = backend.ErrorText(probe.systemError);
+            break;
+        case ProbeResult::kNotCamera:
+            failure.exit = Exit::kNoCamera;
+            failure.message = "not a camera: its INQUIRY byte 3 is " + std::to_string(drive.mark) +
+                              ", a camera answers 1";
+            break;
+        case ProbeResult::kOpenFailed:
+            failure.exit = Exit::kSystemError;
+            failure.message =
+                "could not be opened: " + SystemErrorPhrase(drive.systemError, drive.systemText);
+            failure.systemError = drive.systemError;
+            failure.systemText = drive.systemText;
+            break;
+        case ProbeResult::kInquiryFailed:
+            failure.exit = Exit::kSystemError;
+            failure.command = CommandRef{true, CommandForm::kGet, kOpInquiry};
+            failure.message =
+                "the INQUIRY failed: " + SystemErrorPhrase(drive.systemError, drive.systemText);
+            failure.systemError = drive.systemError;
+            failure.systemText = drive.systemText;
+            break;
+        case ProbeResult::kCamera:
+            failure.exit = Exit::kInternal;
+            failure.message = "is a camera";
+            break;
+    }
+    return failure;
+}
+
+Failure NoCameraFailure(const std::vector<std::string>& candidates,
+                        const std::vector<DriveReport>& drives) {
+    Failure failure;
+    failure.exit = Exit::kNoCamera;
+    failure.message = "no camera found";
+    if (!candidates.empty()) {
+        failure.message += " on " + candidates.front() + " to " + candidates.back();
+    }
+    const auto unopened = std::count_if(drives.begin(), drives.end(), [](const DriveReport& d) {
+        return d.result == ProbeResult::kOpenFailed;
+    });
+    if (unopened == 1) {
+        failure.message += "; one drive could not be opened and may hold one";
+    } else if (unopened > 1) {
+        failure.message +=
+            "; " + std::to_string(unopened) + " drives could not be opened and may hold one";
+    }
+    return failure;
+}
+
+void ForEachTarget(Backend& backend, const Target& target, Report& report, const Work& work) {
+    const std::vector<std::string> candidates = backend.Candidates();
+    const std::vector<std::string> devices =
+        target.device ? std::vector<std::string>{*target.device} : candidates;
+    const bool firstOnly = !target.device && !target.all;
+    for (const std::string& device : devices) {
+        Probe probe = backend.ProbeDevice(device);
+        if (probe.result == ProbeResult::kCamera) {
+            CameraReport camera;
+            camera.device = probe.device;
+            camera.identity = IdentityOf(backend, probe);
+            {
+                CameraSession session(backend, std::move(probe));
+                work(session, camera);
+            }
+            report.cameras.push_back(std::move(camera));
+            if (firstOnly) {
+                return;
+            }
+            continue;
+        }
+        if (target.device) {
+            report.error = NamedDeviceFailure(backend, probe);
+            return;
+        }
+        if (probe.result != ProbeResult::kAbsent) {
+            report.drives.push_back(DriveOf(backend, probe));
+        }
+    }
+    if (report.cameras.empty()) {
+        report.error = NoCameraFailure(candidates, report.drives);
+    }
+}
+
+// Reads the state; with `mustBeReady`, a camera that is not ready is a failure. False when the
+// work on this camera ends here.
+bool ReadState(CameraSession& session, CameraReport& camera, bool mustBeReady) {
+    int state = 0;
+    if (auto failure = session.ReadState(state)) {
+        camera.error = std::move(failure);
+        return false;
+    }
+    camera.state = state;
+    if (!IsReadyState(state)) {
+        if (mustBeReady) {
+            camera.error = session.NotReady(state);
+        }
+        return false;
+    }
+    return true;
+}
+
+void ReadDetails(CameraSession& session, CameraReport& camera) {
+    std::string firmware;
+    if (auto failure = session.ReadFirmware(firmware)) {
+        camera.error = std::move(failure);
+        return;
+    }
+    camera.firmware = firmware;
+    for (std::size_t i = 0; i < kAllSettings.size(); ++i) {
+        int value = 0;
+        if (auto failure = session.ReadSetting(kAllSettings[i], value)) {
+            camera.error = std::move(failure);
+            return;
+        }
+        camera.settings[i] = value;
+    }
+}
+
+void ApplyChanges(CameraSession& session, CameraReport& camera,
+                  const std::vector<SettingChange>& changes) {
+    for (const SettingChange& change : changes) {
+        ChangeReport outcome;
+        outcome.change = change;
+        std::optional<Failure> failure = session.WriteSetting(change.setting, change.value);
+        if (!failure) {
+            int value = 0;
+            failure = session.ReadSetting(change.setting, value);
+            if (!failure) {
+                outcome.readBack = value;
+                if (value != change.value) {
+                    Failure mismatch;
+                    mismatch.exit = Exit::kMismatch;
+                    mismatch.device = camera.device;
+                    mismatch.setting = change.setting;
+                    mismatch.sent = change.value;
+                    mismatch.readBack = value;
+                    mismatch.message = std::string(InfoOf(change.setting).name) + " was set to " +
+                                       ValueText(change.setting, change.value) +
+                                       " but reads back " + ValueText(change.setting, value);
+                    failure = std::move(mismatch);
+                }
+            }
+        }
+        outcome.error = failure;
+        camera.changes.push_back(outcome);
+        if (failure && !camera.error) {
+            camera.error = failure;
+        }
+        // A camera whose platform calls fail is gone or broken: the other settings would fail too.
+        if (failure && failure->exit == Exit::kSystemError) {
+            return;
+        }
+    }
+}
+
+void SyncClock(Backend& backend, CameraSession& session, CameraReport& camera) {
+    std::tm now{};
+    if (!backend.LocalTime(now)) {
+        Failure failure;
+        failure.exit = Exit::kSystemError;
+        failure.device = camera.device;
+        failure.message = "the local time could not be read";
+        camera.error = std::move(failure);
+        return;
+    }
+    const CameraDateTime dateTime = CameraDateTimeFromLocalTime(now);
+    if (auto failure = session.SetClock(dateTime)) {
+        camera.error = std::move(failure);
+        return;
+    }
+    camera.clock = ClockReport{now, dateTime};
+}
+
+// The camera's volume among `volumes`: the one on its own device, else one that was not there
+// before the release.
+std::optional<Volume> PickVolume(const std::string& device, const std::vector<Volume>& volumes,
+                                 const std::vector<Volume>& before) {
+    for (const Volume& volume : volumes) {
+        if (volume.device == device) {
+            return volume;
+        }
+    }
+    for (const Volume& volume : volumes) {
+        const bool known = std::any_of(before.begin(), before.end(), [&volume](const Volume& v) {
+            return v.root == volume.root;
+        });
+        if (!known) {
+            return volume;
+        }
+    }
+    return std::nullopt;
+}
+
+void Release(Backend& backend, CameraSession& session, CameraReport& camera,
+             const ReleaseOptions& options) {
+    if (!ReadState(session, camera, true)) {
+        return;
+    }
+    const std::vector<Volume> before = backend.CameraVolumes();
+    const std::optional<Failure> released = session.Release();
+
+    std::optional<Volume> volume;
+    const std::uint32_t looks = options.timeoutMs / kPollIntervalMs + 1;
+    for (std::uint32_t look = 0; look < looks; ++look) {
+        if (look > 0) {
+            backend.Sleep(kPollIntervalMs);
+        }
+        volume = PickVolume(camera.device, backend.CameraVolumes(), before);
+        if (volume) {
+            break;
+        }
+    }
+    if (!volume) {
+        if (released) {
+            camera.error = released;
+            return;
+        }
+        Failure failure;
+        failure.exit = Exit::kNoVolume;
+        failure.device = camera.device;
+        failure.message = "the camera's storage volume did not appear within " +
+                          std::to_string(options.timeoutMs / 1000) + " s of the release command";
+        camera.error = std::move(failure);
+        return;
+    }
+    if (released) {
+        camera.notes.push_back("the release command was not confirmed (" + released->message +
+                               "), but the camera's volume appeared");
+    }
+    camera.volume = volume->root;
+    if (options.open) {
+        camera.opened = backend.OpenFolder(volume->root);
+        if (!*camera.opened) {
+            Failure failure;
+            failure.exit = Exit::kSystemError;
+            failure.device = camera.device;
+            failure.message = "the file manager could not be started on " + volume->root;
+            camera.error = std::move(failure);
+        }
+    }
+}
+
+// A device that just arrived: nullopt when it is no camera; otherwise the camera, set up.
+std::optional<CameraReport> SetUpArrival(Backend& backend, const std::string& device,
+                                         const WatchOptions& options) {
+    Probe probe;
+    for (int attempt = 0; attempt < kArrivalProbeTries; ++attempt) {
+        if (attempt > 0) {
+            backend.Sleep(kPollIntervalMs);
+        }
+        probe = backend.ProbeDevice(device);
+        if (probe.result != ProbeResult::kOpenFailed &&
+            probe.result != ProbeResult::kInquiryFailed) {
+            break;
+        }
+    }
+    if (probe.result == ProbeResult::kAbsent || probe.result == ProbeResult::kNotCamera) {
+        return std::nullopt;
+    }
+    CameraReport camera;
+    camera.device = device;
+    if (probe.result != ProbeResult::kCamera) {
+        // Whatever arrived there, it could not be asked whether it is a camera.
+        if (probe.result == ProbeResult::kInquiryFailed) {
+            return std::nullopt;
+        }
+        camera.error = NamedDeviceFailure(backend, probe);
+        return camera;
+    }
+    camera.identity = IdentityOf(backend, probe);
+    CameraSession session(backend, std::move(probe));
+    for (int attempt = 0; attempt < kArrivalStateTries; ++attempt) {
+        if (attempt > 0) {
+            backend.Sleep(kPollIntervalMs);
+        }
+        camera.error.reset();
+        if (ReadState(session, camera, true)) {
+            break;
+        }
+        if (camera.error && camera.error->exit != Exit::kNotReady) {
+            return camera;
+        }
+    }
+    if (camera.error) {
+        return camera;
+    }
+    if (!options.syncTime && options.changes.empty()) {
+        ReadDetails(session, camera);
+        return camera;
+    }
+    if (options.syncTime) {
+        SyncClock(backend, session, camera);
+        if (camera.error) {
+            return camera;
+        }
+    }
+    ApplyChanges(session, camera, options.changes);
+    return camera;
+}
+
+}  // namespace
+
+Report RunList(Backend& backend) {
+    Report report;
+    report.command = CommandKind::kList;
+    ForEachTarget(backend, Target{std::nullopt, true}, report,
+                  [](CameraSession& session, CameraReport& camera) {
+                      if (ReadState(session, camera, false)) {
+                          ReadDetails(session, camera);
+                      }
+                  });
+    return report;
+}
+
+Report RunStatus(Backend& backend, const Target& target) {
+    Report report;
+    report.command = CommandKind::kStatus;
+    ForEachTarget(backend, target, report, [](CameraSession& session, CameraReport& camera) {
+        if (ReadState(session, camera, true)) {
+            ReadDetails(session, camera);
+        }
+    });
+    return report;
+}
+
+Report RunSet(Backend& backend, const Target& target, const std::vector<SettingChange>& changes) {
+    Report report;
+    report.command = CommandKind::kSet;
+    ForEachTarget(backend, target, report,
+                  [&changes](CameraSession& session, CameraReport& camera) {
+                      if (ReadState(session, camera, true)) {
+                          ApplyChanges(session, camera, changes);
+                      }
+                  });
+    return report;
+}
+
+Report RunSyncTime(Backend& backend, const Target& target) {
+    Report report;
+    report.command = CommandKind::kSyncTime;
+    ForEachTarget(backend, target, report,
+                  [&backend](CameraSession& session, CameraReport& camera) {
+                      if (ReadState(session, camera, true)) {
+                          SyncClock(backend, session, camera);
+                      }
+                  });
+    return report;
+}
+
+Report RunRelease(Backend& backend, const ReleaseOptions& options) {
+    Report report;
+    report.command = CommandKind::kRelease;
+    ForEachTarget(backend, Target{options.device, false}, report,
+                  [&backend, &options](CameraSession& session, CameraReport& camera) {
+                      Release(backend, session, camera, options);
+                  });
+    return report;
+}
+
+Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& options,
+              Output& output) {
+    // The first camera that could not be set up decides the exit code; failing that, a failure
+    // that ended the watch itself.
+    std::optional<Failure> firstCamera;
+    std::optional<Failure> ending;
+    int handled = 0;
+    std::string reason;
+
+    const auto listeningFailed = [&backend](const std::string& what, std::uint32_t error) {
+        Failure failure;
+        failure.exit = Exit::kSystemError;
+        failure.systemError = error;
+        failure.systemText = backend.ErrorText(error);
+        failure.message = what + ": " + SystemErrorPhrase(error, failure.systemText);
+        return failure;
+    };
+
+    std::uint32_t listenError = 0;
+    const std::unique_ptr<EventSource> source = events.Start(options.timeoutMs, listenError);
+    if (!source) {
+        ending = listeningFailed("cannot listen for arriving volumes", listenError);
+        reason = "failed";
+    }
+    while (source && reason.empty()) {
+        const WatchEvent event = source->Next();
+        switch (event.kind) {
+            case WatchEvent::Kind::kStop:
+                reason = "interrupted";
+                break;
+            case WatchEvent::Kind::kTimeout:
+                reason = "timeout";
+                if (handled < options.count.value_or(1)) {
+                    Failure failure;
+                    failure.exit = Exit::kNoCamera;
+                    failure.message = "the time ran out after " + std::to_string(handled) +
+                                      (handled == 1 ? " camera" : " cameras");
+                    if (options.count) {
+                        failure.message += " of " + std::to_string(*options.count);
+                    }
+                    ending = std::move(failure);
+                }
+                break;
+            case WatchEvent::Kind::kFailed:
+                reason = "failed";
+                ending =
+                    listeningFailed("listening for arriving volumes failed", event.systemError);
+                break;
+            case WatchEvent::Kind::kArrival: {
+                // Only the devices the tool looks at: a volume on C: is no camera's.
+                const std::optional<std::string> device = backend.ParseDevice(event.device);
+                if (!device) {
+                    break;
+                }
+                const std::optional<CameraReport> camera = SetUpArrival(backend, *device, options);
+                if (!camera) {
+                    break;
+                }
+                ++handled;
+                if (options.json) {
+                    output.Out(WatchArrivalJson(*camera));
+                } else {
+                    output.Out(WatchLineText(*camera));
+                    if (camera->error) {
+                        PrintFailure(*camera->error, output);
+                    }
+                }
+                if (camera->error && !firstCamera) {
+                    firstCamera = camera->error;
+                }
+                if (options.count && handled >= *options.count) {
+                    reason = "count";
+                }
+                break;
+            }
+        }
+    }
+    const std::optional<Failure>& deciding = firstCamera ? firstCamera : ending;
+    const Exit exit = deciding ? deciding->exit : Exit::kOk;
+    if (options.json) {
+        output.Out(WatchStoppedJson(reason, handled, exit, deciding));
+    } else if (ending) {
+        PrintFailure(*ending, output);
+    }
+    return exit;
+}
+
+}  // namespace cli

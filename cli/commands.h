@@ -1,0 +1,70 @@
+// The tool's commands, each carried out through a Backend and told as a Report (watch prints as it
+// goes). Every camera is opened, worked on and closed before the next one is looked at.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/backend.h"
+#include "cli/report.h"
+#include "cli/settings.h"
+
+namespace cli {
+
+// The cameras a command works on: the one on `device`; every camera (`all`); or, with neither,
+// the first camera found.
+struct Target {
+    std::optional<std::string> device;
+    bool all = false;
+};
+
+// Pause between two looks for something that takes the camera a moment: its volume after the
+// release command, its readiness after it arrived.
+inline constexpr std::uint32_t kPollIntervalMs = 500;
+inline constexpr std::uint32_t kDefaultReleaseTimeoutMs = 10000;
+// After an arrival: how often a device that cannot be opened or asked yet is tried, and how
+// often the state of a camera that is not ready yet is read, kPollIntervalMs apart.
+inline constexpr int kArrivalProbeTries = 3;
+inline constexpr int kArrivalStateTries = 10;
+
+// Every camera: state, and for a ready one firmware and settings. Not being ready is no failure
+// here; the state says it.
+Report RunList(Backend& backend);
+
+// State, firmware and settings; a camera that is not ready fails with kNotReady.
+Report RunStatus(Backend& backend, const Target& target);
+
+// Each change is sent, then read back; a value that reads back different fails with kMismatch.
+Report RunSet(Backend& backend, const Target& target, const std::vector<SettingChange>& changes);
+
+// The date and time commands from the local time.
+Report RunSyncTime(Backend& backend, const Target& target);
+
+struct ReleaseOptions {
+    std::optional<std::string> device;
+    bool open = false;
+    std::uint32_t timeoutMs = kDefaultReleaseTimeoutMs;
+};
+
+// The release command, then a wait for the camera's storage volume, which is told (and opened in
+// the file manager with `open`).
+Report RunRelease(Backend& backend, const ReleaseOptions& options);
+
+struct WatchOptions {
+    bool syncTime = false;
+    std::vector<SettingChange> changes;
+    std::optional<int> count;                // stop after this many cameras
+    std::optional<std::uint32_t> timeoutMs;  // stop after this long
+    bool json = false;
+};
+
+// Waits for volume arrivals and sets up every camera among them, one line each. Ends when the user
+// stops it, after `count` cameras or at the timeout; the exit code is that of the first camera
+// that could not be set up, kNoCamera when the time ran out before `count` cameras (or any) came,
+// kSystemError when listening failed.
+Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& options,
+              Output& output);
+
+}  // namespace cli

@@ -1,0 +1,175 @@
+// The fixture of the tool's tests: the simulated computer behind the seam backend, a scripted
+// source of arrival events, and the tool's output kept apart as standard output and standard
+// error. Every test ends with no device handle left open.
+//
+// With ZQ_CLI_JSON_SAMPLES set to a folder, every JSON document a test parses is also written
+// there, one file each, for the schema check (json_schema_check.py).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/backend.h"
+#include "cli/backend_seam.h"
+#include "cli/tool.h"
+#include "sim/system.h"
+#include "sim/world.h"
+#include "tests/support/sim_test.h"
+
+namespace zqtest {
+
+using Json = nlohmann::json;
+
+struct RecordedOutput : cli::Output {
+    std::string out;
+    std::string err;
+    std::vector<std::string> outWrites;  // each Out call, in order
+    void Out(std::string_view text) override {
+        out += text;
+        outWrites.emplace_back(text);
+    }
+    void Err(std::string_view text) override { err += text; }
+};
+
+// Arrival events as a test scripts them: each step may change the world first (plug a camera
+// in), then names the event. When the steps run out the user presses Ctrl+C.
+class ScriptedEvents : public cli::EventSourceFactory {
+  public:
+    struct Step {
+        std::function<void()> before;
+        cli::WatchEvent event;
+    };
+
+    std::deque<Step> steps;
+    bool failToStart = false;
+    std::uint32_t startError = 0;
+    int starts = 0;
+    std::optional<std::uint32_t> timeoutGiven;
+    int eventsTaken = 0;
+
+    void Arrive(char letter, std::function<void()> before = {}) {
+        steps.push_back({std::move(before),
+                         {cli::WatchEvent::Kind::kArrival, std::string(1, letter) + ":", 0}});
+    }
+    void Then(cli::WatchEvent::Kind kind, std::uint32_t error = 0) {
+        steps.push_back({{}, {kind, {}, error}});
+    }
+
+    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t> timeoutMs,
+                                            std::uint32_t& systemError) override {
+        ++starts;
+        timeoutGiven = timeoutMs;
+        if (failToStart) {
+            systemError = startError;
+            return nullptr;
+        }
+        return std::make_unique<Source>(*this);
+    }
+
+  private:
+    struct Source : cli::EventSource {
+        explicit Source(ScriptedEvents& owner) : owner_(owner) {}
+        cli::WatchEvent Next() override {
+            ++owner_.eventsTaken;
+            if (owner_.steps.empty()) {
+                return {cli::WatchEvent::Kind::kStop, {}, 0};
+            }
+            Step step = std::move(owner_.steps.front());
+            owner_.steps.pop_front();
+            if (step.before) {
+                step.before();
+            }
+            return step.event;
+        }
+        ScriptedEvents& owner_;
+    };
+};
+
+struct ToolRun {
+    int exit = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> outWrites;
+};
+
+class CliTest : public SimTest {
+  protected:
+    void SetUp() override {
+        SimTest::SetUp();
+        sim::TheSystem().SetLocalTime(2025, 3, 7, 14, 5, 9);
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(world.OpenHandleCount(), 0u) << "a device handle was left open";
+        EXPECT_EQ(world.BadCloses(), 0u);
+        SimTest::TearDown();
+    }
+
+    // Runs "zelquin-cli ARGS...".
+    ToolRun Run(std::vector<std::string> args) {
+        args.insert(args.begin(), "zelquin-cli");
+        RecordedOutput output;
+        cli::SeamBackend backend;
+        ToolRun run;
+        run.exit = cli::RunTool(args, backend, events, output);
+        run.out = output.out;
+        run.err = output.err;
+        run.outWrites = output.outWrites;
+        return run;
+    }
+
+    // Runs with --json and parses standard output as one document.
+    Json RunJson(std::vector<std::string> args, int expectedExit) {
+        args.push_back("--json");
+        const ToolRun run = Run(args);
+        EXPECT_EQ(run.exit, expectedExit) << run.err;
+        EXPECT_EQ(run.err, "") << "JSON mode writes nothing else";
+        Json document = Json::parse(run.out);
+        KeepSample(run.out);
+        return document;
+    }
+
+    // Each line of standard output parsed as a JSON document (the watch's lines).
+    std::vector<Json> JsonLines(const std::string& out) {
+        std::vector<Json> lines;
+        std::istringstream in(out);
+        std::string line;
+        while (std::getline(in, line)) {
+            lines.push_back(Json::parse(line));
+            KeepSample(line);
+        }
+        return lines;
+    }
+
+    static void KeepSample(const std::string& text) {
+        const char* folder = std::getenv("ZQ_CLI_JSON_SAMPLES");
+        if (folder == nullptr) {
+            return;
+        }
+        static int next = 0;
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(test->test_suite_name()) + "." + test->name();
+        for (char& c : name) {
+            if (c == '/') {
+                c = '_';
+            }
+        }
+        std::ofstream(std::string(folder) + "/" + name + "." + std::to_string(next++) + ".json")
+            << text;
+    }
+
+    ScriptedEvents events;
+};
+
+}  // namespace zqtest

@@ -1,0 +1,211 @@
+// The watch: cameras that arrive after it started are set up one line each, other arrivals are
+// passed over, and it ends on Ctrl+C, after --count cameras, at --timeout or when listening fails.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "link/camera.h"
+#include "os/os.h"
+#include "tests/cli/cli_fixture.h"
+
+namespace {
+
+using zqtest::Json;
+using Kind = cli::WatchEvent::Kind;
+
+class WatchTest : public zqtest::CliTest {
+  protected:
+    std::function<void()> PlugCameraIn(char letter) {
+        return [this, letter] { world.PlaceCamera(letter); };
+    }
+};
+
+TEST_F(WatchTest, CameraPluggedInLaterHasItsClockSetAndItsSettingsApplied) {
+    world.AddDisk('D');
+    events.Arrive('F', [this] { world.AddDisk('F', 2, os::kDriveRemovable); });  // a memory stick
+    events.Arrive('E', PlugCameraIn('E'));
+
+    const zqtest::ToolRun run =
+        Run({"watch", "--sync-time", "--set", "overwrite=on", "--set", "resolution=720p"});
+
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "E: arrived: state 2 (ready); clock set to 2025-03-07 14:05:09 (date command 4: 19 "
+              "03 07, time command 3: 0E 05 09); overwrite=on confirmed; resolution=720p "
+              "confirmed\n");
+    EXPECT_EQ(run.outWrites.size(), 1u) << "one line, written as the camera was set up";
+    EXPECT_EQ(world.camera().date, (std::array<std::uint8_t, 3>{25, 3, 7}));
+    EXPECT_EQ(world.camera().loopRecording, 1);
+    EXPECT_EQ(world.camera().resolution, 1);
+    EXPECT_EQ(events.eventsTaken, 3) << "two arrivals, then Ctrl+C";
+    EXPECT_FALSE(events.timeoutGiven.has_value());
+}
+
+TEST_F(WatchTest, WithNothingToApplyItReportsEachCamera) {
+    events.Arrive('E', PlugCameraIn('E'));
+
+    const zqtest::ToolRun run = Run({"watch"});
+
+    EXPECT_EQ(run.exit, 0);
+    EXPECT_EQ(run.out, "E: arrived: state 2 (ready); firmware V1.1.0720240101\n");
+    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{14, 26, 27, 28, 2, 11, 1}));
+}
+
+TEST_F(WatchTest, CameraThatBecomesReadyShortlyAfterArrivingIsWaitedFor) {
+    events.Arrive('E', [this] { world.PlaceCamera('E').state = 1; });
+    sim::TheSystem().SetObserver([this](const sim::SystemEvent& event) {
+        if (event.call == sim::SystemCall::kSleep && sim::TheSystem().TotalSleptMs() == 1000) {
+            world.camera().state = 2;
+        }
+    });
+
+    const zqtest::ToolRun run = Run({"watch", "--sync-time"});
+
+    EXPECT_EQ(run.exit, 0) << run.err;
+    EXPECT_TRUE(world.camera().timeReceived);
+    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{14, 14, 14, 4, 3}));
+}
+
+TEST_F(WatchTest, CameraThatNeverBecomesReadyIsToldAndDecidesTheExitCode) {
+    events.Arrive('E', [this] { world.PlaceCamera('E').state = 1; });
+    events.Arrive('G', [this] { world.AddCamera('G'); });
+
+    const zqtest::ToolRun run = Run({"watch", "--sync-time"});
+
+    EXPECT_EQ(run.exit, 4);
+    EXPECT_EQ(sim::TheSystem().TotalSleptMs(),
+              (cli::kArrivalStateTries - 1) * std::uint64_t{cli::kPollIntervalMs});
+    EXPECT_NE(run.out.find("E: arrived: state 1 (not ready); FAILED (not-ready)\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("G: arrived: state 2 (ready); clock set to"), std::string::npos)
+        << "the watch goes on after a camera it could not set up";
+    EXPECT_NE(run.err.find("E: the camera is not ready: its state is 1"), std::string::npos);
+    EXPECT_FALSE(world.camera().timeReceived);
+}
+
+TEST_F(WatchTest, ArrivalsThatAreNoCameraArePassedOverSilently) {
+    events.Arrive('F', [this] { world.AddDisk('F', 2, os::kDriveRemovable); });
+    events.Arrive('G', [this] { world.AddDrive('G', os::kDriveRemovable); });  // no SCSI device
+    events.Arrive('H');                                                        // gone again
+
+    const zqtest::ToolRun run = Run({"watch", "--sync-time"});
+
+    EXPECT_EQ(run.exit, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(world.VendorCodes(), std::vector<int>{});
+    // G: is asked again a few times in case it was not ready yet; C: is never opened.
+    EXPECT_EQ(world.OpenedLetters(), (std::vector<char>{'F', 'G', 'G', 'G', 'H'}));
+}
+
+TEST_F(WatchTest, ArrivalThatCannotBeOpenedIsToldAfterSomeTries) {
+    events.Arrive('F', [this] { world.AddDrive('F', os::kDriveRemovable).opens = false; });
+
+    const zqtest::ToolRun run = Run({"watch", "--sync-time"});
+
+    EXPECT_EQ(run.exit, 5);
+    EXPECT_EQ(world.OpenedLetters(), std::vector<char>(cli::kArrivalProbeTries, 'F'));
+    EXPECT_NE(run.err.find("F: could not be opened: Access is denied. (system error 5)"),
+              std::string::npos);
+}
+
+TEST_F(WatchTest, CountEndsTheWatchOnceThatManyCamerasWereSetUp) {
+    events.Arrive('E', PlugCameraIn('E'));
+    events.Arrive('F', [this] { world.AddDisk('F'); });
+    events.Arrive('G', [this] { world.AddCamera('G'); });
+    events.Arrive('H', [this] { world.AddCamera('H'); });
+
+    const zqtest::ToolRun run = Run({"watch", "--count", "2", "--sync-time"});
+
+    EXPECT_EQ(run.exit, 0);
+    EXPECT_EQ(events.eventsTaken, 3);
+    EXPECT_EQ(events.steps.size(), 1u) << "the last arrival is not waited for";
+    EXPECT_TRUE(world.CameraOn('G')->timeReceived);
+}
+
+TEST_F(WatchTest, TimeoutBeforeEnoughCamerasIsNoCamera) {
+    struct Case {
+        std::vector<std::string> args;
+        int cameras;
+        int exit;
+    };
+    for (const Case& c : std::vector<Case>{{{"watch", "--timeout", "30"}, 0, 3},
+                                           {{"watch", "--timeout", "30"}, 1, 0},
+                                           {{"watch", "--timeout", "30", "--count", "2"}, 1, 3},
+                                           {{"watch", "--timeout", "30", "--count", "2"}, 2, 0}}) {
+        SCOPED_TRACE(std::to_string(c.cameras) + " " + c.args.back());
+        world.Reset();
+        events = zqtest::ScriptedEvents{};
+        for (int i = 0; i < c.cameras; ++i) {
+            const char letter = static_cast<char>('E' + i);
+            events.Arrive(letter, [this, letter] { world.AddCamera(letter); });
+        }
+        events.Then(Kind::kTimeout);
+
+        const zqtest::ToolRun run = Run(c.args);
+
+        EXPECT_EQ(run.exit, c.exit) << run.err;
+        EXPECT_EQ(events.timeoutGiven, std::optional<std::uint32_t>{30000});
+        if (c.exit == 3) {
+            EXPECT_NE(run.err.find("the time ran out after " + std::to_string(c.cameras)),
+                      std::string::npos)
+                << run.err;
+        }
+    }
+}
+
+TEST_F(WatchTest, ListeningThatCannotStartOrBreaksDownIsASystemError) {
+    events.failToStart = true;
+    events.startError = os::kErrorAccessDenied;
+    zqtest::ToolRun run = Run({"watch"});
+    EXPECT_EQ(run.exit, 5);
+    EXPECT_EQ(run.err,
+              "zelquin-cli: cannot listen for arriving volumes: Access is denied. (system error "
+              "5)\n");
+
+    events = zqtest::ScriptedEvents{};
+    events.failToStart = true;
+    events.startError = 0;
+    run = Run({"watch"});
+    EXPECT_EQ(run.err,
+              "zelquin-cli: cannot listen for arriving volumes: the system gave no reason\n");
+
+    events = zqtest::ScriptedEvents{};
+    events.Then(Kind::kFailed, os::kErrorGenFailure);
+    run = Run({"watch"});
+    EXPECT_EQ(run.exit, 5);
+    EXPECT_NE(run.err.find("listening for arriving volumes failed"), std::string::npos);
+}
+
+TEST_F(WatchTest, JsonGivesOneLinePerCameraAndALastOne) {
+    events.Arrive('E', PlugCameraIn('E'));
+    events.Arrive('G', [this] {
+        world.AddCamera('G');
+        world.InjectVendorFault(kCmdLoopRecording, sim::Fault::Ignored());
+    });
+
+    const zqtest::ToolRun run = Run({"watch", "--json", "--set", "overwrite=on"});
+
+    EXPECT_EQ(run.exit, 7);
+    EXPECT_EQ(run.err, "");
+    const std::vector<Json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].at("schema"), "zelquin-cli/1");
+    EXPECT_EQ(lines[0].at("command"), "watch");
+    EXPECT_EQ(lines[0].at("event"), "arrival");
+    EXPECT_EQ(lines[0].at("exit_code"), 0);
+    EXPECT_EQ(lines[0].at("camera").at("drive"), "E:");
+    EXPECT_EQ(lines[0].at("camera").at("changes").at(0).at("confirmed"), true);
+    EXPECT_TRUE(lines[0].at("camera").at("clock").is_null());
+    EXPECT_EQ(lines[1].at("exit_code"), 7);
+    EXPECT_EQ(lines[1].at("camera").at("error").at("kind"), "mismatch");
+    EXPECT_EQ(lines[2].at("event"), "stopped");
+    EXPECT_EQ(lines[2].at("reason"), "interrupted");
+    EXPECT_EQ(lines[2].at("cameras"), 2);
+    EXPECT_EQ(lines[2].at("exit_code"), 7);
+    EXPECT_EQ(lines[2].at("error").at("drive"), "G:");
+}
+
+}  // namespace
