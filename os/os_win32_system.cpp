@@ -59,11 +59,6 @@ bool LocalTime64(std::int64_t time, std::tm* result) {
     return ::_localtime64_s(result, &value) == 0;
 }
 
-std::uint32_t FormatMessageW(std::uint32_t messageId, wchar_t* buffer, std::uint32_t size) {
-    return ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                            messageId, 0, buffer, size, nullptr);
-}
-
 void* RegisterDeviceNotificationW(void* recipient, const void* notificationFilter,
                                   std::uint32_t flags) {
     return ::RegisterDeviceNotificationW(static_cast<HANDLE>(recipient),
