@@ -57,11 +57,18 @@ inline Lines ConnectionLines(char letter, int loopRecording, int resolution, int
 
 // DisconnectCamera while the camera on `letter` is open.
 inline Lines DisconnectionLines(char letter) {
-    return {"close " + std::string(1, letter), "enable IDC_SYNC_TIME 0",
-            "enable IDC_OPEN_FOLDER 0",        "enable IDC_OVERWRITE 0",
-            "select IDC_OVERWRITE -1",         "enable IDC_RESOLUTION 0",
-            "select IDC_RESOLUTION -1",        "enable IDC_TIMESTAMP 0",
-            "select IDC_TIMESTAMP -1",         "status Device not connected."};
+    // clang-format off
+    return {"close " + std::string(1, letter),
+            "enable IDC_SYNC_TIME 0",
+            "enable IDC_OPEN_FOLDER 0",
+            "enable IDC_OVERWRITE 0",
+            "select IDC_OVERWRITE -1",
+            "enable IDC_RESOLUTION 0",
+            "select IDC_RESOLUTION -1",
+            "enable IDC_TIMESTAMP 0",
+            "select IDC_TIMESTAMP -1",
+            "status Device not connected."};
+    // clang-format on
 }
 
 inline Lines Concat(std::initializer_list<Lines> parts) {

@@ -45,7 +45,8 @@ TEST_F(ConnectTest, ConnectionAsTheCameraAndTheWindowSeeIt) {
         "pause 200", "get 2", "select IDC_OVERWRITE 1",
         "pause 200", "get 1", "select IDC_RESOLUTION 0",
         "pause 200", "get 11", "select IDC_TIMESTAMP 1",
-        "enable IDC_SYNC_TIME 1", "enable IDC_OPEN_FOLDER 1", "enable IDC_OVERWRITE 1", "enable IDC_RESOLUTION 1", "enable IDC_TIMESTAMP 1",
+        "enable IDC_SYNC_TIME 1", "enable IDC_OPEN_FOLDER 1",
+        "enable IDC_OVERWRITE 1", "enable IDC_RESOLUTION 1", "enable IDC_TIMESTAMP 1",
     };
     // clang-format on
     EXPECT_EQ(journal.lines, expected);
