@@ -16,6 +16,7 @@
 #include "panel/panel_window.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
@@ -53,13 +54,10 @@ class BenchWindow : public PanelWindow {
 
 // The camera on E: behind a disk on D:, the panel at its process-start values.
 void LayOutComputer() {
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.Reset();
-    sim::TheSystem().Reset();
     world.AddDisk('D');
     world.PlaceCamera('E');
-    g_hCamera = nullptr;
-    g_bConnected = 0;
 }
 
 void BM_ConnectCamera_RealPauses(benchmark::State& state) {

@@ -15,15 +15,15 @@
 #include "os/os.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
 constexpr std::array<std::uint8_t, 16> kGetState = {0, 0, 0, 0xFE, 0x60, 0, 0, 14};
 
 os::Handle OpenCameraOnE() {
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.Reset();
-    sim::TheSystem().Reset();
     world.PlaceCamera('E');
     return os::CreateFileW(L"\\\\.\\E:", os::kGenericRead | os::kGenericWrite,
                            os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
@@ -109,10 +109,8 @@ enum Layout : int { kCameraOnZEmpty, kCameraOnZBehindDisks, kNoCameraAllDisks, k
 
 void BM_FindCamera(benchmark::State& state) {
     const auto layout = static_cast<Layout>(state.range(0));
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.Reset();
-    sim::TheSystem().Reset();
-    g_hCamera = nullptr;
     const bool disks = layout == kCameraOnZBehindDisks || layout == kNoCameraAllDisks;
     for (char letter = 'D'; letter <= 'Y'; ++letter) {
         if (disks) {

@@ -7,14 +7,14 @@
 #include "host/volume.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
 void BM_FindCameraVolume(benchmark::State& state) {
     const bool cameraPresent = state.range(0) != 0;
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.Reset();
-    sim::TheSystem().Reset();
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         world.AddDrive(letter, os::kDriveRemovable).descriptor = sim::DescriptorWithVendor(
             cameraPresent && letter == 'K' ? sim::kCameraVendorId : "GENERIC ");

@@ -25,6 +25,7 @@
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
@@ -36,21 +37,11 @@ std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
            (static_cast<std::uint32_t>(p[at + 3]) << 24);
 }
 
-void ResetProcessState() {
-    sim::TheWorld().Reset();
-    sim::TheSystem().Reset();
-    g_hCamera = nullptr;
-    g_nLinkError = 0;
-    g_bConnected = 0;
-    g_strStatus.clear();
-    g_strArrivalDrive = L"0";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzinput::Reader in(data, size);
-    ResetProcessState();
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
     FakeWindow window;
 

@@ -17,6 +17,7 @@
 #include "fuzz/scripted_devices.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzinput::Reader in(data, size);
     fuzzseam::Devices& devices = fuzzseam::TheDevices();
     devices.Reset();
+    zqtest::ResetLinkState();
     PlaceDecoys(devices);
 
     const bool heldBefore = in.Bit();

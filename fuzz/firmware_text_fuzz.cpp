@@ -16,6 +16,7 @@
 #include "fuzz/scripted_devices.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzinput::Reader in(data, size);
     fuzzseam::Devices& devices = fuzzseam::TheDevices();
     devices.Reset();
+    zqtest::ResetLinkState();
     devices.SetOpens('E', true);
 
     const bool open = in.Bit();
@@ -65,7 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         devices.Queue('E', answer);
     }
 
-    g_hCamera = nullptr;
     if (open) {
         g_hCamera = os::CreateFileW(L"\\\\.\\E:", os::kGenericRead | os::kGenericWrite,
                                     os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);

@@ -13,11 +13,13 @@
 #include "fuzz/fuzz_input.h"
 #include "fuzz/scripted_devices.h"
 #include "link/transport.h"
+#include "tests/support/process_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzzinput::Reader in(data, size);
     fuzzseam::Devices& devices = fuzzseam::TheDevices();
     devices.Reset();
+    zqtest::ResetLinkState();
     devices.SetOpens('E', true);
 
     const std::uint8_t flags = in.Byte();

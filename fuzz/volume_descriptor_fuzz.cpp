@@ -23,6 +23,7 @@
 #include "host/volume.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/process_state.h"
 
 namespace {
 
@@ -129,9 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzinput::Reader in(data, size);
     CheckParser(in);
 
+    zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.Reset();
-    sim::TheSystem().Reset();
     const bool listFails = in.Bit();
     if (listFails) {
         world.FailDriveList();

@@ -134,7 +134,7 @@ void CALLBACK ClosePanel(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 TEST(AppTest, TheProgramRunsThePanelAndEndsWhenItCloses) {
-    zqtest::ResetProcessState();
+    zqtest::ResetAppProcessState();
     g_during = {};
     const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, ClosePanel);
     wchar_t commandLine[] = L"";
@@ -156,7 +156,7 @@ TEST(AppTest, TheProgramRunsThePanelAndEndsWhenItCloses) {
     EXPECT_EQ(g_app.m_pMainWnd, nullptr);
     MSG msg;
     EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
-    zqtest::ResetProcessState();
+    zqtest::ResetAppProcessState();
 }
 
 }  // namespace

@@ -19,8 +19,10 @@
 #include "link/camera.h"
 #include "panel/panel.h"
 #include "panel/volume_tracking.h"
-
 #include "sim/world.h"
+#include "tests/support/controls.h"
+#include "tests/support/process_state.h"
+#include "tests/support/wire.h"
 
 namespace zqtest {
 
@@ -65,26 +67,11 @@ inline HWND ComboEdit(HWND dialog, int id) {
     return ::FindWindowExW(::GetDlgItem(dialog, id), nullptr, L"Edit", nullptr);
 }
 
-// WM_DEVICECHANGE's volume record (DEV_BROADCAST_VOLUME) for one drive letter.
-struct VolumeRecord {
-    DWORD size = 20;
-    DWORD deviceType = 2;  // DBT_DEVTYP_VOLUME
-    DWORD reserved = 0;
-    DWORD unitMask = 0;
-    WORD flags = 0;
-    WORD padding = 0;
-
-    explicit VolumeRecord(char letter) : unitMask(1u << (letter - 'A')) {}
-};
-
-// Every process-wide state of the panel back to its value at process start, the simulated
-// computer emptied.
-inline void ResetProcessState() {
-    g_bConnected = 0;
-    g_strStatus.clear();
-    g_strArrivalDrive = L"0";
-    g_nLinkError = 0;
-    sim::TheWorld().Reset();
+// Every process-wide state of the panel back to its value at process start (the core's layers),
+// the simulated devices emptied; the system half is Wine's own.
+inline void ResetAppProcessState() {
+    ResetCoreState();
+    ResetSimWorld();
 }
 
 // The control panel with the test's hooks: message boxes and pauses are recorded instead of

@@ -2,9 +2,16 @@
 # Runs Windows programs under Wine in a prefix of the build's own.
 #
 #   wine_run.sh PREFIX setup              make the prefix, once: windows unmanaged, the fonts of
-#                                         the fonts-wine package linked in when it is installed
+#                                         the fonts-wine package linked in when it is installed;
+#                                         then start the prefix's Wine server for the test run
 #   wine_run.sh PREFIX stop               end the prefix's Wine server
-#   wine_run.sh PREFIX PROGRAM [ARG...]   run PROGRAM; its exit status is the script's
+#   wine_run.sh PREFIX PROGRAM [ARG...]   run PROGRAM, making the prefix first if there is none;
+#                                         its exit status is the script's
+#
+# The Windows test programs are ctest's cross-compiling emulator: ctest lists their cases through
+# this script when it starts, before any fixture has run, and runs each case through it. The
+# programs end their lines with CR LF; the script hands their output on with LF only, as ctest's
+# reading of the case list expects, once the program has ended.
 #
 # Windows need an X display. Without DISPLAY the script runs itself under xvfb-run and ends the
 # prefix's Wine server before the private display goes.
@@ -29,8 +36,7 @@ if [ -z "${DISPLAY:-}" ] && [ "$1" != stop ]; then
         exit $status' "$0" "$prefix" "$@"
 fi
 
-case "$1" in
-setup)
+setup() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wineboot -i
         wineserver -w
@@ -50,11 +56,32 @@ setup)
             [ -e "$fonts/$(basename "$font")" ] || ln -s "$font" "$fonts/"
         done
     fi
+}
+
+case "$1" in
+setup)
+    setup
+    # One Wine server for the whole run, instead of a server and Wine's own processes started
+    # afresh for each test case: it stays up to 60 s after its last program, or until "stop".
+    wineserver -k 2>/dev/null || true
+    wineserver -w
+    wineserver -p60 </dev/null >/dev/null 2>&1
     ;;
 stop)
     wineserver -k 2>/dev/null || true
     ;;
 *)
-    exec wine "$@"
+    [ -f "$WINEPREFIX/system.reg" ] || setup >&2
+    # The program's output goes through files, handed on once it has ended: Wine's own processes,
+    # which the first program starts and which outlive it, inherit its standard streams and would
+    # hold ctest's pipes open until the Wine server ends.
+    out=$(mktemp)
+    err=$(mktemp)
+    status=0
+    wine "$@" </dev/null >"$out" 2>"$err" || status=$?
+    tr -d '\r' <"$out"
+    tr -d '\r' <"$err" >&2
+    rm -f "$out" "$err"
+    exit "$status"
     ;;
 esac

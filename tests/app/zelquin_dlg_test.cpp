@@ -27,14 +27,13 @@ namespace {
 using zqtest::ComboEdit;
 using zqtest::ComboItems;
 using zqtest::ComboSelection;
+using zqtest::ControlName;
 using zqtest::ControlText;
+using zqtest::DriveBit;
+using zqtest::kCombos;
+using zqtest::kCommandControls;
 using zqtest::PanelUnderTest;
 using zqtest::VolumeRecord;
-
-constexpr int kButtons[] = {IDC_SYNC_TIME, IDC_OPEN_FOLDER};
-constexpr int kCombos[] = {IDC_OVERWRITE, IDC_TIMESTAMP, IDC_RESOLUTION};
-constexpr int kControls[] = {IDC_SYNC_TIME, IDC_OPEN_FOLDER, IDC_OVERWRITE, IDC_TIMESTAMP,
-                             IDC_RESOLUTION};
 constexpr INT_PTR kStillOpen = 77;
 
 // "YYYY-MM-DD hh:mm:ss" with every field in its range.
@@ -58,8 +57,8 @@ bool IsClockText(const std::wstring& text) {
 
 class PanelTest : public ::testing::Test {
   protected:
-    void SetUp() override { zqtest::ResetProcessState(); }
-    void TearDown() override { zqtest::ResetProcessState(); }
+    void SetUp() override { zqtest::ResetAppProcessState(); }
+    void TearDown() override { zqtest::ResetAppProcessState(); }
 
     PanelUnderTest panel;
 };
@@ -73,12 +72,12 @@ TEST_F(PanelTest, WithoutCameraTheTemplateStateShows) {
         EXPECT_EQ(ControlText(w, IDC_STATUS), L"Device not connected.");
         EXPECT_EQ(ControlText(w, IDC_STATUS_RIGHT), L"");
         EXPECT_EQ(ControlText(w, IDC_PC_TIME), L"");  // until the first tick
-        for (int id : kControls) {
-            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(w, id))) << id;
+        for (int id : kCommandControls) {
+            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(w, id))) << ControlName(id);
         }
         for (int id : kCombos) {
-            EXPECT_EQ(ComboSelection(w, id), CB_ERR) << id;
-            EXPECT_EQ(ControlText(w, id), L"") << id;
+            EXPECT_EQ(ComboSelection(w, id), CB_ERR) << ControlName(id);
+            EXPECT_EQ(ControlText(w, id), L"") << ControlName(id);
         }
         EXPECT_EQ(ComboItems(::GetDlgItem(w, IDC_OVERWRITE)),
                   (std::vector<std::wstring>{L"OFF", L"ON"}));
@@ -129,10 +128,11 @@ TEST_F(PanelTest, WindowOperationsAsWin32SeesThem) {
         // No selection change was reported: no handler ran.
         EXPECT_TRUE(p.boxes.empty());
 
-        for (int id : kControls) {
+        for (int id : kCommandControls) {
             for (bool enable : {true, false}) {
                 p.EnableControl(id, enable);
-                EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(w, id)) != FALSE, enable) << id;
+                EXPECT_EQ(::IsWindowEnabled(::GetDlgItem(w, id)) != FALSE, enable)
+                    << ControlName(id);
             }
         }
         p.SetStatusText(L"Firmware Version:   V9");
@@ -183,15 +183,15 @@ TEST_F(PanelTest, DeviceChangeEventsReachVolumeTrackingAndAreGranted) {
         EXPECT_EQ(::SendMessageW(p.m_hWnd, WM_DEVICECHANGE, 0x0007, 0),
                   TRUE);  // DBT_DEVNODES_CHANGED
         EXPECT_EQ(g_strArrivalDrive, L"0");
-        VolumeRecord arrival('E');
-        EXPECT_EQ(
-            ::SendMessageW(p.m_hWnd, WM_DEVICECHANGE, 0x8000, reinterpret_cast<LPARAM>(&arrival)),
-            TRUE);
+        const auto arrival = VolumeRecord(DriveBit('E'));
+        EXPECT_EQ(::SendMessageW(p.m_hWnd, WM_DEVICECHANGE, 0x8000,
+                                 reinterpret_cast<LPARAM>(arrival.data())),
+                  TRUE);
         EXPECT_EQ(g_strArrivalDrive, L"E");
-        VolumeRecord removal('E');
-        EXPECT_EQ(
-            ::SendMessageW(p.m_hWnd, WM_DEVICECHANGE, 0x8004, reinterpret_cast<LPARAM>(&removal)),
-            TRUE);
+        const auto removal = VolumeRecord(DriveBit('E'));
+        EXPECT_EQ(::SendMessageW(p.m_hWnd, WM_DEVICECHANGE, 0x8004,
+                                 reinterpret_cast<LPARAM>(removal.data())),
+                  TRUE);
     });
 }
 
@@ -298,7 +298,7 @@ TEST_F(PanelTest, EnterAndEscapeDoNothingAnywhere) {
         HWND targets[] = {
             p.m_hWnd, ComboEdit(p.m_hWnd, IDC_OVERWRITE), ComboEdit(p.m_hWnd, IDC_RESOLUTION),
             ::GetDlgItem(p.m_hWnd, IDC_SYNC_TIME), ::GetDlgItem(p.m_hWnd, IDC_OPEN_FOLDER)};
-        for (int id : kControls) {
+        for (int id : kCommandControls) {
             p.EnableControl(id, true);  // as when connected: the buttons could be pressed
         }
         ::SetFocus(::GetDlgItem(p.m_hWnd, IDC_SYNC_TIME));
@@ -349,7 +349,7 @@ TEST_F(PanelTest, MaximisingLeavesTheControlsInPlace) {
             return std::vector<LONG>{rect.left, rect.top, rect.right, rect.bottom};
         };
         std::vector<std::vector<LONG>> before;
-        for (int id : kControls) {
+        for (int id : kCommandControls) {
             before.push_back(place(id));
         }
         RECT small;
@@ -359,7 +359,7 @@ TEST_F(PanelTest, MaximisingLeavesTheControlsInPlace) {
         ::GetClientRect(p.m_hWnd, &large);
         EXPECT_GT(large.right, small.right);
         std::vector<std::vector<LONG>> after;
-        for (int id : kControls) {
+        for (int id : kCommandControls) {
             after.push_back(place(id));
         }
         EXPECT_EQ(after, before);
@@ -472,8 +472,8 @@ TEST_F(ConnectedPanelTest, AtFirstShowingTheCameraIsConnected) {
         EXPECT_EQ(ControlText(w, IDC_TIMESTAMP), L"OFF");
         EXPECT_EQ(ComboSelection(w, IDC_RESOLUTION), 1);
         EXPECT_EQ(ControlText(w, IDC_RESOLUTION), L"720P 30FPS");
-        for (int id : kControls) {
-            EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(w, id))) << id;
+        for (int id : kCommandControls) {
+            EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(w, id))) << ControlName(id);
         }
     });
     EXPECT_EQ(panel.pauses, (std::vector<std::uint32_t>{200, 200, 200}));
@@ -553,23 +553,23 @@ TEST_F(ConnectedPanelTest, VolumeEventsConnectAndDisconnect) {
         HWND w = p.m_hWnd;
         ASSERT_EQ(g_bConnected, 0);
         sim::TheWorld().PlaceCamera('F');
-        VolumeRecord arrival('F');
-        ::SendMessageW(w, WM_DEVICECHANGE, 0x8000, reinterpret_cast<LPARAM>(&arrival));
+        const auto arrival = VolumeRecord(DriveBit('F'));
+        ::SendMessageW(w, WM_DEVICECHANGE, 0x8000, reinterpret_cast<LPARAM>(arrival.data()));
         EXPECT_EQ(g_bConnected, 1);
         EXPECT_EQ(g_strArrivalDrive, L"F");
         EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(w, IDC_SYNC_TIME)));
         EXPECT_EQ(ComboSelection(w, IDC_OVERWRITE), 1);
 
         sim::TheWorld().VanishCamera();
-        VolumeRecord removal('F');
-        ::SendMessageW(w, WM_DEVICECHANGE, 0x8004, reinterpret_cast<LPARAM>(&removal));
+        const auto removal = VolumeRecord(DriveBit('F'));
+        ::SendMessageW(w, WM_DEVICECHANGE, 0x8004, reinterpret_cast<LPARAM>(removal.data()));
         EXPECT_EQ(g_bConnected, 0);
         EXPECT_EQ(ControlText(w, IDC_STATUS), L"Device not connected.");
-        for (int id : kControls) {
-            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(w, id))) << id;
+        for (int id : kCommandControls) {
+            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(w, id))) << ControlName(id);
         }
         for (int id : kCombos) {
-            EXPECT_EQ(ComboSelection(w, id), CB_ERR) << id;
+            EXPECT_EQ(ComboSelection(w, id), CB_ERR) << ControlName(id);
         }
     });
 }

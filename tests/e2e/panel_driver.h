@@ -18,17 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "panel/control_ids.h"
+
 namespace e2e {
 
 // The control panel's controls, as its dialog template numbers them.
-inline constexpr int kSyncTime = 1001;
-inline constexpr int kOpenFolder = 1002;
-inline constexpr int kStatus = 1006;
-inline constexpr int kStatusRight = 1007;
-inline constexpr int kOverwrite = 1008;
-inline constexpr int kTimestamp = 1009;
-inline constexpr int kResolution = 1010;
-inline constexpr int kPcTime = 1011;
+inline constexpr int kSyncTime = IDC_SYNC_TIME;
+inline constexpr int kOpenFolder = IDC_OPEN_FOLDER;
+inline constexpr int kStatus = IDC_STATUS;
+inline constexpr int kStatusRight = IDC_STATUS_RIGHT;
+inline constexpr int kOverwrite = IDC_OVERWRITE;
+inline constexpr int kTimestamp = IDC_TIMESTAMP;
+inline constexpr int kResolution = IDC_RESOLUTION;
+inline constexpr int kPcTime = IDC_PC_TIME;
 
 inline constexpr wchar_t kPanelCaption[] = L"OSTRAVEL QXM V1.1";
 inline constexpr wchar_t kBoxCaption[] = L"Ostravel V1.1";

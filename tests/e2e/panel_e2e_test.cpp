@@ -2,6 +2,7 @@
 // file, driven from this process through public window messages (tests/e2e/panel_driver.h).
 //
 //     e2e_tests.exe [gtest flags] PATH/Zelquin-sim.exe WORK_FOLDER
+//     e2e_tests.exe --gtest_list_tests
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -17,6 +18,8 @@
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/support/controls.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -34,17 +37,14 @@ std::wstring g_work;
 
 constexpr wchar_t kNotConnected[] = L"Device not connected.";
 
-// The controls the panel enables once connected, in the order it enables them.
-constexpr int kCommandControls[] = {kSyncTime, kOpenFolder, kOverwrite, kResolution, kTimestamp};
-constexpr int kCombos[] = {kOverwrite, kTimestamp, kResolution};
+using zqtest::ControlName;
+using zqtest::kCommandControls;
 
-// The pass-through heads the program sends: a vendor command (CDB length 16, 8 bytes in) and
-// the INQUIRY (CDB length 6, 36 bytes in).
-constexpr char kVendorHead[] =
-    "head=2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00 ";
-constexpr char kInquiryHead[] =
-    "head=2C 00 00 00 01 00 06 18 01 00 00 00 24 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00 "
-    "cdb=12 00 00 00 24 00 00 00 00 00 00 00 00 00 00 00 -> ";
+// The pass-through heads the program sends as the trace shows them: a vendor command (CDB
+// length 16, 8 bytes in) and the INQUIRY (CDB length 6, 36 bytes in) with its block.
+const std::string kVendorHead = std::string("head=") + zqtest::kVendorHead + " ";
+const std::string kInquiryHead =
+    std::string("head=") + zqtest::kInquiryHead + " cdb=" + zqtest::kInquiryCdb + " -> ";
 
 constexpr char kDrives[] =
     "drive C fixed\n"
@@ -109,7 +109,7 @@ class PanelScenario : public ::testing::Test {
                     std::vector<int> selections) {
         EXPECT_EQ(panel.Text(kStatus), status);
         for (const int id : kCommandControls) {
-            EXPECT_EQ(panel.Enabled(id), enabled) << "control " << id;
+            EXPECT_EQ(panel.Enabled(id), enabled) << ControlName(id);
         }
         EXPECT_EQ((std::vector<int>{panel.Selection(kOverwrite), panel.Selection(kTimestamp),
                                     panel.Selection(kResolution)}),
@@ -134,7 +134,7 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
     };
     for (const Fixed& fixed : {Fixed{kSyncTime, L"Sync with PC Time"},
                                Fixed{kOpenFolder, L"Open File Folder"}, Fixed{kStatusRight, L""}}) {
-        EXPECT_EQ(panel.Text(fixed.id), fixed.text) << "control " << fixed.id;
+        EXPECT_EQ(panel.Text(fixed.id), fixed.text) << ControlName(fixed.id);
     }
     wchar_t caption[64] = {};
     ::GetWindowTextW(panel.window(), caption, 64);
@@ -199,10 +199,10 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
         ::PostMessageW(panel.window(), WM_COMMAND, MAKEWPARAM(command.id, command.code),
                        reinterpret_cast<LPARAM>(panel.Control(command.id)));
         const e2e::Panel::Box box = panel.TakeBox();
-        EXPECT_EQ(box.text, kNotConnected) << "control " << command.id;
+        EXPECT_EQ(box.text, kNotConnected) << ControlName(command.id);
         EXPECT_EQ(box.buttons, std::vector<int>{IDOK}) << "one OK button";
         EXPECT_FALSE(box.icon);
-        EXPECT_EQ(panel.trace().CallCount(), mark) << "control " << command.id;
+        EXPECT_EQ(panel.trace().CallCount(), mark) << ControlName(command.id);
     }
 }
 
@@ -739,6 +739,10 @@ TEST_F(PanelScenario, ClosingWithABoxOpenHidesThePanelAndEndsWhenTheBoxIsClosed)
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // Listing the scenarios (as ctest does when it starts) needs neither the program nor a folder.
+    if (GTEST_FLAG_GET(list_tests)) {
+        return RUN_ALL_TESTS();
+    }
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_SIM_EXE WORK_FOLDER\n", argv[0]);
         return 2;

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "panel/panel_window.h"
+#include "tests/support/controls.h"
 
 class FakeWindow : public PanelWindow {
   public:
-    // Every call, in order, e.g. "status Device not connected.", "select 1008 1", "enable 1001 1",
+    // Every call, in order, with the controls by name, e.g. "status Device not connected.",
+    // "select IDC_OVERWRITE 1", "enable IDC_SYNC_TIME 1", "getsel IDC_TIMESTAMP",
     // "box Loop recording on.", "open E:\", "pause 200", "localtime".
     std::vector<std::string> calls;
 
@@ -69,15 +71,15 @@ class FakeWindow : public PanelWindow {
     void SelectComboItem(int comboId, int index) override {
         // CB_SETCURSEL with an index outside the two items leaves no item selected.
         selection[comboId] = (index >= 0 && index < 2) ? index : -1;
-        Record("select " + std::to_string(comboId) + " " + std::to_string(index));
+        Record("select " + zqtest::ControlName(comboId) + " " + std::to_string(index));
     }
     int GetComboSelection(int comboId) override {
-        Record("getsel " + std::to_string(comboId));
+        Record("getsel " + zqtest::ControlName(comboId));
         return Selected(comboId);
     }
     void EnableControl(int controlId, bool enable) override {
         enabled[controlId] = enable;
-        Record("enable " + std::to_string(controlId) + " " + (enable ? "1" : "0"));
+        Record("enable " + zqtest::ControlName(controlId) + " " + (enable ? "1" : "0"));
     }
     void ShowMessageBox(const wchar_t* text, const wchar_t* caption, std::uint32_t type,
                         std::uint16_t language) override {

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -18,7 +16,9 @@
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"
 #include "tests/fakes/journal.h"
+#include "tests/support/controls.h"
 #include "tests/support/sim_test.h"
+#include "tests/support/wire.h"
 
 namespace zqtest {
 
@@ -41,48 +41,34 @@ inline Lines ConnectionLines(char letter, int loopRecording, int resolution, int
             "status " + status,
             "pause 200",
             "get 2",
-            "select 1008 " + std::to_string(loopRecording),
+            "select IDC_OVERWRITE " + std::to_string(loopRecording),
             "pause 200",
             "get 1",
-            "select 1010 " + std::to_string(resolution),
+            "select IDC_RESOLUTION " + std::to_string(resolution),
             "pause 200",
             "get 11",
-            "select 1009 " + std::to_string(timestamp),
-            "enable 1001 1",
-            "enable 1002 1",
-            "enable 1008 1",
-            "enable 1010 1",
-            "enable 1009 1"};
+            "select IDC_TIMESTAMP " + std::to_string(timestamp),
+            "enable IDC_SYNC_TIME 1",
+            "enable IDC_OPEN_FOLDER 1",
+            "enable IDC_OVERWRITE 1",
+            "enable IDC_RESOLUTION 1",
+            "enable IDC_TIMESTAMP 1"};
 }
 
 // DisconnectCamera while the camera on `letter` is open.
 inline Lines DisconnectionLines(char letter) {
+    // clang-format off
     return {"close " + std::string(1, letter),
-            "enable 1001 0",
-            "enable 1002 0",
-            "enable 1008 0",
-            "select 1008 -1",
-            "enable 1010 0",
-            "select 1010 -1",
-            "enable 1009 0",
-            "select 1009 -1",
+            "enable IDC_SYNC_TIME 0",
+            "enable IDC_OPEN_FOLDER 0",
+            "enable IDC_OVERWRITE 0",
+            "select IDC_OVERWRITE -1",
+            "enable IDC_RESOLUTION 0",
+            "select IDC_RESOLUTION -1",
+            "enable IDC_TIMESTAMP 0",
+            "select IDC_TIMESTAMP -1",
             "status Device not connected."};
-}
-
-// A DEV_BROADCAST_VOLUME record (20 bytes as the system sends it) for the drives in `unitMask`,
-// in a buffer of exactly `size` bytes whose dbch_size says `size`; fields past `size` are cut.
-inline std::vector<std::uint8_t> VolumeRecord(std::uint32_t unitMask, std::uint16_t flags = 0,
-                                              std::uint32_t size = 20) {
-    std::vector<std::uint8_t> full(20, 0);
-    for (std::size_t i = 0; i < 4; ++i) {
-        full[i] = static_cast<std::uint8_t>((size >> (8 * i)) & 0xFFu);
-        full[12 + i] = static_cast<std::uint8_t>((unitMask >> (8 * i)) & 0xFFu);
-    }
-    full[4] = 2;  // DBT_DEVTYP_VOLUME
-    full[16] = static_cast<std::uint8_t>(flags & 0xFFu);
-    full[17] = static_cast<std::uint8_t>(flags >> 8);
-    full.resize(size, 0);
-    return full;
+    // clang-format on
 }
 
 inline Lines Concat(std::initializer_list<Lines> parts) {
@@ -97,7 +83,9 @@ class PanelTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        ResetPanel();
+        window = FakeWindow{};
+        journal = Journal{};
+        journal.Attach(window, world, sim::TheSystem());
     }
 
     void TearDown() override {
@@ -105,11 +93,11 @@ class PanelTest : public SimTest {
         SimTest::TearDown();
     }
 
-    // A fresh start for the next row of a table.
+    // A fresh start for the next row of a table: this fixture's own TearDown and SetUp, as
+    // between two tests (a derived fixture lays out its computer again itself).
     void Restart() {
-        ExpectEveryBoxStandard(window);
-        SimTest::SetUp();
-        ResetPanel();
+        PanelTest::TearDown();
+        PanelTest::SetUp();
     }
 
     // Places the camera on `letter`, connects the panel and forgets what that took.
@@ -141,17 +129,6 @@ class PanelTest : public SimTest {
 
     FakeWindow window;
     Journal journal;
-
-  private:
-    void ResetPanel() {
-        g_bConnected = 0;
-        g_strStatus.clear();
-        g_strArrivalDrive = L"0";
-        g_hDevNotify = nullptr;
-        window = FakeWindow{};
-        journal = Journal{};
-        journal.Attach(window, world, sim::TheSystem());
-    }
 };
 
 }  // namespace zqtest

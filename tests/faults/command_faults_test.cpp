@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "tests/faults/panel_faults.h"
@@ -26,6 +27,10 @@ struct CommandFault {
     const char* box;
     const char* codes;  // the vendor codes the camera received
 };
+
+void PrintTo(const CommandFault& row, std::ostream* out) {
+    *out << row.name;
+}
 
 // clang-format off
 const CommandFault kCommandFaults[] = {
@@ -112,9 +117,7 @@ TEST_P(CommandFaultTest, ConfirmsThePlatformCallsOutcomeAndStaysConnected) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachCommand, CommandFaultTest, ::testing::ValuesIn(kCommandFaults),
-                         [](const ::testing::TestParamInfo<CommandFault>& row) {
-                             return std::string(row.param.name);
-                         });
+                         zqtest::ByName());
 
 // "Open File Folder": the release, the volume lookup and the reconnection. Between the first
 // connection and the release the camera's settings change to 0, so that a re-read shows 0 and a
@@ -128,6 +131,10 @@ struct ReleaseFault {
     std::size_t openHandles;
     const char* codes;
 };
+
+void PrintTo(const ReleaseFault& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const Selections kReread = {0, 0, 0};
 const Selections kBefore = {1, 1, 1};
@@ -194,8 +201,7 @@ TEST_P(ReleaseFaultTest, ReleasesOpensTheVolumeAndReconnectsAsFarAsTheCameraAnsw
     // Released: every command now answers "Device not connected." and sends nothing, and the
     // combo keeps the user's pick.
     if (c.look.connected == 0) {
-        world.ClearTrace();
-        window.calls.clear();
+        Forget();
         window.Pick(IDC_OVERWRITE, 0);
         OnOverwriteChange(window);
         EXPECT_EQ(window.Lines("box "), std::vector<std::string>{"box Device not connected."});
@@ -205,9 +211,7 @@ TEST_P(ReleaseFaultTest, ReleasesOpensTheVolumeAndReconnectsAsFarAsTheCameraAnsw
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, ReleaseFaultTest, ::testing::ValuesIn(kReleaseFaults),
-                         [](const ::testing::TestParamInfo<ReleaseFault>& row) {
-                             return std::string(row.param.name);
-                         });
+                         zqtest::ByName());
 
 TEST_F(ReleaseFaultTest, CameraGoneBeforeTheReleaseLeavesTheReleasedPanelWithNothingOpen) {
     ConnectCleanly();

@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/faults/panel_faults.h"
 
@@ -16,16 +18,10 @@ namespace {
 constexpr int kRounds = 1000;
 
 // A volume record for drive E.
-constexpr std::uint8_t kVolumeE[20] = {20, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 1 << 4};
+const std::vector<std::uint8_t> kVolumeE = zqtest::VolumeRecord(zqtest::DriveBit('E'));
 
-class CycleTest : public PanelFaultTest {
-  protected:
-    // Forgets what the window and the simulator recorded, so a thousand rounds stay small.
-    void Forget() {
-        world.ClearTrace();
-        window.calls.clear();
-    }
-};
+// Each round ends with Forget(), so that a thousand rounds stay small.
+class CycleTest : public PanelFaultTest {};
 
 TEST_F(CycleTest, ConnectAndDisconnectAThousandTimes) {
     for (int round = 0; round < kRounds; ++round) {
@@ -45,6 +41,10 @@ struct FailedConnect {
     std::function<void(sim::World&)> arrange;
     std::int32_t linkError;
 };
+
+void PrintTo(const FailedConnect& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class FailedConnectCycleTest : public CycleTest,
                                public ::testing::WithParamInterface<FailedConnect> {};
@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
             [](sim::World& w) { w.InjectInquiryFault(sim::Fault::CallFails(sim::kAlways)); },
             LINK_ERR_NOT_OPEN},
         FailedConnect{"CameraAbsent", [](sim::World& w) { w.VanishCamera(); }, LINK_ERR_NOT_OPEN}),
-    [](const ::testing::TestParamInfo<FailedConnect>& row) { return std::string(row.param.name); });
+    zqtest::ByName());
 
 TEST_F(CycleTest, ReleaseAndReconnectAThousandTimes) {
     ConnectCamera(window);
@@ -93,11 +93,11 @@ TEST_F(CycleTest, UnplugAndReplugAThousandTimes) {
     ConnectCamera(window);
     for (int round = 0; round < kRounds; ++round) {
         world.VanishCamera();
-        OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, kVolumeE);
+        OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, kVolumeE.data());
         ASSERT_EQ(g_bConnected, 0) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
         world.PlaceCamera('E');
-        OnDeviceChange(window, os::dbt::kDeviceArrival, kVolumeE);
+        OnDeviceChange(window, os::dbt::kDeviceArrival, kVolumeE.data());
         ASSERT_EQ(g_bConnected, 1) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;
         Forget();

@@ -1,7 +1,7 @@
-// The fixture of the fault-injection tests: the panel at its process-start values in front of a
-// simulated computer with a disk on D: and the camera on E:, and the check every case ends with -
-// the window against the panel's state table, the connected-implies-open invariant and the
-// simulator's handle accounting.
+// The fixture of the fault-injection tests: the panel fixture (tests/fakes/panel_fixture.h) in
+// front of a simulated computer with a disk on D: and the camera on E:, and the check every case
+// ends with - the window against the panel's state table, the connected-implies-open invariant
+// and the simulator's handle accounting.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,14 +22,15 @@
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/fakes/fake_window.h"
-#include "tests/support/sim_test.h"
+#include "tests/fakes/panel_fixture.h"
+#include "tests/support/controls.h"
 
 namespace faults {
 
-inline constexpr int kControls[] = {IDC_SYNC_TIME, IDC_OPEN_FOLDER, IDC_OVERWRITE, IDC_RESOLUTION,
-                                    IDC_TIMESTAMP};
-// Selections are listed in this order: loop recording, video resolution, time-stamp display.
-inline constexpr int kCombos[] = {IDC_OVERWRITE, IDC_RESOLUTION, IDC_TIMESTAMP};
+using zqtest::kCombos;
+using zqtest::kCommandControls;
+// Selections are listed in the order of kCombos: loop recording, video resolution, time-stamp
+// display.
 using Selections = std::array<int, 3>;
 inline constexpr int kNone = -1;
 
@@ -79,13 +80,10 @@ inline void Inject(sim::World& world, int code, sim::Fault fault) {
     }
 }
 
-class PanelFaultTest : public zqtest::SimTest {
+class PanelFaultTest : public zqtest::PanelTest {
   protected:
     void SetUp() override {
-        SimTest::SetUp();
-        g_bConnected = 0;
-        g_strStatus.clear();
-        g_strArrivalDrive = L"0";
+        PanelTest::SetUp();
         world.AddDisk('D');  // answers the INQUIRY with byte 3 = 2
         sim::Camera& camera = world.PlaceCamera('E');
         camera.loopRecording = 1;
@@ -93,22 +91,14 @@ class PanelFaultTest : public zqtest::SimTest {
         camera.timestampDisplay = 1;
     }
 
-    int Selection(int combo) const {
-        const auto found = window.selection.find(combo);
-        return found == window.selection.end() ? kNone : found->second;
-    }
-
-    bool Enabled(int control) const {
-        const auto found = window.enabled.find(control);
-        return found != window.enabled.end() && found->second;
-    }
+    int Selection(int combo) const { return window.Selected(combo); }
 
     // The window and the panel state against `look`, the invariant, and the handles: exactly
     // `openHandles` open, none closed twice or never opened.
     void ExpectPanel(const Look& look, std::size_t openHandles) const {
         EXPECT_EQ(g_bConnected, look.connected);
-        for (const int control : kControls) {
-            EXPECT_EQ(Enabled(control), look.enabled) << "control " << control;
+        for (const int control : kCommandControls) {
+            EXPECT_EQ(window.IsEnabled(control), look.enabled) << zqtest::ControlName(control);
         }
         const Selections shown = {Selection(IDC_OVERWRITE), Selection(IDC_RESOLUTION),
                                   Selection(IDC_TIMESTAMP)};
@@ -121,15 +111,13 @@ class PanelFaultTest : public zqtest::SimTest {
         EXPECT_EQ(world.BadCloses(), 0u);
     }
 
-    // Connects with nothing injected and starts the trace and the window's record afresh.
+    // Connects with nothing injected and starts the trace, the journal and the window's record
+    // afresh.
     void ConnectCleanly() {
         ConnectCamera(window);
         ASSERT_EQ(g_bConnected, 1);
-        world.ClearTrace();
-        window.calls.clear();
+        Forget();
     }
-
-    FakeWindow window;
 };
 
 }  // namespace faults

@@ -19,16 +19,13 @@ namespace {
 using zqtest::Concat;
 using zqtest::ConnectionLines;
 using zqtest::DisconnectionLines;
+using zqtest::DriveBit;
 using zqtest::Hex;
 using zqtest::Lines;
 using zqtest::VolumeRecord;
 
 constexpr std::uint32_t kArrival = 0x8000;
 constexpr std::uint32_t kRemoval = 0x8004;
-
-constexpr std::uint32_t Bit(char letter) {
-    return 1u << (letter - 'A');
-}
 
 // GUID_DEVINTERFACE_USB_DEVICE as it lies in memory.
 const std::vector<std::uint8_t> kUsbDeviceClass = {0x10, 0xBF, 0xDC, 0xA5, 0x30, 0x65, 0xD2, 0x11,
@@ -120,7 +117,7 @@ TEST_F(DeviceChangeTest, RemovalActsByConnectedStateAndRememberedLetter) {
         g_strArrivalDrive = c.arrival;
         world.RemoveDrive(c.removed);
 
-        EXPECT_EQ(Send(kRemoval, VolumeRecord(Bit(c.removed))), 1);
+        EXPECT_EQ(Send(kRemoval, VolumeRecord(DriveBit(c.removed))), 1);
 
         EXPECT_EQ(journal.lines, c.lines);
         EXPECT_EQ(g_bConnected, c.connectedAfter ? 1 : 0);
@@ -142,15 +139,15 @@ TEST_F(DeviceChangeTest, ArrivalConnectsAndRemembersTheLowestLetter) {
         std::wstring arrival;
     };
     const std::vector<Case> cases = {
-        {"camera arrives", true, false, Bit('E'), ConnectionLines('E', 0, 0, 0), L"E"},
-        {"stick arrives, no camera", false, false, Bit('F'), kNoCameraFound, L"F"},
-        {"stick arrives while connected", true, true, Bit('F'), {}, L"F"},
-        {"two volumes in one event", true, false, Bit('E') | Bit('G'),
+        {"camera arrives", true, false, DriveBit('E'), ConnectionLines('E', 0, 0, 0), L"E"},
+        {"stick arrives, no camera", false, false, DriveBit('F'), kNoCameraFound, L"F"},
+        {"stick arrives while connected", true, true, DriveBit('F'), {}, L"F"},
+        {"two volumes in one event", true, false, DriveBit('E') | DriveBit('G'),
          ConnectionLines('E', 0, 0, 0), L"E"},
-        {"lowest of many", true, true, Bit('Z') | Bit('K') | Bit('H'), {}, L"H"},
-        {"drive A", true, false, Bit('A'), ConnectionLines('E', 0, 0, 0), L"A"},
-        {"drive Z", true, true, Bit('Z'), {}, L"Z"},
-        {"bits past Z are not letters", true, true, 0xFC000000u | Bit('G'), {}, L"G"},
+        {"lowest of many", true, true, DriveBit('Z') | DriveBit('K') | DriveBit('H'), {}, L"H"},
+        {"drive A", true, false, DriveBit('A'), ConnectionLines('E', 0, 0, 0), L"A"},
+        {"drive Z", true, true, DriveBit('Z'), {}, L"Z"},
+        {"bits past Z are not letters", true, true, 0xFC000000u | DriveBit('G'), {}, L"G"},
         {"every bit set", true, true, 0xFFFFFFFFu, {}, L"A"},
     };
     for (const Case& c : cases) {
@@ -173,11 +170,11 @@ TEST_F(DeviceChangeTest, ArrivalConnectsAndRemembersTheLowestLetter) {
 // then the camera is unplugged and plugged in again. The panel follows the camera throughout.
 TEST_F(DeviceChangeTest, CameraUnpluggedAfterAStickArrivedDisconnectsAndReconnects) {
     ConnectTo('E');  // connected at start-up: no letter on record
-    Send(kArrival, VolumeRecord(Bit('F')));
+    Send(kArrival, VolumeRecord(DriveBit('F')));
     ASSERT_EQ(g_strArrivalDrive, L"F");
 
     world.RemoveDrive('E');
-    Send(kRemoval, VolumeRecord(Bit('E')));
+    Send(kRemoval, VolumeRecord(DriveBit('E')));
 
     EXPECT_EQ(journal.lines, DisconnectionLines('E'));
     EXPECT_EQ(g_bConnected, 0);
@@ -187,7 +184,7 @@ TEST_F(DeviceChangeTest, CameraUnpluggedAfterAStickArrivedDisconnectsAndReconnec
     journal.Clear();
     camera().resolution = 1;
     world.PlaceCamera('E');
-    Send(kArrival, VolumeRecord(Bit('E')));
+    Send(kArrival, VolumeRecord(DriveBit('E')));
 
     EXPECT_EQ(journal.lines, ConnectionLines('E', 0, 1, 0));
     EXPECT_EQ(g_bConnected, 1);
@@ -198,11 +195,11 @@ TEST_F(DeviceChangeTest, CameraUnpluggedAfterAStickArrivedDisconnectsAndReconnec
 // values read afresh.
 TEST_F(DeviceChangeTest, StickRemovedAfterItArrivedReconnectsTheCameraThatStayed) {
     ConnectTo('E');
-    Send(kArrival, VolumeRecord(Bit('F')));
+    Send(kArrival, VolumeRecord(DriveBit('F')));
     camera().loopRecording = 1;
 
     world.RemoveDrive('F');
-    Send(kRemoval, VolumeRecord(Bit('F')));
+    Send(kRemoval, VolumeRecord(DriveBit('F')));
 
     EXPECT_EQ(journal.lines, Concat({DisconnectionLines('E'), ConnectionLines('E', 1, 0, 0)}));
     EXPECT_EQ(g_bConnected, 1);
@@ -216,10 +213,10 @@ TEST_F(DeviceChangeTest, RecordsThatAreNotVolumeComingsAndGoingsAreLeftAlone) {
         std::vector<std::uint8_t> record;
     };
     const std::vector<Case> records = {
-        {"medium changed (DBTF_MEDIA)", VolumeRecord(Bit('E'), 0x0001)},
-        {"network volume (DBTF_NET)", VolumeRecord(Bit('E'), 0x0002)},
-        {"both flags", VolumeRecord(Bit('E'), 0x0003)},
-        {"a flag in the high byte", VolumeRecord(Bit('E'), 0x0100)},
+        {"medium changed (DBTF_MEDIA)", VolumeRecord(DriveBit('E'), 0x0001)},
+        {"network volume (DBTF_NET)", VolumeRecord(DriveBit('E'), 0x0002)},
+        {"both flags", VolumeRecord(DriveBit('E'), 0x0003)},
+        {"a flag in the high byte", VolumeRecord(DriveBit('E'), 0x0100)},
         {"no drive bits", VolumeRecord(0)},
         {"only bits past Z", VolumeRecord(0xFC000000u)},
         {"USB device interface", UsbInterfaceRecord()},
@@ -228,12 +225,12 @@ TEST_F(DeviceChangeTest, RecordsThatAreNotVolumeComingsAndGoingsAreLeftAlone) {
         {"handle", Record(6, std::vector<std::uint8_t>(28, 0))},
         // Records whose size does not reach the fields that would be read; each lies in a
         // buffer of exactly that size.
-        {"size 4", VolumeRecord(Bit('E'), 0, 4)},
-        {"size 8", VolumeRecord(Bit('E'), 0, 8)},
-        {"size 11", VolumeRecord(Bit('E'), 0, 11)},
-        {"size 12", VolumeRecord(Bit('E'), 0, 12)},
-        {"size 16", VolumeRecord(Bit('E'), 0, 16)},
-        {"size 17", VolumeRecord(Bit('E'), 0, 17)},
+        {"size 4", VolumeRecord(DriveBit('E'), 0, 4)},
+        {"size 8", VolumeRecord(DriveBit('E'), 0, 8)},
+        {"size 11", VolumeRecord(DriveBit('E'), 0, 11)},
+        {"size 12", VolumeRecord(DriveBit('E'), 0, 12)},
+        {"size 16", VolumeRecord(DriveBit('E'), 0, 16)},
+        {"size 17", VolumeRecord(DriveBit('E'), 0, 17)},
     };
     for (const std::uint32_t type : {kArrival, kRemoval}) {
         for (const Case& c : records) {
@@ -266,7 +263,7 @@ TEST_F(DeviceChangeTest, VolumeEventWithoutARecordIsLeftAlone) {
 }
 
 TEST_F(DeviceChangeTest, RecordOfEighteenBytesHoldsEveryFieldRead) {
-    EXPECT_EQ(Send(kArrival, VolumeRecord(Bit('E'), 0, 18)), 1);
+    EXPECT_EQ(Send(kArrival, VolumeRecord(DriveBit('E'), 0, 18)), 1);
 
     EXPECT_EQ(journal.lines, ConnectionLines('E', 0, 0, 0));
     EXPECT_EQ(g_strArrivalDrive, L"E");
@@ -278,16 +275,16 @@ TEST_F(DeviceChangeTest, OtherEventTypesAreLeftAloneAndGranted) {
         std::vector<std::uint8_t> record;  // empty: no record (null)
     };
     const std::vector<Case> cases = {
-        {0x0007, {}},                      // DBT_DEVNODES_CHANGED
-        {0x0007, {0xAA}},                  // a record address that must not be read
-        {0x0017, {}},                      // DBT_CONFIGCHANGED
-        {0x0018, {}},                      // DBT_CONFIGCHANGECANCELED
-        {0x8001, VolumeRecord(Bit('E'))},  // DBT_DEVICEQUERYREMOVE
-        {0x8002, VolumeRecord(Bit('E'))},  // DBT_DEVICEQUERYREMOVEFAILED
-        {0x8003, VolumeRecord(Bit('E'))},  // DBT_DEVICEREMOVEPENDING
-        {0x8005, VolumeRecord(Bit('E'))},  // DBT_DEVICETYPESPECIFIC
-        {0x8006, VolumeRecord(Bit('E'))},  // DBT_CUSTOMEVENT
-        {0xFFFF, VolumeRecord(Bit('E'))},  // DBT_USERDEFINED
+        {0x0007, {}},                           // DBT_DEVNODES_CHANGED
+        {0x0007, {0xAA}},                       // a record address that must not be read
+        {0x0017, {}},                           // DBT_CONFIGCHANGED
+        {0x0018, {}},                           // DBT_CONFIGCHANGECANCELED
+        {0x8001, VolumeRecord(DriveBit('E'))},  // DBT_DEVICEQUERYREMOVE
+        {0x8002, VolumeRecord(DriveBit('E'))},  // DBT_DEVICEQUERYREMOVEFAILED
+        {0x8003, VolumeRecord(DriveBit('E'))},  // DBT_DEVICEREMOVEPENDING
+        {0x8005, VolumeRecord(DriveBit('E'))},  // DBT_DEVICETYPESPECIFIC
+        {0x8006, VolumeRecord(DriveBit('E'))},  // DBT_CUSTOMEVENT
+        {0xFFFF, VolumeRecord(DriveBit('E'))},  // DBT_USERDEFINED
     };
     for (const bool connected : {false, true}) {
         for (const Case& c : cases) {
@@ -332,9 +329,9 @@ TEST_F(DeviceChangeTest, FailedRegistrationIsStoredAndVolumeEventsStillWork) {
     RegisterDeviceNotifications(reinterpret_cast<void*>(std::uintptr_t{0x000A0B0C}));
 
     EXPECT_EQ(g_hDevNotify, nullptr);
-    Send(kArrival, VolumeRecord(Bit('E')));
+    Send(kArrival, VolumeRecord(DriveBit('E')));
     EXPECT_EQ(g_bConnected, 1);
-    Send(kRemoval, VolumeRecord(Bit('E')));
+    Send(kRemoval, VolumeRecord(DriveBit('E')));
     EXPECT_EQ(g_bConnected, 0);
     EXPECT_EQ(journal.lines, Concat({ConnectionLines('E', 0, 0, 0), DisconnectionLines('E')}));
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +19,17 @@ namespace {
 
 using zqtest::Hex;
 
+// A removable volume whose storage device reports `vendor` (untrimmed) as its identification.
+sim::Drive& Stick(sim::World& world, char letter, std::string_view vendor) {
+    sim::Drive& drive = world.AddDrive(letter, os::kDriveRemovable);
+    drive.descriptor = sim::DescriptorWithVendor(vendor);
+    return drive;
+}
+
 class VolumeTest : public zqtest::SimTest {
   protected:
-    // A removable volume whose storage device reports `vendor` (untrimmed) as its identification.
     sim::Drive& Stick(char letter, std::string_view vendor) {
-        sim::Drive& drive = world.AddDrive(letter, os::kDriveRemovable);
-        drive.descriptor = sim::DescriptorWithVendor(vendor);
-        return drive;
+        return ::Stick(world, letter, vendor);
     }
 
     // The letters of the storage queries made, in order.
@@ -49,113 +54,132 @@ class VolumeTest : public zqtest::SimTest {
     }
 };
 
-TEST_F(VolumeTest, ResultIsTheLastListedRemovableVolumeReportingKMZ) {
-    struct Case {
-        const char* name;
-        std::function<void()> arrange;
-        std::wstring result;
-        std::string queried;
-    };
-    const std::vector<Case> cases = {
-        {"no drives at all", [] {}, L" ", ""},
-        {"no removable volume",
-         [this] {
-             world.AddDisk('C');
-             world.AddDrive('D', os::kDriveCdrom);
-         },
-         L" ", ""},
-        {"camera on F",
-         [this] {
-             world.AddDisk('C');
-             Stick('E', "SanDisk ");
-             Stick('F', "KMZ     ");
-         },
-         L"F:\\", "EF"},
-        {"camera volumes on E and G",
-         [this] {
-             Stick('E', "KMZ     ");
-             Stick('F', "Generic ");
-             Stick('G', "KMZ     ");
-             Stick('H', "Generic ");
-         },
-         L"G:\\", "EFGH"},
-        {"removable volumes, none of them the camera's",
-         [this] {
-             Stick('E', "SanDisk ");
-             world.AddDrive('F', os::kDriveRemovable);  // reports no vendor identification
-         },
-         L" ", "EF"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        c.arrange();
+// A table's row: its name and the volumes it lays out.
+struct Layout {
+    const char* name;
+    std::function<void(sim::World&)> arrange;
+    std::wstring result;
+    std::string queried;
+};
 
-        EXPECT_EQ(FindCameraVolume(), c.result);
-
-        // Every removable volume is queried, also after a match.
-        EXPECT_EQ(QueriedLetters(), c.queried);
-        ExpectEveryHandleClosed();
-    }
+void PrintTo(const Layout& row, std::ostream* out) {
+    *out << row.name;
 }
 
-TEST_F(VolumeTest, VendorIdentificationMatchesOnlyKMZWithinWhiteSpace) {
-    struct Case {
-        std::string_view vendor;  // the device's bytes, code page 1252
-        bool matches;
-    };
-    const Case cases[] = {
-        {"KMZ", true},
-        {"KMZ     ", true},
-        {"   KMZ", true},
-        {"\tKMZ", true},
-        {"\r\n\v\f KMZ\t", true},
-        {"KMZ\xA0", true},  // U+00A0, no-break space
-        {"\xA0 KMZ \xA0", true},
-        {"kmz", false},
-        {"Kmz", false},
-        {"KMZ1", false},
-        {"KMZX", false},
-        {"KM Z", false},
-        {"KMZ.", false},
-        {"XKMZ", false},
-        {"KMZ\x85", false},  // U+2026, an ellipsis
-        {"KMZ\x81", false},  // U+0081, an undefined byte: a control character
-        {"KMZ\x1F", false},
-        {" ", false},
-        {"", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Hex(c.vendor));
-        SetUp();
-        Stick('E', c.vendor);
+class VolumeLayoutTest : public VolumeTest, public ::testing::WithParamInterface<Layout> {};
 
-        EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
-    }
+TEST_P(VolumeLayoutTest, ResultIsTheLastListedRemovableVolumeReportingKMZ) {
+    const Layout& c = GetParam();
+    c.arrange(world);
+
+    EXPECT_EQ(FindCameraVolume(), c.result);
+
+    // Every removable volume is queried, also after a match.
+    EXPECT_EQ(QueriedLetters(), c.queried);
+    ExpectEveryHandleClosed();
 }
 
-TEST_F(VolumeTest, VendorIdentificationIsReturnedUntrimmedAndConverted) {
-    struct Case {
-        std::string_view vendor;
-        std::wstring text;
-    };
-    const Case cases[] = {
-        {"KMZ     ", L"KMZ     "},
-        {"\t KMZ\xA0", L"\t KMZ\u00A0"},
-        {"Caf\xE9\x80", L"Caf\u00E9\u20AC"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(Hex(c.vendor));
-        SetUp();
-        Stick('E', c.vendor);
-        const std::wstring root = L"E:\\";
+INSTANTIATE_TEST_SUITE_P(Volumes, VolumeLayoutTest,
+                         ::testing::Values(Layout{"NoDrivesAtAll", [](sim::World&) {}, L" ", ""},
+                                           Layout{"NoRemovableVolume",
+                                                  [](sim::World& world) {
+                                                      world.AddDisk('C');
+                                                      world.AddDrive('D', os::kDriveCdrom);
+                                                  },
+                                                  L" ", ""},
+                                           Layout{"CameraOnF",
+                                                  [](sim::World& world) {
+                                                      world.AddDisk('C');
+                                                      Stick(world, 'E', "SanDisk ");
+                                                      Stick(world, 'F', "KMZ     ");
+                                                  },
+                                                  L"F:\\", "EF"},
+                                           Layout{"CameraVolumesOnEAndG",
+                                                  [](sim::World& world) {
+                                                      Stick(world, 'E', "KMZ     ");
+                                                      Stick(world, 'F', "Generic ");
+                                                      Stick(world, 'G', "KMZ     ");
+                                                      Stick(world, 'H', "Generic ");
+                                                  },
+                                                  L"G:\\", "EFGH"},
+                                           Layout{"RemovableVolumesNoneOfThemTheCameras",
+                                                  [](sim::World& world) {
+                                                      Stick(world, 'E', "SanDisk ");
+                                                      // reports no vendor identification
+                                                      world.AddDrive('F', os::kDriveRemovable);
+                                                  },
+                                                  L" ", "EF"}),
+                         zqtest::ByName());
 
-        EXPECT_EQ(QueryVolumeVendorId(root), c.text);
+// The device's vendor identification bytes (code page 1252), one volume on E:.
+struct Vendor {
+    const char* name;
+    std::string_view vendor;
+    bool matches;
+};
 
-        EXPECT_EQ(root, L"E:\\");
-        ExpectEveryHandleClosed();
-    }
+void PrintTo(const Vendor& row, std::ostream* out) {
+    *out << row.name << " (" << Hex(row.vendor) << ")";
 }
+
+class VendorMatchTest : public VolumeTest, public ::testing::WithParamInterface<Vendor> {};
+
+TEST_P(VendorMatchTest, VendorIdentificationMatchesOnlyKMZWithinWhiteSpace) {
+    const Vendor& c = GetParam();
+    Stick('E', c.vendor);
+
+    EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vendors, VendorMatchTest,
+    ::testing::Values(Vendor{"Bare", "KMZ", true}, Vendor{"TrailingSpaces", "KMZ     ", true},
+                      Vendor{"LeadingSpaces", "   KMZ", true}, Vendor{"LeadingTab", "\tKMZ", true},
+                      Vendor{"AsciiWhiteSpaceAround", "\r\n\v\f KMZ\t", true},
+                      // U+00A0, no-break space
+                      Vendor{"TrailingNoBreakSpace", "KMZ\xA0", true},
+                      Vendor{"NoBreakSpacesAround", "\xA0 KMZ \xA0", true},
+                      Vendor{"LowerCase", "kmz", false}, Vendor{"MixedCase", "Kmz", false},
+                      Vendor{"DigitAfter", "KMZ1", false}, Vendor{"LetterAfter", "KMZX", false},
+                      Vendor{"SpaceInside", "KM Z", false}, Vendor{"DotAfter", "KMZ.", false},
+                      Vendor{"LetterBefore", "XKMZ", false},
+                      // U+2026, an ellipsis
+                      Vendor{"EllipsisAfter", "KMZ\x85", false},
+                      // U+0081, an undefined byte: a control character
+                      Vendor{"UndefinedByteAfter", "KMZ\x81", false},
+                      Vendor{"UnitSeparatorAfter", "KMZ\x1F", false},
+                      Vendor{"OnlyASpace", " ", false}, Vendor{"Empty", "", false}),
+    zqtest::ByName());
+
+struct VendorText {
+    const char* name;
+    std::string_view vendor;
+    std::wstring text;
+};
+
+void PrintTo(const VendorText& row, std::ostream* out) {
+    *out << row.name << " (" << Hex(row.vendor) << ")";
+}
+
+class VendorTextTest : public VolumeTest, public ::testing::WithParamInterface<VendorText> {};
+
+TEST_P(VendorTextTest, VendorIdentificationIsReturnedUntrimmedAndConverted) {
+    const VendorText& c = GetParam();
+    Stick('E', c.vendor);
+    const std::wstring root = L"E:\\";
+
+    EXPECT_EQ(QueryVolumeVendorId(root), c.text);
+
+    EXPECT_EQ(root, L"E:\\");
+    ExpectEveryHandleClosed();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vendors, VendorTextTest,
+    ::testing::Values(VendorText{"Padded", "KMZ     ", L"KMZ     "},
+                      VendorText{"WhiteSpaceKept", "\t KMZ\xA0", L"\t KMZ\u00A0"},
+                      VendorText{"CodePage1252", "Caf\xE9\x80", L"Caf\u00E9\u20AC"}),
+    zqtest::ByName());
 
 TEST_F(VolumeTest, OpensTheVolumeForReadingAndAsksForTheDeviceDescriptor) {
     Stick('E', "KMZ     ");
@@ -207,21 +231,34 @@ TEST_F(VolumeTest, ListsTheDrivesWithTheLengthTheFirstCallAsksFor) {
     EXPECT_EQ(types[1].path, L"E:\\");
 }
 
-TEST_F(VolumeTest, VolumesThatAreNotRemovableAreNeverOpened) {
-    const std::uint32_t types[] = {os::kDriveUnknown, os::kDriveFixed, os::kDriveRemote,
-                                   os::kDriveCdrom, os::kDriveRamdisk};
-    for (const std::uint32_t type : types) {
-        SCOPED_TRACE(type);
-        SetUp();
-        world.AddDrive('F', type).descriptor = sim::DescriptorWithVendor("KMZ");
+struct DriveType {
+    const char* name;
+    std::uint32_t type;
+};
 
-        EXPECT_EQ(FindCameraVolume(), L" ");
-
-        EXPECT_EQ(world.Calls(sim::Call::kGetDriveType).size(), 1u);
-        EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
-        EXPECT_TRUE(world.StorageQueries().empty());
-    }
+void PrintTo(const DriveType& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class NotRemovableTest : public VolumeTest, public ::testing::WithParamInterface<DriveType> {};
+
+TEST_P(NotRemovableTest, VolumesThatAreNotRemovableAreNeverOpened) {
+    world.AddDrive('F', GetParam().type).descriptor = sim::DescriptorWithVendor("KMZ");
+
+    EXPECT_EQ(FindCameraVolume(), L" ");
+
+    EXPECT_EQ(world.Calls(sim::Call::kGetDriveType).size(), 1u);
+    EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
+    EXPECT_TRUE(world.StorageQueries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(DriveTypes, NotRemovableTest,
+                         ::testing::Values(DriveType{"Unknown", os::kDriveUnknown},
+                                           DriveType{"Fixed", os::kDriveFixed},
+                                           DriveType{"Remote", os::kDriveRemote},
+                                           DriveType{"Cdrom", os::kDriveCdrom},
+                                           DriveType{"Ramdisk", os::kDriveRamdisk}),
+                         zqtest::ByName());
 
 TEST_F(VolumeTest, VolumeThatCannotBeOpenedIsSkippedAndTheRestExamined) {
     Stick('E', "KMZ").opens = false;
@@ -236,97 +273,114 @@ TEST_F(VolumeTest, VolumeThatCannotBeOpenedIsSkippedAndTheRestExamined) {
     ExpectEveryHandleClosed();
 }
 
-TEST_F(VolumeTest, DescriptorDecidesWhatTheVendorIdentificationIs) {
-    struct Case {
-        const char* name;
-        sim::StorageDescriptor descriptor;
-        bool matches;
-    };
-    auto returning = [](sim::StorageDescriptor d, std::uint32_t returned) {
-        d.returned = returned;
-        return d;
-    };
-    auto withOffsetField = [](sim::StorageDescriptor d, std::uint32_t offset) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            d.bytes[12 + i] = static_cast<std::uint8_t>((offset >> (8 * i)) & 0xFFu);
-        }
-        return d;
-    };
-    sim::StorageDescriptor failing = sim::DescriptorWithVendor("KMZ");
-    failing.fails = true;
-    const std::vector<Case> cases = {
-        {"plain", sim::DescriptorWithVendor("KMZ"), true},
-        {"no vendor identification (offset 0)", sim::DescriptorWithoutVendor(), false},
-        {"the query fails", failing, false},
-        {"offset at the first byte not returned", returning(sim::DescriptorWithVendor("KMZ"), 40),
-         false},
-        {"offset field itself not returned", returning(sim::DescriptorWithVendor("KMZ"), 12),
-         false},
-        {"returned bytes end right after the Z", returning(sim::DescriptorWithVendor("KMZ"), 43),
-         true},
-        {"returned bytes end inside the text", returning(sim::DescriptorWithVendor("KMZ"), 42),
-         false},
-        {"offset past the descriptor area", sim::DescriptorWithVendor("KMZ", 551), false},
-        {"offset far outside", withOffsetField(sim::DescriptorWithVendor("KMZ"), 0xFFFFFFF0u),
-         false},
+struct Descriptor {
+    const char* name;
+    sim::StorageDescriptor descriptor;
+    bool matches;
+};
+
+void PrintTo(const Descriptor& row, std::ostream* out) {
+    *out << row.name;
+}
+
+sim::StorageDescriptor Returning(sim::StorageDescriptor d, std::uint32_t returned) {
+    d.returned = returned;
+    return d;
+}
+
+sim::StorageDescriptor WithOffsetField(sim::StorageDescriptor d, std::uint32_t offset) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        d.bytes[12 + i] = static_cast<std::uint8_t>((offset >> (8 * i)) & 0xFFu);
+    }
+    return d;
+}
+
+sim::StorageDescriptor Failing(sim::StorageDescriptor d) {
+    d.fails = true;
+    return d;
+}
+
+// Made when the tests are registered, after the simulator's own start-up.
+std::vector<Descriptor> Descriptors() {
+    return {
+        {"Plain", sim::DescriptorWithVendor("KMZ"), true},
+        {"NoVendorIdentificationOffset0", sim::DescriptorWithoutVendor(), false},
+        {"TheQueryFails", Failing(sim::DescriptorWithVendor("KMZ")), false},
+        {"OffsetAtTheFirstByteNotReturned", Returning(sim::DescriptorWithVendor("KMZ"), 40), false},
+        {"OffsetFieldItselfNotReturned", Returning(sim::DescriptorWithVendor("KMZ"), 12), false},
+        {"ReturnedBytesEndRightAfterTheZ", Returning(sim::DescriptorWithVendor("KMZ"), 43), true},
+        {"ReturnedBytesEndInsideTheText", Returning(sim::DescriptorWithVendor("KMZ"), 42), false},
+        {"OffsetPastTheDescriptorArea", sim::DescriptorWithVendor("KMZ", 551), false},
+        {"OffsetFarOutside", WithOffsetField(sim::DescriptorWithVendor("KMZ"), 0xFFFFFFF0u), false},
         // No terminator inside the area: the text ends with the area's last byte.
-        {"unterminated text ending at the area's end", sim::DescriptorWithVendor("KMZ", 548, false),
-         true},
-        {"longer text cut by the area's end", sim::DescriptorWithVendor("KMZXYZ", 548, false),
-         true},
-        {"unterminated text ending at the returned bytes",
-         returning(sim::DescriptorWithVendor("KMZ", 100, false), 103), true},
+        {"UnterminatedTextEndingAtTheAreasEnd", sim::DescriptorWithVendor("KMZ", 548, false), true},
+        {"LongerTextCutByTheAreasEnd", sim::DescriptorWithVendor("KMZXYZ", 548, false), true},
+        {"UnterminatedTextEndingAtTheReturnedBytes",
+         Returning(sim::DescriptorWithVendor("KMZ", 100, false), 103), true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        world.AddDrive('E', os::kDriveRemovable).descriptor = c.descriptor;
-
-        EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
-
-        ExpectEveryHandleClosed();
-    }
 }
 
-TEST_F(VolumeTest, DriveListThatCannotBeHadWholeExaminesNothing) {
-    struct Case {
-        const char* name;
-        std::function<void()> arrange;
-        std::size_t listCalls;
-    };
-    const std::vector<Case> cases = {
-        {"the first call fails", [this] { world.FailDriveList(); }, 1},
-        {"the second call fails",
-         [this] {
-             world.SetObserver([this](const sim::Event& e) {
-                 if (e.call == sim::Call::kGetLogicalDriveStrings && e.inSize == 0) {
-                     world.FailDriveList();
-                 }
-             });
-         },
-         2},
-        {"a drive is added between the two calls",
-         [this] {
-             sim::Drive added;
-             added.type = os::kDriveRemovable;
-             added.descriptor = sim::DescriptorWithVendor("KMZ");
-             world.AddDriveDuringDriveList('D', added);
-         },
-         2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        Stick('E', "KMZ");
-        c.arrange();
+class DescriptorTest : public VolumeTest, public ::testing::WithParamInterface<Descriptor> {};
 
-        EXPECT_EQ(FindCameraVolume(), L" ");
+TEST_P(DescriptorTest, DescriptorDecidesWhatTheVendorIdentificationIs) {
+    const Descriptor& c = GetParam();
+    world.AddDrive('E', os::kDriveRemovable).descriptor = c.descriptor;
 
-        EXPECT_EQ(world.Calls(sim::Call::kGetLogicalDriveStrings).size(), c.listCalls);
-        EXPECT_TRUE(world.Calls(sim::Call::kGetDriveType).empty());
-        EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
-    }
+    EXPECT_EQ(FindCameraVolume(), c.matches ? L"E:\\" : L" ");
+
+    ExpectEveryHandleClosed();
 }
+
+INSTANTIATE_TEST_SUITE_P(Descriptors, DescriptorTest, ::testing::ValuesIn(Descriptors()),
+                         zqtest::ByName());
+
+struct DriveListFailure {
+    const char* name;
+    std::function<void(sim::World&)> arrange;
+    std::size_t listCalls;
+};
+
+void PrintTo(const DriveListFailure& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class DriveListTest : public VolumeTest, public ::testing::WithParamInterface<DriveListFailure> {};
+
+TEST_P(DriveListTest, DriveListThatCannotBeHadWholeExaminesNothing) {
+    const DriveListFailure& c = GetParam();
+    Stick('E', "KMZ");
+    c.arrange(world);
+
+    EXPECT_EQ(FindCameraVolume(), L" ");
+
+    EXPECT_EQ(world.Calls(sim::Call::kGetLogicalDriveStrings).size(), c.listCalls);
+    EXPECT_TRUE(world.Calls(sim::Call::kGetDriveType).empty());
+    EXPECT_TRUE(world.Calls(sim::Call::kCreateFile).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DriveListTest,
+    ::testing::Values(DriveListFailure{"TheFirstCallFails",
+                                       [](sim::World& world) { world.FailDriveList(); }, 1},
+                      DriveListFailure{"TheSecondCallFails",
+                                       [](sim::World& world) {
+                                           world.SetObserver([&world](const sim::Event& e) {
+                                               if (e.call == sim::Call::kGetLogicalDriveStrings &&
+                                                   e.inSize == 0) {
+                                                   world.FailDriveList();
+                                               }
+                                           });
+                                       },
+                                       2},
+                      DriveListFailure{"ADriveIsAddedBetweenTheTwoCalls",
+                                       [](sim::World& world) {
+                                           sim::Drive added;
+                                           added.type = os::kDriveRemovable;
+                                           added.descriptor = sim::DescriptorWithVendor("KMZ");
+                                           world.AddDriveDuringDriveList('D', added);
+                                       },
+                                       2}),
+    zqtest::ByName());
 
 TEST_F(VolumeTest, EveryLookupAsksAfresh) {
     Stick('E', "KMZ");

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,7 @@
 namespace {
 
 using zqtest::Hex;
-
-constexpr const char* kVendorHead =
-    "2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
+using zqtest::kVendorHead;
 
 class CameraTest : public zqtest::SimTest {
   protected:
@@ -52,80 +51,88 @@ struct WireCase {
     std::vector<std::string> blocks;
 };
 
-TEST_F(CameraTest, EachOperationSendsItsBlocks) {
-    const std::vector<WireCase> cases = {
-        {"GetCameraState",
-         [](std::int32_t& err) {
-             std::int32_t v = 0;
-             return GetCameraState(v, err);
-         },
-         {"FA 55 66 FE 60 00 00 0E 00 00 00 00 00 00 00 00"}},
-        {"GetLoopRecording",
-         [](std::int32_t& err) {
-             std::int32_t v = 0;
-             return GetLoopRecording(v, err);
-         },
-         {"FA 55 66 FE 60 00 00 02 00 00 00 00 00 00 00 00"}},
-        {"GetResolution",
-         [](std::int32_t& err) {
-             std::int32_t v = 0;
-             return GetResolution(v, err);
-         },
-         {"FA 55 66 FE 60 00 00 01 00 00 00 00 00 00 00 00"}},
-        {"GetTimestampDisplay",
-         [](std::int32_t& err) {
-             std::int32_t v = 0;
-             return GetTimestampDisplay(v, err);
-         },
-         {"FA 55 66 FE 60 00 00 0B 00 00 00 00 00 00 00 00"}},
-        {"SetLoopRecording(1)",
-         [](std::int32_t& err) { return SetLoopRecording(1, err); },
-         {"FA 55 66 FE 06 00 00 02 01 00 00 00 00 00 00 00"}},
-        {"SetLoopRecording(0)",
-         [](std::int32_t& err) { return SetLoopRecording(0, err); },
-         {"FA 55 66 FE 06 00 00 02 00 00 00 00 00 00 00 00"}},
-        {"SetResolution(1)",
-         [](std::int32_t& err) { return SetResolution(1, err); },
-         {"FA 55 66 FE 06 00 00 01 01 00 00 00 00 00 00 00"}},
-        {"SetTimestampDisplay(1)",
-         [](std::int32_t& err) { return SetTimestampDisplay(1, err); },
-         {"FA 55 66 FE 06 00 00 0B 01 00 00 00 00 00 00 00"}},
-        {"SetCameraDateTime(2024-03-05 14:07:09)",
-         [](std::int32_t& err) {
-             return SetCameraDateTime({24, 3, 5, 14, 7, 9}, err);
-         },
-         {"FA 55 66 FE 06 00 00 04 18 03 05 00 00 00 00 00",
-          "FA 55 66 FE 06 00 00 03 0E 07 09 00 00 00 00 00"}},
-        {"GetFirmwareVersion",
-         [](std::int32_t& err) {
-             char text[kFirmwareTextSize];
-             return GetFirmwareVersion(text, err);
-         },
-         {"FA 55 66 FE 60 00 00 1A 00 00 00 00 00 00 00 00",
-          "FA 55 66 FE 60 00 00 1B 00 00 00 00 00 00 00 00",
-          "FA 55 66 FE 60 00 00 1C 00 00 00 00 00 00 00 00"}},
-        // The release uses the get form.
-        {"ReleaseCamera",
-         [](std::int32_t& err) { return ReleaseCamera(err); },
-         {"FA 55 66 FE 60 00 00 0F 00 00 00 00 00 00 00 00"}},
-    };
-    for (const WireCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        std::int32_t err = 0;
-
-        EXPECT_TRUE(c.run(err));
-
-        EXPECT_EQ(SentBlocks(), c.blocks);
-        for (const sim::Event& request : world.PassThroughRequests()) {
-            EXPECT_EQ(Hex(request.head.data(), 28), kVendorHead);
-            EXPECT_EQ(request.inSize, 44u);
-            EXPECT_EQ(request.outSize, 88u);
-            EXPECT_EQ(request.scsiStatus, 0) << "the camera refused " << Hex(request.cdb);
-        }
-        EXPECT_EQ(err, 0);
-    }
+void PrintTo(const WireCase& row, std::ostream* out) {
+    *out << row.name;
 }
+
+const WireCase kWireCases[] = {
+    {"GetCameraState",
+     [](std::int32_t& err) {
+         std::int32_t v = 0;
+         return GetCameraState(v, err);
+     },
+     {"FA 55 66 FE 60 00 00 0E 00 00 00 00 00 00 00 00"}},
+    {"GetLoopRecording",
+     [](std::int32_t& err) {
+         std::int32_t v = 0;
+         return GetLoopRecording(v, err);
+     },
+     {"FA 55 66 FE 60 00 00 02 00 00 00 00 00 00 00 00"}},
+    {"GetResolution",
+     [](std::int32_t& err) {
+         std::int32_t v = 0;
+         return GetResolution(v, err);
+     },
+     {"FA 55 66 FE 60 00 00 01 00 00 00 00 00 00 00 00"}},
+    {"GetTimestampDisplay",
+     [](std::int32_t& err) {
+         std::int32_t v = 0;
+         return GetTimestampDisplay(v, err);
+     },
+     {"FA 55 66 FE 60 00 00 0B 00 00 00 00 00 00 00 00"}},
+    {"SetLoopRecording1",
+     [](std::int32_t& err) { return SetLoopRecording(1, err); },
+     {"FA 55 66 FE 06 00 00 02 01 00 00 00 00 00 00 00"}},
+    {"SetLoopRecording0",
+     [](std::int32_t& err) { return SetLoopRecording(0, err); },
+     {"FA 55 66 FE 06 00 00 02 00 00 00 00 00 00 00 00"}},
+    {"SetResolution1",
+     [](std::int32_t& err) { return SetResolution(1, err); },
+     {"FA 55 66 FE 06 00 00 01 01 00 00 00 00 00 00 00"}},
+    {"SetTimestampDisplay1",
+     [](std::int32_t& err) { return SetTimestampDisplay(1, err); },
+     {"FA 55 66 FE 06 00 00 0B 01 00 00 00 00 00 00 00"}},
+    // 2024-03-05 14:07:09
+    {"SetCameraDateTime",
+     [](std::int32_t& err) {
+         return SetCameraDateTime({24, 3, 5, 14, 7, 9}, err);
+     },
+     {"FA 55 66 FE 06 00 00 04 18 03 05 00 00 00 00 00",
+      "FA 55 66 FE 06 00 00 03 0E 07 09 00 00 00 00 00"}},
+    {"GetFirmwareVersion",
+     [](std::int32_t& err) {
+         char text[kFirmwareTextSize];
+         return GetFirmwareVersion(text, err);
+     },
+     {"FA 55 66 FE 60 00 00 1A 00 00 00 00 00 00 00 00",
+      "FA 55 66 FE 60 00 00 1B 00 00 00 00 00 00 00 00",
+      "FA 55 66 FE 60 00 00 1C 00 00 00 00 00 00 00 00"}},
+    // The release uses the get form.
+    {"ReleaseCamera",
+     [](std::int32_t& err) { return ReleaseCamera(err); },
+     {"FA 55 66 FE 60 00 00 0F 00 00 00 00 00 00 00 00"}},
+};
+
+class CameraWireTest : public CameraTest, public ::testing::WithParamInterface<WireCase> {};
+
+TEST_P(CameraWireTest, EachOperationSendsItsBlocks) {
+    const WireCase& c = GetParam();
+    std::int32_t err = 0;
+
+    EXPECT_TRUE(c.run(err));
+
+    EXPECT_EQ(SentBlocks(), c.blocks);
+    for (const sim::Event& request : world.PassThroughRequests()) {
+        EXPECT_EQ(Hex(request.head.data(), 28), kVendorHead);
+        EXPECT_EQ(request.inSize, 44u);
+        EXPECT_EQ(request.outSize, 88u);
+        EXPECT_EQ(request.scsiStatus, 0) << "the camera refused " << Hex(request.cdb);
+    }
+    EXPECT_EQ(err, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, CameraWireTest, ::testing::ValuesIn(kWireCases),
+                         zqtest::ByName());
 
 // ---- reads ----
 
@@ -249,31 +256,37 @@ TEST_F(CameraTest, SetCameraDateTimeSendsTheDateThenTheTime) {
     EXPECT_EQ(Hex(camera().time), "0E 07 09");
 }
 
-TEST_F(CameraTest, SetCameraDateTimeStopsAtTheFirstFailure) {
-    struct Case {
-        const char* name;
-        std::uint8_t failing;
-        std::vector<int> sent;
-        bool dateReceived;
-    };
-    const Case cases[] = {
-        {"date fails", 4, {4}, false},
-        {"time fails", 3, {4, 3}, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        world.InjectVendorFault(c.failing, sim::Fault::CallFails());
-        std::int32_t err = 77;
+struct DateTimeFailure {
+    const char* name;
+    std::uint8_t failing;
+    std::vector<int> sent;
+    bool dateReceived;
+};
 
-        EXPECT_FALSE(SetCameraDateTime({24, 3, 5, 14, 7, 9}, err));
-
-        EXPECT_EQ(world.VendorCodes(), c.sent);
-        EXPECT_EQ(camera().dateReceived, c.dateReceived);
-        EXPECT_FALSE(camera().timeReceived);
-        EXPECT_EQ(err, 77);
-    }
+void PrintTo(const DateTimeFailure& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class DateTimeFailureTest : public CameraTest,
+                            public ::testing::WithParamInterface<DateTimeFailure> {};
+
+TEST_P(DateTimeFailureTest, SetCameraDateTimeStopsAtTheFirstFailure) {
+    const DateTimeFailure& c = GetParam();
+    world.InjectVendorFault(c.failing, sim::Fault::CallFails());
+    std::int32_t err = 77;
+
+    EXPECT_FALSE(SetCameraDateTime({24, 3, 5, 14, 7, 9}, err));
+
+    EXPECT_EQ(world.VendorCodes(), c.sent);
+    EXPECT_EQ(camera().dateReceived, c.dateReceived);
+    EXPECT_FALSE(camera().timeReceived);
+    EXPECT_EQ(err, 77);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, DateTimeFailureTest,
+                         ::testing::Values(DateTimeFailure{"DateFails", 4, {4}, false},
+                                           DateTimeFailure{"TimeFails", 3, {4, 3}, true}),
+                         zqtest::ByName());
 
 TEST_F(CameraTest, SetCameraDateTimeSendsTheBytesWithoutRangeChecks) {
     std::int32_t err = 0;
@@ -286,40 +299,46 @@ TEST_F(CameraTest, SetCameraDateTimeSendsTheBytesWithoutRangeChecks) {
 
 // ---- release ----
 
-TEST_F(CameraTest, ReleaseSendsCommand15ThenClosesTheHandleWhateverItsOutcome) {
-    struct Case {
-        const char* name;
-        std::optional<sim::Fault> fault;
-        bool released;
-    };
-    const std::vector<Case> cases = {
-        {"command succeeds", std::nullopt, true},
-        {"call fails", sim::Fault::CallFails(), false},
-        {"check condition", sim::Fault::CheckCondition(0), false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        if (c.fault) {
-            world.InjectVendorFault(15, *c.fault);
-        }
-        const os::Handle held = g_hCamera;
-        std::int32_t err = 77;
+struct ReleaseOutcome {
+    const char* name;
+    std::optional<sim::Fault> fault;
+    bool released;
+};
 
-        EXPECT_TRUE(ReleaseCamera(err));
-
-        EXPECT_EQ(g_hCamera, nullptr);
-        EXPECT_EQ(world.OpenHandleCount(), 0u);
-        EXPECT_EQ(world.BadCloses(), 0u);
-        ASSERT_EQ(world.events().size(), 2u);
-        EXPECT_EQ(world.events()[0].VendorCode(), 15);
-        EXPECT_EQ(world.events()[1].call, sim::Call::kCloseHandle);
-        EXPECT_EQ(world.events()[1].handle, held);
-        EXPECT_EQ(err, 77);
-        EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\E:");
-        EXPECT_EQ(camera().mode == sim::CameraMode::kStorage, c.released);
-    }
+void PrintTo(const ReleaseOutcome& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class ReleaseTest : public CameraTest, public ::testing::WithParamInterface<ReleaseOutcome> {};
+
+TEST_P(ReleaseTest, ReleaseSendsCommand15ThenClosesTheHandleWhateverItsOutcome) {
+    const ReleaseOutcome& c = GetParam();
+    if (c.fault) {
+        world.InjectVendorFault(15, *c.fault);
+    }
+    const os::Handle held = g_hCamera;
+    std::int32_t err = 77;
+
+    EXPECT_TRUE(ReleaseCamera(err));
+
+    EXPECT_EQ(g_hCamera, nullptr);
+    EXPECT_EQ(world.OpenHandleCount(), 0u);
+    EXPECT_EQ(world.BadCloses(), 0u);
+    ASSERT_EQ(world.events().size(), 2u);
+    EXPECT_EQ(world.events()[0].VendorCode(), 15);
+    EXPECT_EQ(world.events()[1].call, sim::Call::kCloseHandle);
+    EXPECT_EQ(world.events()[1].handle, held);
+    EXPECT_EQ(err, 77);
+    EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\E:");
+    EXPECT_EQ(camera().mode == sim::CameraMode::kStorage, c.released);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ReleaseTest,
+    ::testing::Values(ReleaseOutcome{"CommandSucceeds", std::nullopt, true},
+                      ReleaseOutcome{"CallFails", sim::Fault::CallFails(), false},
+                      ReleaseOutcome{"CheckCondition", sim::Fault::CheckCondition(0), false}),
+    zqtest::ByName());
 
 // ---- firmware version ----
 
@@ -380,55 +399,62 @@ TEST_F(CameraTest, FirmwareTextOfThreeShortPiecesIs32Characters) {
     EXPECT_STREQ(g_szFirmware, "Firmware Version:   ABCDEFGHIJKL");
 }
 
-TEST_F(CameraTest, FirmwareFailureKeepsWhatWasReadAndSetsIoError) {
-    struct Case {
-        const char* name;
-        std::function<void(sim::World&)> fail;
-        std::string text;
-        std::vector<int> sent;
-    };
-    const std::vector<Case> cases = {
-        {"26 fails",
-         [](sim::World& w) { w.InjectVendorFault(26, sim::Fault::CallFails()); },
-         kPrefix,
-         {26}},
-        {"27 fails",
-         [](sim::World& w) { w.InjectVendorFault(27, sim::Fault::CallFails()); },
-         kPrefix + "AB",
-         {26, 27}},
-        {"28 fails",
-         [](sim::World& w) { w.InjectVendorFault(28, sim::Fault::CallFails()); },
-         kPrefix + "ABCD",
-         {26, 27, 28}},
-        {"camera gone after 26",
-         [](sim::World& w) {
-             w.SetObserver([&w](const sim::Event& e) {
-                 if (e.VendorCode() == 26) {
-                     w.VanishCamera();
-                 }
-             });
-         },
-         kPrefix + "AB",
-         {26, 27}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        camera().firmware = {sim::MakeFirmwarePiece("AB"), sim::MakeFirmwarePiece("CD"),
-                             sim::MakeFirmwarePiece("EFGHIJKL")};
-        c.fail(world);
-        char text[kFirmwareTextSize];
-        std::memset(text, 0xCC, sizeof text);
-        std::int32_t err = 0;
+struct FirmwareFailure {
+    const char* name;
+    std::function<void(sim::World&)> fail;
+    std::string text;
+    std::vector<int> sent;
+};
 
-        EXPECT_FALSE(GetFirmwareVersion(text, err));
-
-        EXPECT_EQ(err, LINK_ERR_IO);
-        EXPECT_EQ(TextOf(text), Buffer(c.text));
-        EXPECT_EQ(world.VendorCodes(), c.sent);
-        world.SetObserver(nullptr);
-    }
+void PrintTo(const FirmwareFailure& row, std::ostream* out) {
+    *out << row.name;
 }
+
+class FirmwareFailureTest : public CameraTest,
+                            public ::testing::WithParamInterface<FirmwareFailure> {};
+
+TEST_P(FirmwareFailureTest, FirmwareFailureKeepsWhatWasReadAndSetsIoError) {
+    const FirmwareFailure& c = GetParam();
+    camera().firmware = {sim::MakeFirmwarePiece("AB"), sim::MakeFirmwarePiece("CD"),
+                         sim::MakeFirmwarePiece("EFGHIJKL")};
+    c.fail(world);
+    char text[kFirmwareTextSize];
+    std::memset(text, 0xCC, sizeof text);
+    std::int32_t err = 0;
+
+    EXPECT_FALSE(GetFirmwareVersion(text, err));
+
+    EXPECT_EQ(err, LINK_ERR_IO);
+    EXPECT_EQ(TextOf(text), Buffer(c.text));
+    EXPECT_EQ(world.VendorCodes(), c.sent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, FirmwareFailureTest,
+    ::testing::Values(
+        FirmwareFailure{"Piece26Fails",
+                        [](sim::World& w) { w.InjectVendorFault(26, sim::Fault::CallFails()); },
+                        kPrefix,
+                        {26}},
+        FirmwareFailure{"Piece27Fails",
+                        [](sim::World& w) { w.InjectVendorFault(27, sim::Fault::CallFails()); },
+                        kPrefix + "AB",
+                        {26, 27}},
+        FirmwareFailure{"Piece28Fails",
+                        [](sim::World& w) { w.InjectVendorFault(28, sim::Fault::CallFails()); },
+                        kPrefix + "ABCD",
+                        {26, 27, 28}},
+        FirmwareFailure{"CameraGoneAfter26",
+                        [](sim::World& w) {
+                            w.SetObserver([&w](const sim::Event& e) {
+                                if (e.VendorCode() == 26) {
+                                    w.VanishCamera();
+                                }
+                            });
+                        },
+                        kPrefix + "AB",
+                        {26, 27}}),
+    zqtest::ByName());
 
 TEST_F(CameraTest, FirmwarePieceCutShortContributesOnlyWhatArrived) {
     camera().firmware = {sim::MakeFirmwarePiece("ABCDEFGH"), sim::MakeFirmwarePiece("12345678"),

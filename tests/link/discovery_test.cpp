@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,8 @@ TEST_F(DiscoveryTest, SendsTheStandardInquiryForThirtySixBytes) {
     EXPECT_EQ(inquiry.inSize, 44u);
     EXPECT_EQ(inquiry.outSize, 116u);
     // CdbLength 6 and DataTransferLength 36; everything else as for vendor commands.
-    EXPECT_EQ(
-        Hex(inquiry.head.data(), 28),
-        "2C 00 00 00 01 00 06 18 01 00 00 00 24 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00");
-    EXPECT_EQ(Hex(inquiry.cdb), "12 00 00 00 24 00 00 00 00 00 00 00 00 00 00 00");
+    EXPECT_EQ(Hex(inquiry.head.data(), 28), zqtest::kInquiryHead);
+    EXPECT_EQ(Hex(inquiry.cdb), zqtest::kInquiryCdb);
     EXPECT_EQ(inquiry.dataBytes, 36u);
 }
 
@@ -95,6 +94,10 @@ struct MarkCase {
     std::function<void(sim::World&)> place;
     bool accepted;
 };
+
+void PrintTo(const MarkCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class DiscoveryMarkTest : public DiscoveryTest, public ::testing::WithParamInterface<MarkCase> {};
 
@@ -170,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                      });
                  },
                  false}),
-    [](const ::testing::TestParamInfo<MarkCase>& row) { return std::string(row.param.name); });
+    zqtest::ByName());
 
 TEST_F(DiscoveryTest, FirstMatchWinsAndLaterLettersAreNeverOpened) {
     world.AddDisk('D', 0x02);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <iterator>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "link/transport.h"
@@ -16,12 +17,7 @@
 namespace {
 
 using zqtest::Hex;
-
-// Head bytes 0-27 of every vendor command: Length 44, TargetId 1, CdbLength 16,
-// SenseInfoLength 24, DataIn 1, DataTransferLength 8, TimeOutValue 2, DataBufferOffset 80,
-// SenseInfoOffset 48.
-constexpr const char* kVendorHead =
-    "2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
+using zqtest::kVendorHead;
 
 class TransportTest : public zqtest::SimTest {
   protected:
@@ -109,6 +105,10 @@ struct AnswerCase {
     Outcome outcome;
 };
 
+void PrintTo(const AnswerCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
 class TransportAnswerTest : public TransportTest, public ::testing::WithParamInterface<AnswerCase> {
   protected:
     void SetUp() override {
@@ -155,65 +155,65 @@ TEST_P(TransportAnswerTest, ReportsTheDevicesStatusSenseAndDataBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, TransportAnswerTest,
-    ::testing::Values(AnswerCase{"Full",
-                                 26,
-                                 std::nullopt,
-                                 false,
-                                 true,
-                                 "41 42 43 44 45 46 47 48",
-                                 {true, 0, 0x00, 8, ""}},
-                      AnswerCase{"ThreeBytes",
-                                 26,
-                                 sim::Fault::ShortAnswer(3),
-                                 false,
-                                 true,
-                                 "41 42 43 00 00 00 00 00",
-                                 {true, 0, 0x00, 3, ""}},
-                      AnswerCase{"NoBytes",
-                                 26,
-                                 sim::Fault::ShortAnswer(0),
-                                 false,
-                                 true,
-                                 "00 00 00 00 00 00 00 00",
-                                 {true, 0, 0x00, 0, ""}},
-                      AnswerCase{"CheckConditionAfterTwoBytes",
-                                 26,
-                                 sim::Fault::CheckCondition(2),
-                                 false,
-                                 true,
-                                 "41 42 00 00 00 00 00 00",
-                                 {true, 0, 0x02, 2, kAbortedCommand}},
-                      AnswerCase{"CheckConditionWithoutData",
-                                 26,
-                                 sim::Fault::CheckCondition(0),
-                                 false,
-                                 true,
-                                 "00 00 00 00 00 00 00 00",
-                                 {true, 0, 0x02, 0, kAbortedCommand}},
-                      AnswerCase{"UnknownCodeRefusedByTheCamera",
-                                 0x55,
-                                 std::nullopt,
-                                 false,
-                                 true,
-                                 "00 00 00 00 00 00 00 00",
-                                 {true, 0, 0x02, 0, kInvalidOpcode}},
-                      AnswerCase{"CallFails",
-                                 26,
-                                 sim::Fault::CallFails(),
-                                 false,
-                                 false,
-                                 "EE EE EE EE EE EE EE EE",
-                                 {false, os::kErrorGenFailure, 0, 0, ""}},
-                      AnswerCase{"CameraGone",
-                                 26,
-                                 std::nullopt,
-                                 true,
-                                 false,
-                                 "EE EE EE EE EE EE EE EE",
-                                 {false, os::kErrorDeviceNotConnected, 0, 0, ""}}),
-    [](const ::testing::TestParamInfo<AnswerCase>& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Answers, TransportAnswerTest,
+                         ::testing::Values(AnswerCase{"Full",
+                                                      26,
+                                                      std::nullopt,
+                                                      false,
+                                                      true,
+                                                      "41 42 43 44 45 46 47 48",
+                                                      {true, 0, 0x00, 8, ""}},
+                                           AnswerCase{"ThreeBytes",
+                                                      26,
+                                                      sim::Fault::ShortAnswer(3),
+                                                      false,
+                                                      true,
+                                                      "41 42 43 00 00 00 00 00",
+                                                      {true, 0, 0x00, 3, ""}},
+                                           AnswerCase{"NoBytes",
+                                                      26,
+                                                      sim::Fault::ShortAnswer(0),
+                                                      false,
+                                                      true,
+                                                      "00 00 00 00 00 00 00 00",
+                                                      {true, 0, 0x00, 0, ""}},
+                                           AnswerCase{"CheckConditionAfterTwoBytes",
+                                                      26,
+                                                      sim::Fault::CheckCondition(2),
+                                                      false,
+                                                      true,
+                                                      "41 42 00 00 00 00 00 00",
+                                                      {true, 0, 0x02, 2, kAbortedCommand}},
+                                           AnswerCase{"CheckConditionWithoutData",
+                                                      26,
+                                                      sim::Fault::CheckCondition(0),
+                                                      false,
+                                                      true,
+                                                      "00 00 00 00 00 00 00 00",
+                                                      {true, 0, 0x02, 0, kAbortedCommand}},
+                                           AnswerCase{"UnknownCodeRefusedByTheCamera",
+                                                      0x55,
+                                                      std::nullopt,
+                                                      false,
+                                                      true,
+                                                      "00 00 00 00 00 00 00 00",
+                                                      {true, 0, 0x02, 0, kInvalidOpcode}},
+                                           AnswerCase{"CallFails",
+                                                      26,
+                                                      sim::Fault::CallFails(),
+                                                      false,
+                                                      false,
+                                                      "EE EE EE EE EE EE EE EE",
+                                                      {false, os::kErrorGenFailure, 0, 0, ""}},
+                                           AnswerCase{
+                                               "CameraGone",
+                                               26,
+                                               std::nullopt,
+                                               true,
+                                               false,
+                                               "EE EE EE EE EE EE EE EE",
+                                               {false, os::kErrorDeviceNotConnected, 0, 0, ""}}),
+                         zqtest::ByName());
 
 // The INQUIRY through the same pass-through: 36 bytes asked, as many delivered, and a buffer
 // larger than the answer keeps zeros past what arrived.

@@ -113,79 +113,79 @@ TEST_F(CommandsTest, SettingChangeSendsThePickAndConfirmsTheOutcome) {
          IDC_OVERWRITE,
          1,
          false,
-         {"getsel 1008", "set 2 01", "box Loop recording on."},
+         {"getsel IDC_OVERWRITE", "set 2 01", "box Loop recording on."},
          1},
         {OnOverwriteChange,
          IDC_OVERWRITE,
          0,
          false,
-         {"getsel 1008", "set 2 00", "box Loop recording off."},
+         {"getsel IDC_OVERWRITE", "set 2 00", "box Loop recording off."},
          0},
         {OnOverwriteChange,
          IDC_OVERWRITE,
          -1,
          false,
-         {"getsel 1008", "set 2 FF", "box Loop recording off."},
+         {"getsel IDC_OVERWRITE", "set 2 FF", "box Loop recording off."},
          0xFF},
         {OnOverwriteChange,
          IDC_OVERWRITE,
          1,
          true,
-         {"getsel 1008", "set 2 01 failed", "box Loop recording error."},
+         {"getsel IDC_OVERWRITE", "set 2 01 failed", "box Loop recording error."},
          7},
         {OnOverwriteChange,
          IDC_OVERWRITE,
          0,
          true,
-         {"getsel 1008", "set 2 00 failed", "box Loop recording error."},
+         {"getsel IDC_OVERWRITE", "set 2 00 failed", "box Loop recording error."},
          7},
         {OnTimestampChange,
          IDC_TIMESTAMP,
          0,
          false,
-         {"getsel 1009", "set 11 00", "box Time stamp display turned off."},
+         {"getsel IDC_TIMESTAMP", "set 11 00", "box Time stamp display turned off."},
          0},
         {OnTimestampChange,
          IDC_TIMESTAMP,
          1,
          false,
-         {"getsel 1009", "set 11 01", "box Time stamp display turned on."},
+         {"getsel IDC_TIMESTAMP", "set 11 01", "box Time stamp display turned on."},
          1},
         {OnTimestampChange,
          IDC_TIMESTAMP,
          -1,
          false,
-         {"getsel 1009", "set 11 FF", "box Time stamp display turned on."},
+         {"getsel IDC_TIMESTAMP", "set 11 FF", "box Time stamp display turned on."},
          0xFF},
         {OnTimestampChange,
          IDC_TIMESTAMP,
          1,
          true,
-         {"getsel 1009", "set 11 01 failed", "box Time Stamp Display change error."},
+         {"getsel IDC_TIMESTAMP", "set 11 01 failed", "box Time Stamp Display change error."},
          7},
         {OnResolutionChange,
          IDC_RESOLUTION,
          0,
          false,
-         {"getsel 1010", "set 1 00", "box Video resolution set to 1080P."},
+         {"getsel IDC_RESOLUTION", "set 1 00", "box Video resolution set to 1080P."},
          0},
         {OnResolutionChange,
          IDC_RESOLUTION,
          1,
          false,
-         {"getsel 1010", "set 1 01", "box Video resolution set to 720P."},
+         {"getsel IDC_RESOLUTION", "set 1 01", "box Video resolution set to 720P."},
          1},
         {OnResolutionChange,
          IDC_RESOLUTION,
          -1,
          false,
-         {"getsel 1010", "set 1 FF", "box Video resolution set to 720P."},
+         {"getsel IDC_RESOLUTION", "set 1 FF", "box Video resolution set to 720P."},
          0xFF},
         {OnResolutionChange,
          IDC_RESOLUTION,
          0,
          true,
-         {"getsel 1010", "set 1 00 failed", "box Video Relution change error."},
+         {"getsel IDC_RESOLUTION", "set 1 00 failed", "box Video Relution change error."},
          7},
     };
     for (const Case& c : cases) {
@@ -359,8 +359,8 @@ TEST_F(CommandsTest, SecondCommandWhileABoxIsOpenRunsInFullAndShowsItsOwnBox) {
     OnOverwriteChange(window);
 
     EXPECT_EQ(journal.lines,
-              (Lines{"getsel 1008", "set 2 01", "box Loop recording on.", "getsel 1010", "set 1 01",
-                     "box Video resolution set to 720P."}));
+              (Lines{"getsel IDC_OVERWRITE", "set 2 01", "box Loop recording on.",
+                     "getsel IDC_RESOLUTION", "set 1 01", "box Video resolution set to 720P."}));
     EXPECT_EQ(camera().loopRecording, 1);
     EXPECT_EQ(camera().resolution, 1);
 }
@@ -372,7 +372,7 @@ TEST_F(CommandsTest, CameraRemovedWhileABoxIsOpenLeavesNothingForTheWaitingHandl
     // The camera's volume goes away while "Time Sync Completed." waits to be closed.
     window.whileBoxOpen = [this] {
         world.RemoveDrive('E');
-        const auto removal = zqtest::VolumeRecord(1u << 4);
+        const auto removal = zqtest::VolumeRecord(zqtest::DriveBit('E'));
         EXPECT_EQ(OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, removal.data()), 1);
     };
 
@@ -391,7 +391,7 @@ TEST_F(CommandsTest, CommandInsideABoxAfterTheCameraWentAnswersNotConnected) {
     window.Pick(IDC_TIMESTAMP, 1);
     window.whileBoxOpen = [this] {
         world.RemoveDrive('E');
-        const auto removal = zqtest::VolumeRecord(1u << 4);
+        const auto removal = zqtest::VolumeRecord(zqtest::DriveBit('E'));
         OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, removal.data());
         window.Pick(IDC_OVERWRITE, 1);
         OnOverwriteChange(window);
@@ -399,10 +399,11 @@ TEST_F(CommandsTest, CommandInsideABoxAfterTheCameraWentAnswersNotConnected) {
 
     OnTimestampChange(window);
 
-    EXPECT_EQ(journal.lines,
-              zqtest::Concat({{"getsel 1009", "set 11 01", "box Time stamp display turned on."},
-                              zqtest::DisconnectionLines('E'),
-                              {"box Device not connected."}}));
+    EXPECT_EQ(
+        journal.lines,
+        zqtest::Concat({{"getsel IDC_TIMESTAMP", "set 11 01", "box Time stamp display turned on."},
+                        zqtest::DisconnectionLines('E'),
+                        {"box Device not connected."}}));
     EXPECT_EQ(window.Selected(IDC_OVERWRITE), 1);
 }
 

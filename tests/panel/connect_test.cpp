@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,9 +18,9 @@ using zqtest::ConnectionLines;
 using zqtest::DisconnectionLines;
 using zqtest::Lines;
 
-constexpr int kCombos[] = {IDC_OVERWRITE, IDC_RESOLUTION, IDC_TIMESTAMP};
-constexpr int kControls[] = {IDC_SYNC_TIME, IDC_OPEN_FOLDER, IDC_OVERWRITE, IDC_RESOLUTION,
-                             IDC_TIMESTAMP};
+using zqtest::ControlName;
+using zqtest::kCombos;
+using zqtest::kCommandControls;
 
 class ConnectTest : public zqtest::PanelTest {};
 
@@ -43,10 +42,11 @@ TEST_F(ConnectTest, ConnectionAsTheCameraAndTheWindowSeeIt) {
         "get 14",
         "get 26", "get 27", "get 28",
         "status Firmware Version:   V1.1.0720240101",
-        "pause 200", "get 2", "select 1008 1",
-        "pause 200", "get 1", "select 1010 0",
-        "pause 200", "get 11", "select 1009 1",
-        "enable 1001 1", "enable 1002 1", "enable 1008 1", "enable 1010 1", "enable 1009 1",
+        "pause 200", "get 2", "select IDC_OVERWRITE 1",
+        "pause 200", "get 1", "select IDC_RESOLUTION 0",
+        "pause 200", "get 11", "select IDC_TIMESTAMP 1",
+        "enable IDC_SYNC_TIME 1", "enable IDC_OPEN_FOLDER 1",
+        "enable IDC_OVERWRITE 1", "enable IDC_RESOLUTION 1", "enable IDC_TIMESTAMP 1",
     };
     // clang-format on
     EXPECT_EQ(journal.lines, expected);
@@ -61,41 +61,27 @@ TEST_F(ConnectTest, ConnectionAsTheCameraAndTheWindowSeeIt) {
     EXPECT_TRUE(window.boxes.empty());
 }
 
+// A state query that fails or is refused: tests/faults/connect_faults_test.cpp.
 TEST_F(ConnectTest, ConnectionGoesOnOnlyWhenTheCameraReportsReady) {
     struct Case {
         const char* name;
         std::uint8_t state;
-        std::optional<sim::Fault> fault;  // on the state query
         Lines lines;
         bool connected;
     };
     const Lines notReady = {"create E", "inquiry E", "get 14", "close E"};
     const std::vector<Case> cases = {
-        {"state 0", 0, std::nullopt, notReady, false},
-        {"state 1", 1, std::nullopt, notReady, false},
-        {"state 4", 4, std::nullopt, notReady, false},
-        {"state 255", 255, std::nullopt, notReady, false},
-        {"state query call fails",
-         2,
-         sim::Fault::CallFails(),
-         {"create E", "inquiry E", "get 14 failed", "close E"},
-         false},
-        // A refused query delivers no data: the state reads as 0.
-        {"state query refused",
-         2,
-         sim::Fault::CheckCondition(0),
-         {"create E", "inquiry E", "get 14 refused", "close E"},
-         false},
-        {"state 2", 2, std::nullopt, ConnectionLines('E', 0, 0, 0), true},
-        {"state 3", 3, std::nullopt, ConnectionLines('E', 0, 0, 0), true},
+        {"state 0", 0, notReady, false},
+        {"state 1", 1, notReady, false},
+        {"state 4", 4, notReady, false},
+        {"state 255", 255, notReady, false},
+        {"state 2", 2, ConnectionLines('E', 0, 0, 0), true},
+        {"state 3", 3, ConnectionLines('E', 0, 0, 0), true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Restart();
         world.PlaceCamera('E').state = c.state;
-        if (c.fault) {
-            world.InjectVendorFault(14, *c.fault);
-        }
 
         ConnectCamera(window);
 
@@ -160,92 +146,31 @@ TEST_F(ConnectTest, NoCameraChangesNothingInTheWindow) {
     EXPECT_EQ(world.OpenHandleCount(), 0u);
 }
 
-TEST_F(ConnectTest, FirmwareFailureShowsTheErrorLineAndTheConnectionCompletes) {
-    struct Case {
-        std::uint8_t failing;
-        Lines firmware;
-    };
-    const std::vector<Case> cases = {
-        {26, {"get 26 failed"}},
-        {27, {"get 26", "get 27 failed"}},
-        {28, {"get 26", "get 27", "get 28 failed"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.failing));
-        Restart();
-        sim::Camera& cam = world.PlaceCamera('E');
-        cam.loopRecording = 1;
-        cam.resolution = 1;
-        cam.timestampDisplay = 1;
-        world.InjectVendorFault(c.failing, sim::Fault::CallFails());
-
-        ConnectCamera(window);
-
-        const Lines expected = zqtest::Concat(
-            {{"create E", "inquiry E", "get 14"},
-             c.firmware,
-             {"status Firware Version Error: 8", "pause 200", "get 2", "select 1008 1", "pause 200",
-              "get 1", "select 1010 1", "pause 200", "get 11", "select 1009 1", "enable 1001 1",
-              "enable 1002 1", "enable 1008 1", "enable 1010 1", "enable 1009 1"}});
-        EXPECT_EQ(journal.lines, expected);
-        EXPECT_EQ(g_strStatus, L"Firware Version Error: 8");
-        EXPECT_EQ(g_bConnected, 1);
+// One setting that cannot be read, and each firmware piece that cannot be: the table of
+// tests/faults/connect_faults_test.cpp.
+TEST_F(ConnectTest, SettingsThatCannotBeReadLeaveTheirCombosAlone) {
+    world.PlaceCamera('E');  // every setting 0
+    for (const int id : kCombos) {
+        window.selection[id] = 1;  // what the combos showed before
     }
-}
+    const std::uint8_t failing[] = {2, 1, 11};
+    for (const std::uint8_t code : failing) {
+        world.InjectVendorFault(code, sim::Fault::CallFails());
+    }
 
-TEST_F(ConnectTest, SettingThatCannotBeReadLeavesItsComboAlone) {
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> failing;
-        Lines settings;
-        std::vector<int> selections;  // overwrite, resolution, time stamp afterwards
-    };
-    const std::vector<Case> cases = {
-        {"loop recording",
-         {2},
-         {"pause 200", "get 2 failed", "pause 200", "get 1", "select 1010 0", "pause 200", "get 11",
-          "select 1009 0"},
-         {1, 0, 0}},
-        {"resolution",
-         {1},
-         {"pause 200", "get 2", "select 1008 0", "pause 200", "get 1 failed", "pause 200", "get 11",
-          "select 1009 0"},
-         {0, 1, 0}},
-        {"time-stamp display",
-         {11},
-         {"pause 200", "get 2", "select 1008 0", "pause 200", "get 1", "select 1010 0", "pause 200",
-          "get 11 failed"},
-         {0, 0, 1}},
-        {"all three",
-         {2, 1, 11},
+    ConnectCamera(window);
+
+    const Lines expected = zqtest::Concat(
+        {{"create E", "inquiry E", "get 14", "get 26", "get 27", "get 28",
+          "status Firmware Version:   V1.1.0720240101"},
          {"pause 200", "get 2 failed", "pause 200", "get 1 failed", "pause 200", "get 11 failed"},
-         {1, 1, 1}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Restart();
-        world.PlaceCamera('E');  // every setting 0
-        for (const int id : kCombos) {
-            window.selection[id] = 1;  // what the combos showed before
-        }
-        for (const std::uint8_t code : c.failing) {
-            world.InjectVendorFault(code, sim::Fault::CallFails());
-        }
-
-        ConnectCamera(window);
-
-        const Lines expected =
-            zqtest::Concat({{"create E", "inquiry E", "get 14", "get 26", "get 27", "get 28",
-                             "status Firmware Version:   V1.1.0720240101"},
-                            c.settings,
-                            {"enable 1001 1", "enable 1002 1", "enable 1008 1", "enable 1010 1",
-                             "enable 1009 1"}});
-        EXPECT_EQ(journal.lines, expected);
-        EXPECT_EQ((std::vector<int>{window.Selected(IDC_OVERWRITE), window.Selected(IDC_RESOLUTION),
-                                    window.Selected(IDC_TIMESTAMP)}),
-                  c.selections);
-        EXPECT_EQ(g_bConnected, 1);
-    }
+         {"enable IDC_SYNC_TIME 1", "enable IDC_OPEN_FOLDER 1", "enable IDC_OVERWRITE 1",
+          "enable IDC_RESOLUTION 1", "enable IDC_TIMESTAMP 1"}});
+    EXPECT_EQ(journal.lines, expected);
+    EXPECT_EQ((std::vector<int>{window.Selected(IDC_OVERWRITE), window.Selected(IDC_RESOLUTION),
+                                window.Selected(IDC_TIMESTAMP)}),
+              (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(g_bConnected, 1);
 }
 
 TEST_F(ConnectTest, OnlyLoopRecordingReadOnFirstConnectionLeavesTheOtherCombosEmpty) {
@@ -255,12 +180,12 @@ TEST_F(ConnectTest, OnlyLoopRecordingReadOnFirstConnectionLeavesTheOtherCombosEm
 
     ConnectCamera(window);
 
-    EXPECT_EQ(window.Lines("select "), (Lines{"select 1008 1"}));
+    EXPECT_EQ(window.Lines("select "), (Lines{"select IDC_OVERWRITE 1"}));
     EXPECT_EQ(window.Selected(IDC_OVERWRITE), 1);
     EXPECT_EQ(window.Selected(IDC_RESOLUTION), -1);
     EXPECT_EQ(window.Selected(IDC_TIMESTAMP), -1);
-    for (const int id : kControls) {
-        EXPECT_TRUE(window.IsEnabled(id)) << id;
+    for (const int id : kCommandControls) {
+        EXPECT_TRUE(window.IsEnabled(id)) << ControlName(id);
     }
 }
 
@@ -287,13 +212,12 @@ TEST_F(ConnectTest, SettingValueOutsideTheListLeavesTheComboEmpty) {
 
             ConnectCamera(window);
 
-            const std::string line =
-                "select " + std::to_string(s.combo) + " " + std::to_string(value);
+            const std::string line = "select " + ControlName(s.combo) + " " + std::to_string(value);
             EXPECT_EQ(window.Lines(line).size(), 1u);
             EXPECT_EQ(window.Selected(s.combo), -1);
             for (const int other : kCombos) {
                 if (other != s.combo) {
-                    EXPECT_EQ(window.Selected(other), 1) << other;
+                    EXPECT_EQ(window.Selected(other), 1) << ControlName(other);
                 }
             }
             EXPECT_EQ(g_bConnected, 1);
@@ -325,11 +249,11 @@ TEST_F(ConnectTest, DisconnectClosesTheCameraThenRestoresTheDisconnectedLook) {
     EXPECT_EQ(g_strStatus, L"Firmware Version:   V1.1.0720240101");  // left as it was
     EXPECT_EQ(world.OpenHandleCount(), 0u);
     EXPECT_EQ(g_hCamera, nullptr);
-    for (const int id : kControls) {
-        EXPECT_FALSE(window.IsEnabled(id)) << id;
+    for (const int id : kCommandControls) {
+        EXPECT_FALSE(window.IsEnabled(id)) << ControlName(id);
     }
     for (const int id : kCombos) {
-        EXPECT_EQ(window.Selected(id), -1) << id;
+        EXPECT_EQ(window.Selected(id), -1) << ControlName(id);
     }
 }
 
@@ -342,10 +266,10 @@ TEST_F(ConnectTest, SecondDisconnectClosesNothingAndLeavesTheSameLook) {
 
     // clang-format off
     const Lines expected = {
-        "enable 1001 0", "enable 1002 0",
-        "enable 1008 0", "select 1008 -1",
-        "enable 1010 0", "select 1010 -1",
-        "enable 1009 0", "select 1009 -1",
+        "enable IDC_SYNC_TIME 0", "enable IDC_OPEN_FOLDER 0",
+        "enable IDC_OVERWRITE 0", "select IDC_OVERWRITE -1",
+        "enable IDC_RESOLUTION 0", "select IDC_RESOLUTION -1",
+        "enable IDC_TIMESTAMP 0", "select IDC_TIMESTAMP -1",
         "status Device not connected.",
     };
     // clang-format on

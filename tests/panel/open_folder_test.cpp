@@ -18,8 +18,7 @@ using zqtest::Concat;
 using zqtest::ConnectionLines;
 using zqtest::Lines;
 
-constexpr int kControls[] = {IDC_SYNC_TIME, IDC_OPEN_FOLDER, IDC_OVERWRITE, IDC_RESOLUTION,
-                             IDC_TIMESTAMP};
+using zqtest::kCommandControls;
 
 class OpenFolderTest : public zqtest::PanelTest {
   protected:
@@ -160,8 +159,8 @@ TEST_F(OpenFolderTest, CameraThatNoLongerAnswersLeavesTheControlsEnabledButDisco
         EXPECT_EQ(world.OpenHandleCount(), 0u);
         EXPECT_TRUE(window.boxes.empty());
         // Released: the controls, the combos and the status line stay as they were.
-        for (const int id : kControls) {
-            EXPECT_TRUE(window.IsEnabled(id)) << id;
+        for (const int id : kCommandControls) {
+            EXPECT_TRUE(window.IsEnabled(id)) << zqtest::ControlName(id);
         }
         EXPECT_EQ(window.status, L"Firmware Version:   V1.1.0720240101");
         EXPECT_EQ(window.Selected(IDC_OVERWRITE), 0);

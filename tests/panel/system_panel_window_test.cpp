@@ -85,10 +85,11 @@ TEST_F(SystemPanelWindowTest, ConnectionSleepsBeforeEachSettingRead) {
         "get 14",
         "get 26", "get 27", "get 28",
         "status Firmware Version:   V1.1.0720240101",
-        "pause 200", "sleep 200", "get 2", "select 1008 0",
-        "pause 200", "sleep 200", "get 1", "select 1010 1",
-        "pause 200", "sleep 200", "get 11", "select 1009 0",
-        "enable 1001 1", "enable 1002 1", "enable 1008 1", "enable 1010 1", "enable 1009 1",
+        "pause 200", "sleep 200", "get 2", "select IDC_OVERWRITE 0",
+        "pause 200", "sleep 200", "get 1", "select IDC_RESOLUTION 1",
+        "pause 200", "sleep 200", "get 11", "select IDC_TIMESTAMP 0",
+        "enable IDC_SYNC_TIME 1", "enable IDC_OPEN_FOLDER 1",
+        "enable IDC_OVERWRITE 1", "enable IDC_RESOLUTION 1", "enable IDC_TIMESTAMP 1",
     };
     // clang-format on
     EXPECT_EQ(journal.lines, expected);

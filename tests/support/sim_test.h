@@ -1,63 +1,35 @@
-// Shared test support: a fixture that starts every test on an empty simulated computer with the
-// camera link holding nothing, and a hex notation for comparing bytes on the wire.
+// Shared test support of the native suite: a fixture that starts every test on an empty simulated
+// computer with every layer's process-wide state at its start value, and the name generator of
+// the parameterised tables.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "link/camera.h"
-#include "link/discovery.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/process_state.h"
+#include "tests/support/wire.h"
 
 namespace zqtest {
 
-// "FA 55 66": upper-case hex bytes separated by single spaces.
-template <typename Bytes>
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    for (const auto byte : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X",
-                      static_cast<unsigned>(static_cast<std::uint8_t>(byte)));
-        if (!text.empty()) {
-            text += ' ';
-        }
-        text += two;
+// Names each row of a parameterised table by its `name` field, which must be a valid GoogleTest
+// name (letters, digits, underscores): the ctest entry and a failure then name the row, the same
+// from build to build.
+struct ByName {
+    template <typename Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& row) const {
+        return std::string(row.param.name);
     }
-    return text;
-}
+};
 
-inline std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(bytes[i]));
-        if (i != 0) {
-            text += ' ';
-        }
-        text += two;
-    }
-    return text;
-}
-
-// Resets the simulated world and system and the camera link's process-wide state.
+// Every test starts from the process-start state of every layer (ResetProcessState).
 class SimTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        world.Reset();
-        sim::TheSystem().Reset();
-        g_hCamera = nullptr;
-        g_nLinkError = 0;
-        std::memset(g_szDevicePath, 0, sizeof g_szDevicePath);
-        std::memset(g_szFirmware, 0, sizeof g_szFirmware);
-    }
+    void SetUp() override { ResetProcessState(); }
 
+    // The observers may hold on to the fixture that set them.
     void TearDown() override {
         world.SetObserver(nullptr);
         sim::TheSystem().SetObserver(nullptr);
