@@ -5,6 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# As many compile jobs as the machine has cores, unless the caller chose.
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
 echo "== native: the core against the simulated camera"
 cmake --preset native
 cmake --build --preset native
