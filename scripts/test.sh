@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native core suite against the simulated camera (plain, then
-# under ASan and UBSan), a bounded run of the fuzz targets, then the 32-bit Windows build and its
-# tests under Wine on a virtual X display.
+# under ASan and UBSan), the deterministic fuzz gate, then the 32-bit Windows build and its tests
+# under Wine on a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,8 +18,11 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
 
-echo "== fuzz: every byte parser under libFuzzer, ASan and UBSan, 20 s a target"
-./scripts/fuzz.sh
+echo "== fuzz: every byte parser under libFuzzer, ASan and UBSan: the committed corpus, then a"
+echo "   fuzzing run with a fixed seed and number of inputs (scripts/fuzz.sh fuzzes longer)"
+cmake --preset fuzz
+cmake --build --preset fuzz
+ctest --preset fuzz
 
 echo "== win32: Zelquin.exe, its file check, the tests under Wine and the end-to-end scenarios"
 cmake --preset win32
