@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native core suite against the simulated camera (plain, then
-# under ASan and UBSan), the deterministic fuzz gate, then the 32-bit Windows build and its tests
-# under Wine on a virtual X display.
+# under ASan and UBSan), the deterministic fuzz gate, a Release build as a user types it (native,
+# with its suite, and for win32), then the 32-bit Windows build and its tests under Wine on a
+# virtual X display.
+#
+# The presets (native, asan, fuzz, win32) are the ones CI uses: warnings are errors there
+# (ZQ_WERROR). The Release builds use the defaults, where warnings are only reported.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +27,14 @@ echo "   fuzzing run with a fixed seed and number of inputs (scripts/fuzz.sh fuz
 cmake --preset fuzz
 cmake --build --preset fuzz
 ctest --preset fuzz
+
+echo "== release: the plain Release build, native with its suite, and for win32"
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release
+ctest --test-dir build/release --output-on-failure
+cmake -S . -B build/release-win32 -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake
+cmake --build build/release-win32
 
 echo "== win32: Zelquin.exe, its file check, the tests under Wine and the end-to-end scenarios"
 cmake --preset win32
