@@ -18,9 +18,18 @@ corpus=$3
 
 case "$mode" in
 replay)
-    set -- "$corpus"/*
-    [ -f "$1" ] || { echo "no committed inputs in $corpus" >&2; exit 1; }
-    exec "$target" -print_final_stats=0 "$@"
+    # Files only: given a folder, libFuzzer would start fuzzing instead.
+    set --
+    for input in "$corpus"/*; do
+        if [ -f "$input" ]; then
+            set -- "$@" "$input"
+        fi
+    done
+    if [ "$#" -eq 0 ]; then
+        echo "no committed inputs in $corpus" >&2
+        exit 1
+    fi
+    exec "$target" -runs=1 "$@"
     ;;
 seeded)
     work=$4
