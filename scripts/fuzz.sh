@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (preset "fuzz", clang, ASan and UBSan) and runs each one for a
-# bounded time, starting from the seeds in fuzz/corpus/<target>/. Fails when any target finds an
-# input that breaks one of its properties or trips a sanitizer.
+# Builds the libFuzzer targets (preset "fuzz", clang, ASan and UBSan) and fuzzes each one for a
+# given time with a random seed, starting from the seeds in fuzz/corpus/<target>/ and the inputs
+# earlier runs added. Fails when any target finds an input that breaks one of its properties or
+# trips a sanitizer. This is the longer, exploring kind of fuzzing; the test command runs the
+# deterministic gate instead (`ctest --preset fuzz`: the committed corpus and a fixed-seed run).
 #
-#   scripts/fuzz.sh                 every target for 20 s (what scripts/test.sh runs)
+#   scripts/fuzz.sh                 every target for 20 s
 #   scripts/fuzz.sh 600             every target for 10 minutes
 #   scripts/fuzz.sh 300 device_change_fuzz
 #
 # Inputs the fuzzer adds are kept in build/fuzz/corpus/<target>/ (not committed; a later run goes
 # on from them); a finding is written to build/fuzz/findings/<target>/ and can be replayed with
 #   build/fuzz/fuzz/<target> build/fuzz/findings/<target>/<file>
+# An input worth keeping for every run (a finding once fixed, a new situation) is copied into
+# fuzz/corpus/<target>/ and committed: the gate replays it from then on.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
 seconds="${1:-20}"
 shift || true

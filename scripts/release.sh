@@ -16,7 +16,7 @@ if [ "${1:-}" = --compare ]; then
     compare=$(realpath "$2")
 fi
 
-build=build/release
+build=build/dist
 rm -rf "$build"
 cmake -S . -B "$build" --toolchain cmake/mingw-w64-i686.cmake \
     -DCMAKE_BUILD_TYPE=MinSizeRel -DZQ_BUILD_TESTS=OFF >/dev/null

@@ -10,6 +10,9 @@
 # ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+
 root=$PWD
 build=$root/build/win32
 prefix=$build/wineprefix

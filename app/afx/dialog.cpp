@@ -8,6 +8,7 @@
 
 #include "app/afx/afxwin.h"
 #include "app/afx/dlginit.h"
+#include "os/bytes.h"
 
 namespace {
 
@@ -30,8 +31,11 @@ Resource FindResourceBytes(UINT id, LPCWSTR type) {
 }
 
 std::uint16_t Word(const Resource& resource, DWORD at) {
-    const auto* bytes = static_cast<const std::uint8_t*>(resource.data);
-    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+    return bytes::GetLe16(static_cast<const std::uint8_t*>(resource.data), at);
+}
+
+std::uint32_t Dword(const Resource& resource, DWORD at) {
+    return bytes::GetLe32(static_cast<const std::uint8_t*>(resource.data), at);
 }
 
 // True when the template leaves the dialog's place to its creator: position 0, 0 and none of the
@@ -47,8 +51,7 @@ bool TemplateAsksNoPlacement(const Resource& dialogTemplate) {
     if (dialogTemplate.size < xAt + 4) {
         return false;
     }
-    const DWORD style = static_cast<DWORD>(Word(dialogTemplate, styleAt)) |
-                        (static_cast<DWORD>(Word(dialogTemplate, styleAt + 2)) << 16);
+    const DWORD style = Dword(dialogTemplate, styleAt);
     const DWORD placing = DS_ABSALIGN | DS_CENTER | DS_CENTERMOUSE;
     return (style & placing) == 0 && Word(dialogTemplate, xAt) == 0 &&
            Word(dialogTemplate, xAt + 2) == 0;

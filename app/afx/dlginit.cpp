@@ -4,18 +4,15 @@
 
 #include <algorithm>
 
+#include "os/bytes.h"
+
 namespace {
 
-constexpr std::size_t kEntryHeadSize = 8;  // id, message, length
-
-std::uint16_t Le16(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<std::uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
-std::uint32_t Le32(std::span<const std::uint8_t> bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(Le16(bytes, at)) |
-           (static_cast<std::uint32_t>(Le16(bytes, at + 2)) << 16);
-}
+// An entry's head: the control id, the message code, the length of the bytes that follow.
+constexpr std::size_t kEntryId = 0;
+constexpr std::size_t kEntryMessage = 2;
+constexpr std::size_t kEntryLength = 4;
+constexpr std::size_t kEntryHeadSize = 8;
 
 }  // namespace
 
@@ -23,7 +20,7 @@ DlgInitList ParseDlgInit(std::span<const std::uint8_t> list) {
     DlgInitList result{{}, false};
     std::size_t at = 0;
     while (list.size() - at >= 2) {
-        const std::uint16_t id = Le16(list, at);
+        const std::uint16_t id = bytes::GetLe16(list.data(), at + kEntryId);
         if (id == 0) {
             result.complete = true;
             break;
@@ -31,8 +28,8 @@ DlgInitList ParseDlgInit(std::span<const std::uint8_t> list) {
         if (list.size() - at < kEntryHeadSize) {
             break;
         }
-        const std::uint16_t message = Le16(list, at + 2);
-        const std::uint32_t length = Le32(list, at + 4);
+        const std::uint16_t message = bytes::GetLe16(list.data(), at + kEntryMessage);
+        const std::uint32_t length = bytes::GetLe32(list.data(), at + kEntryLength);
         at += kEntryHeadSize;
         if (length > list.size() - at) {
             break;
