@@ -456,8 +456,8 @@ void Server::OnOperation(int fd) {
         std::vector<std::uint8_t> records;
         std::uint32_t count = 0;
         for (const auto& [letter, device] : devices_) {
-            if (device->leaving) {
-                continue;
+            if (device->leaving || device->fd >= 0) {
+                continue;  // only devices free to import are listed
             }
             std::uint8_t record[usbip::kDevRecordSize + usbip::kInterfaceRecordSize];
             device->Record(record);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -71,7 +72,13 @@ std::string GroupName(gid_t gid) {
 }
 
 std::string OwnerName(uid_t uid) {
-    return uid == 0 ? "root" : std::to_string(uid);
+    passwd entry = {};
+    passwd* result = nullptr;
+    std::vector<char> buffer(4096);
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr) {
+        return result->pw_name;
+    }
+    return std::to_string(uid);
 }
 
 std::string Mode(mode_t mode) {
@@ -157,7 +164,7 @@ std::string OpenErrorText(const std::string& path, int errnum, const Roots& root
                 text += "members of group \"" + group + "\" may open it; add your user with " +
                         "\"sudo usermod -aG " + group + " $USER\" and log in again, or ";
             } else {
-                text += "only root may open it; ";
+                text += "only " + OwnerName(info.st_uid) + " may open it; ";
             }
             text +=
                 "install the camera's udev rule, which grants the logged-in user access to "

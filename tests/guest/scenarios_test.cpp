@@ -237,6 +237,22 @@ TEST_F(Camera, FirmwarePiecesArriveWithAllEightBytes) {
     sg::CloseNode(fd);
 }
 
+// A camera that sends fewer bytes than asked: the count comes from the kernel's residue, and the
+// bytes that did not come read as zeros.
+TEST_F(Camera, ShortAnswerIsCountedAndTheRestIsZero) {
+    Plug("camera E firmware=V1.0,.2024,20240101\nfault 28 short=3\n");
+    const int fd = OpenCamera();
+    ASSERT_GE(fd, 0);
+    const Answer shortAnswer = Vendor(fd, true, 28);
+    ASSERT_TRUE(shortAnswer.outcome.Good()) << shortAnswer.outcome.Describe();
+    EXPECT_EQ(shortAnswer.outcome.delivered, 3u);
+    EXPECT_EQ(shortAnswer.Bytes(), "32 30 32 00 00 00 00 00");
+    const Answer whole = Vendor(fd, true, 28);
+    EXPECT_EQ(whole.outcome.delivered, 8u);
+    EXPECT_EQ(whole.Bytes(), "32 30 32 34 30 31 30 31");
+    sg::CloseNode(fd);
+}
+
 TEST_F(Camera, DateThenTimeReachTheCameraClock) {
     Served& served = Plug("camera E\n");
     const int fd = OpenCamera();
