@@ -26,8 +26,16 @@ wanted=(virtio_pci 9pnet_virtio 9p vhci_hcd usb_storage sd_mod sg crct10dif_gene
 # ---- the kernel package ----
 deb="$(ls "$cache"/linux-image-*-amd64_*.deb 2>/dev/null | sort -V | tail -n 1 || true)"
 if [ -z "$deb" ]; then
-    package="$(apt-cache depends linux-image-amd64 2>/dev/null |
-               awk '/Depends: linux-image-[0-9]/ { print $2; exit }')"
+    resolve() {
+        apt-cache depends linux-image-amd64 2>/dev/null |
+            awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+    }
+    package="$(resolve)"
+    if [ -z "$package" ] && [ "$(id -u)" = 0 ]; then
+        say "package lists lack linux-image-amd64; apt-get update"
+        apt-get update -qq >&2 || true
+        package="$(resolve)"
+    fi
     if [ -z "$package" ]; then
         say "cannot resolve linux-image-amd64 (run apt-get update first)"
         exit 1

@@ -58,7 +58,12 @@ timeout --kill-after=10 "$limit" qemu-system-x86_64 \
     -append "console=ttyS0 panic=-1 quiet loglevel=4 zq.results=$results zq.timeout=$inner" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -virtfs "local,path=$results,mount_tag=results,security_model=none,multidevs=remap" \
-    </dev/null >"$results/qemu.log" 2>&1 || status=$?
+    </dev/null >"$results/qemu.log" 2>&1 &
+qemu=$!
+# Stopped from outside (ctest's own time-out, Ctrl-C), the guest goes down with this script.
+trap 'kill -TERM "$qemu" 2>/dev/null; wait "$qemu" 2>/dev/null; exit 130' INT TERM
+wait "$qemu" || status=$?
+trap - INT TERM
 
 if [ "$status" = 124 ] || [ "$status" = 137 ]; then
     echo "run-guest: the guest did not finish within ${limit}s; console: $results/console.log" >&2

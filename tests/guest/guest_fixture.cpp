@@ -63,6 +63,9 @@ int Reap(pid_t pid, std::chrono::milliseconds limit) {
         if (done == pid) {
             return status;
         }
+        if (done < 0) {
+            return -1;  // not a child of ours (any more): nothing to end
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     kill(pid, SIGKILL);
@@ -246,8 +249,11 @@ void Served::Stop() {
     guest::Stop(pid_);
 }
 
-bool Served::Running() const {
-    return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+bool Served::Running() {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) != 0) {
+        pid_ = -1;  // ended (and reaped): never signalled again
+    }
+    return pid_ > 0;
 }
 
 void Served::Rewrite(const std::string& world) {

@@ -71,7 +71,7 @@ class Served {
     int port() const { return port_; }
     int bus() const { return bus_; }
     const std::string& logPath() const { return logPath_; }
-    bool Running() const;
+    bool Running();
     void Stop();
 
   private:

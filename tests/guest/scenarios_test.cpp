@@ -84,6 +84,7 @@ class Scenario : public ::testing::Test {
     // Serves `world`, attaches it and waits for `nodes` nodes.
     Served& Plug(const std::string& world, std::size_t nodes = 1) {
         Served& served = bench->Serve(world);
+        EXPECT_TRUE(served.Running()) << "the server did not start; see " << served.logPath();
         bench->Attach();
         EXPECT_TRUE(bench->WaitForNodes(nodes)) << "the kernel did not finish with the device";
         return served;
