@@ -39,12 +39,16 @@ case "$results" in
 esac
 rm -f "$results/job.rc" "$results/job.log" "$results/console.log"
 
+# The job is run by the guest's /bin/sh: every word in single quotes, which any sh reads.
+quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 {
     echo "# written by guest/run-guest.sh"
     echo "export HOME=/tmp PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"
-    printf 'cd %q || exit 125\n' "$PWD"
+    echo "cd $(quote "$PWD") || exit 125"
     printf 'exec'
-    printf ' %q' "$@"
+    for word in "$@"; do
+        printf ' %s' "$(quote "$word")"
+    done
     printf '\n'
 } > "$results/job.sh"
 
