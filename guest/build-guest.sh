@@ -19,8 +19,9 @@ say() { echo "build-guest: $*" >&2; }
 
 # The modules the guest loads, dependencies found below: the virtio 9p file system (the host's
 # root and the results folder), USB/IP's virtual host controller, USB storage, SCSI disks and SCSI
-# generic nodes, and the checksum back ends SCSI disks ask for by name.
-wanted=(virtio_pci 9pnet_virtio 9p vhci_hcd usb_storage sd_mod sg crct10dif_generic
+# generic nodes, the checksum back ends SCSI disks ask for by name, and overlayfs for a writable
+# /tmp that still shows this machine's /tmp.
+wanted=(virtio_pci 9pnet_virtio 9p overlay vhci_hcd usb_storage sd_mod sg crct10dif_generic
         crc64_rocksoft_generic)
 
 # ---- the kernel package ----
@@ -102,7 +103,7 @@ if [ ! -x /bin/busybox ] || ldd /bin/busybox >/dev/null 2>&1; then
 fi
 cp /bin/busybox "$root/bin/busybox"
 for applet in sh mount umount insmod ip chroot mkdir cat echo sleep poweroff timeout sync \
-              ls dmesg mknod mv; do
+              ls dmesg mknod mv chmod; do
     ln -s busybox "$root/bin/$applet"
 done
 for name in "${order[@]}"; do

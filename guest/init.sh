@@ -38,9 +38,15 @@ mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroo
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
-mount -t tmpfs -o mode=1777 tmpfs /host/tmp
+# /tmp: this machine's /tmp (where a project may live) below, the guest's own writes above.
+mkdir -p /scratch
+mount -t tmpfs -o mode=755 tmpfs /scratch
+mkdir -p /scratch/upper /scratch/work
+chmod 1777 /scratch/upper
+mount -t overlay -o lowerdir=/host/tmp,upperdir=/scratch/upper,workdir=/scratch/work overlay \
+    /host/tmp || mount -t tmpfs -o mode=1777 tmpfs /host/tmp
 mount -t tmpfs -o mode=755 tmpfs /host/run
-# Last, so that a results folder under /tmp is not hidden by the guest's own /tmp.
+# Last, so that a results folder under /tmp is the shared folder itself, not the overlay's copy.
 [ -n "$results" ] || finish "no zq.results= on the kernel command line"
 mkdir -p "/host$results" 2>/dev/null
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results "/host$results" ||

@@ -23,7 +23,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace guest {
@@ -48,6 +50,27 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
 // status (its return value), or -1 when it crashed or hung past `limit`.
 int RunAs(uid_t uid, gid_t gid, const std::function<int()>& body,
           std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// A scenario of a command: the worlds served (one server each), the nodes to wait for, the
+// command and who runs it, and what it must answer. The command-line tool's scenarios are rows
+// of such a table.
+struct CommandScenario {
+    const char* name;
+    std::vector<std::string> worlds;
+    std::size_t nodes = 0;
+    std::vector<std::string> argv;
+    bool unprivileged = false;  // run as nobody (65534) instead of root
+    int exitCode = 0;
+    std::vector<std::string> outContains;  // each must appear in standard output
+    std::vector<std::string> errContains;  // each must appear in standard error
+    // A camera's value after the command, from the first server's state: key, value.
+    std::vector<std::pair<std::string, std::string>> stateAfter;
+};
+
+// Test reports name a scenario by its name.
+inline void PrintTo(const CommandScenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
 
 // One camera server: a world file of its own in a scratch folder, the server process, its state
 // file.

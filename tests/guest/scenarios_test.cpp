@@ -508,4 +508,63 @@ TEST_F(Access, OpenErrorsAreNamedWithWhatToDo) {
     sg::CloseNode(root.fd);
 }
 
+// ---- commands ----
+
+class Command : public Scenario, public ::testing::WithParamInterface<guest::CommandScenario> {};
+
+TEST_P(Command, AnswersAsExpected) {
+    const guest::CommandScenario& c = GetParam();
+    std::vector<Served*> served;
+    for (const std::string& world : c.worlds) {
+        served.push_back(&bench->Serve(world));
+    }
+    if (!served.empty()) {
+        bench->Attach();
+    }
+    ASSERT_TRUE(bench->WaitForNodes(c.nodes));
+    const uid_t user = c.unprivileged ? kNobody : static_cast<uid_t>(-1);
+    const gid_t group = c.unprivileged ? kNogroup : static_cast<gid_t>(-1);
+    const guest::CommandResult run =
+        guest::RunCommand(c.argv, std::chrono::seconds(30), user, group);
+    EXPECT_EQ(run.exitCode, c.exitCode) << "out:\n" << run.out << "err:\n" << run.err;
+    for (const std::string& text : c.outContains) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text << " not in:\n" << run.out;
+    }
+    for (const std::string& text : c.errContains) {
+        EXPECT_NE(run.err.find(text), std::string::npos) << text << " not in:\n" << run.err;
+    }
+    for (const auto& [key, value] : c.stateAfter) {
+        ASSERT_FALSE(served.empty());
+        EXPECT_EQ(served[0]->State()[key], value) << key;
+    }
+}
+
+// The probe of the Linux layer as the command; the command-line tool's scenarios take its place.
+INSTANTIATE_TEST_SUITE_P(
+    Probe, Command,
+    ::testing::Values(
+        guest::CommandScenario{"NoCamera", {}, 0, {ZQ_SG_PROBE}, false, 1, {}, {}, {}},
+        guest::CommandScenario{"CameraAndDisk",
+                               {"drive D removable scsi=disk\ncamera E\n"},
+                               2,
+                               {ZQ_SG_PROBE},
+                               false,
+                               0,
+                               {" camera vendor=\"KMZ\" model=\"DV CAMERA\" disk=sd",
+                                " other vendor=\"ZQSIM\" model=\"SIMULATED DISK\""},
+                               {},
+                               {{"mode", "command"}}},
+        guest::CommandScenario{"Unprivileged",
+                               {"camera E\n"},
+                               1,
+                               {ZQ_SG_PROBE},
+                               true,
+                               3,
+                               {" unopened vendor=\"KMZ\""},
+                               {"permission denied on /dev/sg", "udev rule"},
+                               {}}),
+    [](const ::testing::TestParamInfo<guest::CommandScenario>& param) {
+        return std::string(param.param.name);
+    });
+
 }  // namespace
