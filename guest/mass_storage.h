@@ -56,7 +56,7 @@ class ScsiPlumbing {
     ScsiPlumbing(Model model, std::function<bool()> mediumPresent)
         : model_(std::move(model)), mediumPresent_(std::move(mediumPresent)) {}
 
-    // `cdb` points at 16 bytes. `outData` is the data the host sent with the command.
+    // `cdb` points at 16 bytes, the first `cdbLength` of them the command.
     ScsiResult Execute(const std::uint8_t* cdb, std::uint8_t cdbLength);
 
     // True for the commands whose data travels from the host (only WRITE(10) here).

@@ -260,7 +260,11 @@ Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::ui
         std::memset(dataIn, 0, dataLength);
     }
     std::uint8_t command[16] = {};
-    std::memcpy(command, cdb, std::min<std::size_t>(cdbLength, sizeof command));
+    if (cdbLength == 0 || cdbLength > sizeof command) {
+        outcome.errnum = EINVAL;
+        return outcome;
+    }
+    std::memcpy(command, cdb, cdbLength);
 
     sg_io_hdr_t request = {};
     request.interface_id = 'S';

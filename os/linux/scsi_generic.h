@@ -106,9 +106,10 @@ struct Outcome {
     std::string Describe() const;
 };
 
-// Sends `cdb` (`cdbLength` bytes, 6 to 16) with a data-in transfer of `dataLength` bytes into
-// `dataIn`, which is zero-filled first so that bytes the device does not send read as 0; with
-// `dataLength` 0 there is no data phase. Blocks until the device answers or `timeoutMs` passes.
+// Sends `cdb` (`cdbLength` bytes, 1 to 16; any other length fails as EINVAL) with a data-in
+// transfer of `dataLength` bytes into `dataIn`, which is zero-filled first so that bytes the device
+// does not send read as 0; with `dataLength` 0 there is no data phase. Blocks until the device
+// answers or `timeoutMs` passes.
 Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* dataIn,
                 std::uint32_t dataLength, unsigned timeoutMs = kTimeoutMs);
 

@@ -292,4 +292,17 @@ TEST(Outcomes, CallOnANonScsiNodeFails) {
     EXPECT_NE(outcome.Describe().find("call failed"), std::string::npos);
 }
 
+TEST(Outcomes, CommandBlockLongerThan16BytesIsNotSent) {
+    const int fd = open("/dev/null", O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::uint8_t cdb[17] = {0x12};
+    std::uint8_t data[8];
+    for (const std::uint8_t length : {std::uint8_t{0}, std::uint8_t{17}}) {
+        const sg::Outcome outcome = sg::Execute(fd, cdb, length, data, sizeof data);
+        EXPECT_FALSE(outcome.callOk);
+        EXPECT_EQ(outcome.errnum, EINVAL);
+    }
+    close(fd);
+}
+
 }  // namespace
