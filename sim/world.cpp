@@ -714,6 +714,20 @@ bool World::StorageQuery(const OpenHandle& handle, const std::uint8_t* in, std::
 
 // ---- the devices ----
 
+World::ScsiAnswer World::AnswerCdb(char letter, const std::uint8_t* cdb, std::uint8_t cdbLength) {
+    const int index = Index(letter);
+    if (cdb == nullptr || cdbLength == 0 || cdbLength > 16 ||
+        !drives_[static_cast<std::size_t>(index)].present) {
+        ScsiAnswer failed;
+        failed.callFails = true;
+        return failed;
+    }
+    if (Camera* camera = CameraOn(letter)) {
+        return CameraAnswer(*camera, cdb, cdbLength);
+    }
+    return DiskAnswer(drives_[static_cast<std::size_t>(index)], cdb, cdbLength);
+}
+
 World::ScsiAnswer World::DiskAnswer(const Drive& target, const std::uint8_t* cdb,
                                     std::uint8_t cdbLength) {
     ScsiAnswer answer;

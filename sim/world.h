@@ -307,6 +307,26 @@ class World {
     // file there).
     void SetBeforeCall(std::function<void()> hook) { beforeCall_ = std::move(hook); }
 
+    // -- the SCSI device behind a letter, for transports other than the pass-through call --
+    // A device's answer to one SCSI command.
+    struct ScsiAnswer {
+        bool callFails = false;
+        std::uint8_t status = 0;
+        std::vector<std::uint8_t> data;
+        std::vector<std::uint8_t> sense;
+    };
+    // What the device on `letter` answers to one CDB (`cdb` points at 16 bytes, the first
+    // `cdbLength` of them the command), exactly as a pass-through request would see it: the camera
+    // (faults taken, commands carried out) on the camera's letter, the drive's SCSI device
+    // elsewhere; a letter that is not present answers as a failed call. Nothing is recorded in the
+    // trace and the before-call hook is not run.
+    ScsiAnswer AnswerCdb(char letter, const std::uint8_t* cdb, std::uint8_t cdbLength);
+    // Changes each time the letter is unplugged (RemoveDrive, Reset), so that a transport can
+    // tell a device plugged in again from one that stayed.
+    std::uint32_t Generation(char letter) const {
+        return generations_[static_cast<std::size_t>(Index(letter))];
+    }
+
     // -- handles --
     std::size_t OpenHandleCount() const;
     std::size_t TotalOpened() const { return totalOpened_; }
@@ -340,14 +360,6 @@ class World {
         std::uint32_t access = 0;
         std::uint32_t generation = 0;
         bool open = true;
-    };
-
-    // A device's answer to one SCSI command.
-    struct ScsiAnswer {
-        bool callFails = false;
-        std::uint8_t status = 0;
-        std::vector<std::uint8_t> data;
-        std::vector<std::uint8_t> sense;
     };
 
     static int Index(char letter);

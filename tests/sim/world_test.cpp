@@ -416,4 +416,59 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
     }
 }
 
+// The SCSI-level entry that transports other than the pass-through call (the usbip camera) use:
+// the same devices, the same faults and the same effects, without a trace line.
+TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {
+    world.PlaceCamera('E').state = 3;
+    world.AddDisk('D', 2);
+    world.drive('F').present = true;
+    world.drive('F').scsi = sim::ScsiDevice::kRefusesInquiry;
+    world.InjectVendorFault(14, sim::Fault::CheckCondition(1));
+    const auto cdb = [](std::vector<std::uint8_t> bytes) {
+        bytes.resize(16, 0);
+        return bytes;
+    };
+    const std::vector<std::uint8_t> inquiry = cdb({0x12, 0, 0, 0, 36, 0});
+    const std::vector<std::uint8_t> state = VendorCdb(0x60, 14);
+    struct Case {
+        const char* name;
+        char letter;
+        std::vector<std::uint8_t> cdb;
+        std::uint8_t length;
+        bool callFails;
+        std::uint8_t status;
+        std::string data;  // hex
+        std::uint8_t senseKey;
+    };
+    const std::vector<Case> cases = {
+        {"camera inquiry", 'E', inquiry, 6, false, 0, "", 0},
+        {"state, refused by the fault after one byte", 'E', state, 16, false, 2, "03", 0x0B},
+        {"state, fault used up", 'E', state, 16, false, 0, "03 00 00 00 00 00 00 00", 0},
+        {"vendor block cut to 10 bytes", 'E', state, 10, false, 2, "", 0x05},
+        {"disk inquiry", 'D', inquiry, 6, false, 0, "", 0},
+        {"disk asked a vendor command", 'D', state, 16, false, 2, "", 0x05},
+        {"refusing device", 'F', inquiry, 6, false, 2, "", 0x05},
+        {"no drive", 'G', inquiry, 6, true, 0, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const sim::World::ScsiAnswer answer = world.AnswerCdb(c.letter, c.cdb.data(), c.length);
+        EXPECT_EQ(answer.callFails, c.callFails);
+        EXPECT_EQ(answer.status, c.status);
+        if (c.cdb[0] == 0x12 && c.status == 0 && !c.callFails) {
+            ASSERT_EQ(answer.data.size(), 36u);
+            EXPECT_EQ(answer.data[3], c.letter == 'E' ? 1 : 2);
+        } else {
+            EXPECT_EQ(Hex(answer.data), c.data);
+        }
+        EXPECT_EQ(answer.sense.size() > 2 ? answer.sense[2] : 0, c.senseKey);
+    }
+    EXPECT_TRUE(world.events().empty());
+
+    const std::uint32_t before = world.Generation('E');
+    world.VanishCamera();
+    EXPECT_NE(world.Generation('E'), before);
+    EXPECT_TRUE(world.AnswerCdb('E', inquiry.data(), 6).callFails);
+}
+
 }  // namespace

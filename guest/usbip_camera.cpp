@@ -1,0 +1,715 @@
+// zq-usbip-camera: the simulated computer of a world file (sim/world_file.h), served as USB
+// mass-storage devices over USB/IP, for a Linux kernel's vhci-hcd to import.
+//
+//   zq-usbip-camera --world FILE [--port N] [--bus N] [--state FILE]
+//
+// Every letter of the world that has a SCSI device becomes one USB device: the camera's letter
+// the camera (its INQUIRY and vendor commands from the camera model of sim/world.h, with the
+// world's faults), every other drive with `scsi=disk` or `scsi=refuses` a plain disk. The devices
+// are exported with bus id "BUS-N", N being the letter's place in the alphabet (E: "1-5"), and a
+// device number that changes with every plug.
+//
+// The world file is watched (its time of writing and size, ten times a second, and after every
+// command) and applied as the simulated program applies it: a letter that goes is unplugged
+// (the URB connection closed, so the kernel sees the device leave), a letter that comes is
+// exported for the next import. The release command (15) puts the camera in storage mode: on its
+// own letter its medium appears; with `storage letter=X` it leaves and comes back on X, as a
+// device that enumerates again in storage mode does.
+//
+// --state FILE is rewritten after every command: the camera's settings, clock and mode as the
+// model holds them, and each device with its bus id and whether it is imported; tests read it.
+// A log line for every plug, import and SCSI command goes to standard error.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "guest/mass_storage.h"
+#include "guest/usbip_wire.h"
+#include "sim/world.h"
+#include "sim/world_file_apply.h"
+#include "sim/world_file_parse.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+
+void OnSignal(int) {
+    g_stop = 1;
+}
+
+void Log(const std::string& line) {
+    std::fprintf(stderr, "usbip-camera: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t got = read(fd, bytes + done, count - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t put = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+// ---- descriptors ----
+
+// USB identity of the test devices: the pid.codes test vendor and product IDs, as the camera's
+// own are not part of what the program relies on.
+constexpr std::uint16_t kVendorId = 0x1209;
+constexpr std::uint16_t kCameraProductId = 0x0001;
+constexpr std::uint16_t kDiskProductId = 0x0002;
+constexpr std::uint16_t kBcdDevice = 0x0100;
+constexpr std::uint8_t kBulkIn = 0x81;
+constexpr std::uint8_t kBulkOut = 0x02;
+constexpr std::uint16_t kMaxPacket = 512;
+
+std::vector<std::uint8_t> DeviceDescriptor(std::uint16_t productId) {
+    return {18,
+            1,
+            0x00,
+            0x02,  // USB 2.0
+            0,
+            0,
+            0,
+            64,
+            static_cast<std::uint8_t>(kVendorId & 0xFF),
+            static_cast<std::uint8_t>(kVendorId >> 8),
+            static_cast<std::uint8_t>(productId & 0xFF),
+            static_cast<std::uint8_t>(productId >> 8),
+            static_cast<std::uint8_t>(kBcdDevice & 0xFF),
+            static_cast<std::uint8_t>(kBcdDevice >> 8),
+            1,
+            2,
+            3,
+            1};
+}
+
+std::vector<std::uint8_t> ConfigurationDescriptor() {
+    const std::uint8_t maxLow = kMaxPacket & 0xFF;
+    const std::uint8_t maxHigh = kMaxPacket >> 8;
+    return {
+        9, 2, 32,       0, 1,      1,       0, 0x80, 50,  // configuration 1, bus powered, 100 mA
+        9, 4, 0,        0, 2,      8,       6, 0x50, 0,   // mass storage, SCSI, bulk-only
+        7, 5, kBulkIn,  2, maxLow, maxHigh, 0,            // bulk in
+        7, 5, kBulkOut, 2, maxLow, maxHigh, 0,            // bulk out
+    };
+}
+
+std::vector<std::uint8_t> StringDescriptor(const std::string& text) {
+    std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(2 + 2 * text.size()), 3};
+    for (const char c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+        bytes.push_back(0);
+    }
+    return bytes;
+}
+
+// ---- one exported device ----
+
+struct Device {
+    char letter = 0;
+    std::uint32_t generation = 0;
+    std::uint32_t busnum = 1;
+    std::uint32_t devnum = 0;
+    bool camera = false;
+    std::string busid;
+    int fd = -1;           // the URB connection once imported
+    bool leaving = false;  // its letter went; unplugged once the command in progress is done
+    std::unique_ptr<usbcam::ScsiPlumbing> plumbing;
+    std::unique_ptr<usbcam::BulkOnlyTransport> transport;
+
+    std::string Manufacturer() const { return camera ? "KMZ" : "ZQSIM"; }
+    std::string Product() const { return camera ? "DV CAMERA" : "SIMULATED DISK"; }
+    std::string Serial() const {
+        return std::string("ZQ") + letter + "-" + std::to_string(busnum) + "-" +
+               std::to_string(devnum);
+    }
+    std::uint16_t ProductId() const { return camera ? kCameraProductId : kDiskProductId; }
+    std::uint32_t DevId() const { return (busnum << 16) | devnum; }
+
+    void Record(std::uint8_t* record) const {
+        std::memset(record, 0, usbip::kDevRecordSize);
+        const std::string path = "/zelquin/world/" + std::string(1, letter);
+        std::memcpy(record + usbip::kDevPath, path.data(), path.size());
+        std::memcpy(record + usbip::kDevBusId, busid.data(), busid.size());
+        usbip::PutBe32(record, usbip::kDevBusNum, busnum);
+        usbip::PutBe32(record, usbip::kDevDevNum, devnum);
+        usbip::PutBe32(record, usbip::kDevSpeed, usbip::kSpeedHigh);
+        usbip::PutBe16(record, usbip::kDevIdVendor, kVendorId);
+        usbip::PutBe16(record, usbip::kDevIdProduct, ProductId());
+        usbip::PutBe16(record, usbip::kDevBcdDevice, kBcdDevice);
+        record[usbip::kDevConfigurationValue] = 1;
+        record[usbip::kDevNumConfigurations] = 1;
+        record[usbip::kDevNumInterfaces] = 1;
+    }
+
+    // A control request on endpoint 0. Returns false to stall.
+    bool Control(const std::uint8_t* setup, std::vector<std::uint8_t>& data) {
+        const std::uint8_t type = setup[0];
+        const std::uint8_t request = setup[1];
+        const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
+        const std::uint16_t length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
+        data.clear();
+        if (type == 0x80 && request == 6) {
+            const std::uint8_t kind = static_cast<std::uint8_t>(value >> 8);
+            const std::uint8_t index = static_cast<std::uint8_t>(value & 0xFF);
+            if (kind == 1) {
+                data = DeviceDescriptor(ProductId());
+            } else if (kind == 2 && index == 0) {
+                data = ConfigurationDescriptor();
+            } else if (kind == 3 && index == 0) {
+                data = {4, 3, 0x09, 0x04};  // English (United States)
+            } else if (kind == 3 && index <= 3) {
+                data = StringDescriptor(index == 1   ? Manufacturer()
+                                        : index == 2 ? Product()
+                                                     : Serial());
+            } else {
+                return false;
+            }
+        } else if ((type == 0x00 && request == 9) || (type == 0x01 && request == 11) ||
+                   (type == 0x02 && request == 1) || (type == 0x00 && request == 1) ||
+                   (type == 0x00 && request == 3)) {
+            // SET_CONFIGURATION, SET_INTERFACE, CLEAR_FEATURE, SET_FEATURE: nothing to keep.
+        } else if ((type & 0xFC) == 0x80 && request == 0) {
+            data = {0, 0};  // GET_STATUS
+        } else if (type == 0x80 && request == 8) {
+            data = {1};  // GET_CONFIGURATION
+        } else if (type == 0x81 && request == 10) {
+            data = {0};  // GET_INTERFACE
+        } else if (type == 0xA1 && request == 0xFE) {
+            data = {0};  // GET MAX LUN: one logical unit
+        } else if (type == 0x21 && request == 0xFF) {
+            transport->Reset();  // bulk-only mass storage reset
+            Log(busid + " bulk-only reset");
+        } else {
+            return false;
+        }
+        if (data.size() > length) {
+            data.resize(length);
+        }
+        return true;
+    }
+};
+
+// ---- the server ----
+
+struct Options {
+    std::string world;
+    int port = 3240;
+    std::uint32_t bus = 1;
+    std::string state;
+};
+
+class Server {
+  public:
+    explicit Server(Options options) : options_(std::move(options)) {}
+
+    int Run();
+
+  private:
+    struct FileStamp {
+        long long mtime = -1;
+        long long size = -1;
+        bool operator==(const FileStamp&) const = default;
+    };
+
+    bool LoadWorld(bool initial);
+    FileStamp Stamp() const;
+    void Reconcile();
+    void Unplug(Device& device);
+    void WriteState();
+
+    void Accept();
+    void OnOperation(int fd);
+    void OnUrb(Device& device);
+    bool Reply(Device& device, const std::uint8_t* command, std::int32_t status,
+               const std::vector<std::uint8_t>& data);
+
+    Options options_;
+    sim::World world_;
+    std::optional<sim::WorldDescription> applied_;
+    FileStamp stamp_;
+    int listener_ = -1;
+    std::vector<int> pending_;  // connections before their operation
+    std::map<char, std::unique_ptr<Device>> devices_;
+    std::uint32_t nextDevnum_ = 2;
+};
+
+Server::FileStamp Server::Stamp() const {
+    struct stat info = {};
+    if (stat(options_.world.c_str(), &info) != 0) {
+        return {};
+    }
+    return {static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec,
+            static_cast<long long>(info.st_size)};
+}
+
+bool Server::LoadWorld(bool initial) {
+    const FileStamp stamp = Stamp();
+    if (!initial && stamp == stamp_) {
+        return true;
+    }
+    stamp_ = stamp;
+    std::ifstream file(options_.world, std::ios::binary);
+    if (!file) {
+        Log("cannot read the world file " + options_.world);
+        return false;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    const sim::ParsedWorld parsed = sim::ParseWorldFile(text.str());
+    if (!parsed.ok()) {
+        Log("world file " + options_.world + " not taken, the world stays as it is:");
+        for (const sim::WorldFileError& error : parsed.errors) {
+            Log("  " + sim::Describe(error));
+        }
+        return false;
+    }
+    sim::ApplyWorldFile(world_, parsed.world, applied_ ? &*applied_ : nullptr);
+    applied_ = parsed.world;
+    Log("world file " + options_.world + " applied");
+    Reconcile();
+    return true;
+}
+
+// Brings the exported devices in line with the world: a letter whose device went, or was
+// plugged in again, is unplugged; a new one is exported.
+void Server::Reconcile() {
+    const sim::Camera& camera = world_.camera();
+    std::map<char, std::uint32_t> wanted;
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+        const sim::Drive& drive = world_.drive(letter);
+        if (drive.present && (letter == camera.letter || drive.scsi != sim::ScsiDevice::kNone)) {
+            wanted[letter] = world_.Generation(letter);
+        }
+    }
+    for (auto it = devices_.begin(); it != devices_.end();) {
+        Device& device = *it->second;
+        const auto found = wanted.find(device.letter);
+        const bool stays = found != wanted.end() && found->second == device.generation &&
+                           (device.letter == camera.letter) == device.camera;
+        if (stays) {
+            ++it;
+            continue;
+        }
+        device.leaving = true;
+        if (device.fd >= 0 && !device.transport->Idle()) {
+            ++it;  // finishes the command in progress first
+            continue;
+        }
+        Unplug(device);
+        it = devices_.erase(it);
+    }
+    for (const auto& [letter, generation] : wanted) {
+        if (devices_.count(letter) != 0) {
+            continue;
+        }
+        auto device = std::make_unique<Device>();
+        device->letter = letter;
+        device->generation = generation;
+        device->busnum = options_.bus;
+        device->devnum = nextDevnum_;
+        nextDevnum_ = nextDevnum_ >= 127 ? 2 : nextDevnum_ + 1;
+        device->camera = letter == camera.letter;
+        device->busid = std::to_string(options_.bus) + "-" + std::to_string(letter - 'A' + 1);
+        Device* self = device.get();
+        device->plumbing = std::make_unique<usbcam::ScsiPlumbing>(
+            [this, self](const std::uint8_t* cdb, std::uint8_t length) {
+                const sim::World::ScsiAnswer answer = world_.AnswerCdb(self->letter, cdb, length);
+                usbcam::ScsiResult result;
+                result.phaseError = answer.callFails;
+                result.status = answer.status;
+                result.data = answer.data;
+                result.sense = answer.sense;
+                return result;
+            },
+            [this, self]() {
+                if (self->camera) {
+                    return world_.camera().letter == self->letter &&
+                           world_.camera().mode == sim::CameraMode::kStorage;
+                }
+                return world_.drive(self->letter).scsi == sim::ScsiDevice::kDisk;
+            });
+        device->transport = std::make_unique<usbcam::BulkOnlyTransport>(
+            [self](const std::uint8_t* cdb, std::uint8_t length) {
+                return self->plumbing->Execute(cdb, length);
+            });
+        device->transport->SetOnCommand([self](const usbcam::BulkOnlyTransport::Record& r) {
+            std::string line =
+                self->busid + " " + std::string(1, self->letter) +
+                ": cdb=" + usbcam::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
+                std::to_string(r.hostLength) + " -> csw=" + std::to_string(r.cswStatus) +
+                " status=" + std::to_string(r.scsiStatus) + " data=" + std::to_string(r.dataBytes);
+            if (!r.sense.empty()) {
+                line += " sense=" + usbcam::Hex(r.sense.data(), r.sense.size());
+            }
+            Log(line);
+        });
+        Log("plug " + device->busid + " letter " + std::string(1, letter) +
+            (device->camera ? " camera" : " disk") + " devid " + std::to_string(device->DevId()));
+        devices_[letter] = std::move(device);
+    }
+    WriteState();
+}
+
+void Server::Unplug(Device& device) {
+    Log("unplug " + device.busid + " letter " + std::string(1, device.letter));
+    if (device.fd >= 0) {
+        shutdown(device.fd, SHUT_RDWR);
+        close(device.fd);
+        device.fd = -1;
+    }
+}
+
+void Server::WriteState() {
+    if (options_.state.empty()) {
+        return;
+    }
+    const sim::Camera& c = world_.camera();
+    std::string text;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "camera letter=%c mode=%s state=%u overwrite=%u timestamp=%u resolution=%u "
+                  "date=%02X,%02X,%02X dateset=%d time=%02X,%02X,%02X timeset=%d releases=%d\n",
+                  c.letter == 0 ? '-' : c.letter,
+                  c.mode == sim::CameraMode::kStorage ? "storage" : "command", c.state,
+                  c.loopRecording, c.timestampDisplay, c.resolution, c.date[0], c.date[1],
+                  c.date[2], c.dateReceived ? 1 : 0, c.time[0], c.time[1], c.time[2],
+                  c.timeReceived ? 1 : 0, c.releases);
+    text += line;
+    for (const auto& [letter, device] : devices_) {
+        std::snprintf(line, sizeof line, "device busid=%s letter=%c kind=%s devid=%u imported=%d\n",
+                      device->busid.c_str(), letter, device->camera ? "camera" : "disk",
+                      device->DevId(), device->fd >= 0 ? 1 : 0);
+        text += line;
+    }
+    const std::string temporary = options_.state + ".new";
+    FILE* file = std::fopen(temporary.c_str(), "w");
+    if (file == nullptr) {
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    std::rename(temporary.c_str(), options_.state.c_str());
+}
+
+void Server::Accept() {
+    const int fd = accept(listener_, nullptr, nullptr);
+    if (fd < 0) {
+        return;
+    }
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    pending_.push_back(fd);
+}
+
+// An operation request on a fresh connection: the device list (then closed) or an import (then
+// the connection carries that device's URBs).
+void Server::OnOperation(int fd) {
+    std::uint8_t head[usbip::kOpHeaderSize];
+    if (!ReadAll(fd, head, sizeof head)) {
+        close(fd);
+        return;
+    }
+    const std::uint16_t code = usbip::GetBe16(head, 2);
+    std::vector<std::uint8_t> reply(usbip::kOpHeaderSize, 0);
+    usbip::PutBe16(reply.data(), 0, usbip::kVersion);
+    if (code == usbip::kOpReqDevlist) {
+        usbip::PutBe16(reply.data(), 2, usbip::kOpRepDevlist);
+        std::vector<std::uint8_t> records;
+        std::uint32_t count = 0;
+        for (const auto& [letter, device] : devices_) {
+            if (device->leaving || device->fd >= 0) {
+                continue;  // only devices free to import are listed
+            }
+            std::uint8_t record[usbip::kDevRecordSize + usbip::kInterfaceRecordSize];
+            device->Record(record);
+            record[usbip::kDevRecordSize] = 8;  // mass storage, SCSI, bulk-only
+            record[usbip::kDevRecordSize + 1] = 6;
+            record[usbip::kDevRecordSize + 2] = 0x50;
+            record[usbip::kDevRecordSize + 3] = 0;
+            records.insert(records.end(), record, record + sizeof record);
+            ++count;
+        }
+        reply.resize(reply.size() + 4);
+        usbip::PutBe32(reply.data(), usbip::kOpHeaderSize, count);
+        reply.insert(reply.end(), records.begin(), records.end());
+        WriteAll(fd, reply.data(), reply.size());
+        close(fd);
+        return;
+    }
+    if (code == usbip::kOpReqImport) {
+        std::uint8_t busid[usbip::kBusIdSize];
+        if (!ReadAll(fd, busid, sizeof busid)) {
+            close(fd);
+            return;
+        }
+        const std::string wanted = usbip::GetText(busid, 0, sizeof busid);
+        usbip::PutBe16(reply.data(), 2, usbip::kOpRepImport);
+        Device* chosen = nullptr;
+        for (auto& [letter, device] : devices_) {
+            if (device->busid == wanted && !device->leaving && device->fd < 0) {
+                chosen = device.get();
+            }
+        }
+        if (chosen == nullptr) {
+            usbip::PutBe32(reply.data(), 4, 1);  // error: no such device, or busy
+            WriteAll(fd, reply.data(), reply.size());
+            close(fd);
+            Log("import " + wanted + " refused");
+            return;
+        }
+        reply.resize(reply.size() + usbip::kDevRecordSize);
+        chosen->Record(reply.data() + usbip::kOpHeaderSize);
+        if (!WriteAll(fd, reply.data(), reply.size())) {
+            close(fd);
+            return;
+        }
+        chosen->fd = fd;
+        chosen->transport->Reset();
+        Log("import " + wanted + " devid " + std::to_string(chosen->DevId()));
+        WriteState();
+        return;
+    }
+    Log("unknown operation " + std::to_string(code));
+    close(fd);
+}
+
+bool Server::Reply(Device& device, const std::uint8_t* command, std::int32_t status,
+                   const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> reply(usbip::kUrbHeaderSize, 0);
+    usbip::PutBe32(reply.data(), usbip::kCommand, usbip::kRetSubmit);
+    usbip::PutBe32(reply.data(), usbip::kSeqNum, usbip::GetBe32(command, usbip::kSeqNum));
+    usbip::PutBe32(reply.data(), usbip::kStatus, static_cast<std::uint32_t>(status));
+    usbip::PutBe32(reply.data(), usbip::kActualLength, static_cast<std::uint32_t>(data.size()));
+    if (usbip::GetBe32(command, usbip::kDirection) == usbip::kDirIn) {
+        reply.insert(reply.end(), data.begin(), data.end());
+    }
+    return WriteAll(device.fd, reply.data(), reply.size());
+}
+
+void Server::OnUrb(Device& device) {
+    std::uint8_t command[usbip::kUrbHeaderSize];
+    if (!ReadAll(device.fd, command, sizeof command)) {
+        Log("connection of " + device.busid + " closed by the host");
+        close(device.fd);
+        device.fd = -1;
+        device.transport->Reset();
+        WriteState();
+        return;
+    }
+    const std::uint32_t kind = usbip::GetBe32(command, usbip::kCommand);
+    if (kind == usbip::kCmdUnlink) {
+        // Every URB is answered as soon as it arrives, so the one to unlink is already done.
+        std::uint8_t reply[usbip::kUrbHeaderSize] = {};
+        usbip::PutBe32(reply, usbip::kCommand, usbip::kRetUnlink);
+        usbip::PutBe32(reply, usbip::kSeqNum, usbip::GetBe32(command, usbip::kSeqNum));
+        WriteAll(device.fd, reply, sizeof reply);
+        return;
+    }
+    if (kind != usbip::kCmdSubmit) {
+        Log("unknown URB command " + std::to_string(kind) + " from " + device.busid);
+        Unplug(device);
+        return;
+    }
+    const std::uint32_t direction = usbip::GetBe32(command, usbip::kDirection);
+    const std::uint32_t ep = usbip::GetBe32(command, usbip::kEp);
+    const std::uint32_t flags = usbip::GetBe32(command, usbip::kTransferFlags);
+    const std::uint32_t length = usbip::GetBe32(command, usbip::kTransferBufferLength);
+    if (length > (1u << 20)) {
+        Unplug(device);
+        return;
+    }
+    std::vector<std::uint8_t> out;
+    if (direction == usbip::kDirOut && length > 0) {
+        out.resize(length);
+        if (!ReadAll(device.fd, out.data(), out.size())) {
+            Unplug(device);
+            return;
+        }
+    }
+    std::vector<std::uint8_t> data;
+    std::int32_t status = 0;
+    if (ep == 0) {
+        if (!device.Control(command + usbip::kSetup, data)) {
+            status = -EPIPE;
+        }
+        if (direction == usbip::kDirOut) {
+            data.assign(out.size(), 0);  // actual length of what was taken
+        }
+    } else if (ep == (kBulkIn & 0x0F) && direction == usbip::kDirIn) {
+        usbcam::UrbAnswer answer =
+            device.transport->BulkIn(length, (flags & usbip::kUrbShortNotOk) != 0);
+        status = answer.status;
+        data = std::move(answer.data);
+    } else if (ep == kBulkOut && direction == usbip::kDirOut) {
+        const usbcam::UrbAnswer answer = device.transport->BulkOut(out.data(), out.size());
+        status = answer.status;
+        data.assign(status == 0 ? out.size() : 0, 0);
+    } else {
+        status = -EPIPE;
+    }
+    if (!Reply(device, command, status, data)) {
+        Unplug(device);
+    }
+}
+
+int Server::Run() {
+    signal(SIGTERM, OnSignal);
+    signal(SIGINT, OnSignal);
+    signal(SIGPIPE, SIG_IGN);
+    if (!LoadWorld(true)) {
+        return 2;
+    }
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_, 16) != 0) {
+        Log("cannot listen on 127.0.0.1:" + std::to_string(options_.port) + ": " +
+            std::strerror(errno));
+        return 2;
+    }
+    Log("listening on 127.0.0.1:" + std::to_string(options_.port));
+
+    while (g_stop == 0) {
+        std::vector<pollfd> fds;
+        fds.push_back({listener_, POLLIN, 0});
+        for (const int fd : pending_) {
+            fds.push_back({fd, POLLIN, 0});
+        }
+        std::vector<char> letters;
+        for (const auto& [letter, device] : devices_) {
+            if (device->fd >= 0) {
+                fds.push_back({device->fd, POLLIN, 0});
+                letters.push_back(letter);
+            }
+        }
+        const int ready = poll(fds.data(), fds.size(), 100);
+        if (ready < 0 && errno != EINTR) {
+            Log(std::string("poll: ") + std::strerror(errno));
+            break;
+        }
+        if (ready > 0) {
+            std::size_t at = 1;
+            std::vector<int> operations;
+            for (std::size_t i = 0; i < pending_.size(); ++i, ++at) {
+                if (fds[at].revents != 0) {
+                    operations.push_back(pending_[i]);
+                }
+            }
+            std::vector<char> urbs;
+            for (const char letter : letters) {
+                if (fds[at++].revents != 0) {
+                    urbs.push_back(letter);
+                }
+            }
+            for (const int fd : operations) {
+                std::erase(pending_, fd);
+                OnOperation(fd);
+            }
+            bool commanded = false;
+            for (const char letter : urbs) {
+                const auto found = devices_.find(letter);
+                if (found != devices_.end() && found->second->fd >= 0) {
+                    OnUrb(*found->second);
+                    commanded = true;
+                }
+            }
+            if (fds[0].revents != 0) {
+                Accept();
+            }
+            if (commanded) {
+                // A command may have moved the camera (release) or finished a leaving device.
+                Reconcile();
+            }
+        }
+        LoadWorld(false);
+    }
+    for (auto& [letter, device] : devices_) {
+        Unplug(*device);
+    }
+    for (const int fd : pending_) {
+        close(fd);
+    }
+    close(listener_);
+    Log("stopped");
+    return 0;
+}
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: zq-usbip-camera --world FILE [--port N] [--bus N] [--state FILE]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            return Usage();
+        }
+        const std::string value = argv[++i];
+        if (arg == "--world") {
+            options.world = value;
+        } else if (arg == "--port") {
+            options.port = std::atoi(value.c_str());
+        } else if (arg == "--bus") {
+            options.bus = static_cast<std::uint32_t>(std::atoi(value.c_str()));
+        } else if (arg == "--state") {
+            options.state = value;
+        } else {
+            return Usage();
+        }
+    }
+    if (options.world.empty() || options.port <= 0 || options.port > 65535 || options.bus == 0 ||
+        options.bus > 127) {
+        return Usage();
+    }
+    return Server(options).Run();
+}

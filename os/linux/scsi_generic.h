@@ -1,0 +1,154 @@
+// The camera on Linux: SCSI generic nodes (/dev/sgN) found through sysfs, opened with errors a
+// person can act on, and SCSI commands sent through the SG_IO ioctl with their whole outcome.
+//
+//   for (const sg::Node& node : sg::ListNodes()) ...          // vendor, model, sdX, USB path
+//   sg::OpenResult opened = sg::OpenNode(node.path);          // EACCES, ENOENT, EBUSY named
+//   std::uint8_t data[8];
+//   sg::Outcome outcome = sg::Execute(opened.fd, cdb, 16, data, sizeof data);
+//   sg::CloseNode(opened.fd);
+//
+// sg::Discover() puts these together: every node asked a standard INQUIRY, the camera being a
+// device whose inquiry byte 3 is exactly 1.
+//
+// The SG_IO request is the kernel's struct sg_io_hdr (<scsi/sg.h>), the platform's own interface
+// for this call; nothing of ours is laid over it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sg {
+
+// Where sysfs, the device nodes and the mount table are; tests point these at a tree of their
+// own.
+struct Roots {
+    std::string sys = "/sys";
+    std::string dev = "/dev";
+    std::string mounts = "/proc/self/mounts";
+};
+
+// A SCSI generic node and what sysfs says about the device behind it.
+struct Node {
+    std::string name;    // "sg0"
+    std::string path;    // "/dev/sg0"
+    std::string vendor;  // the INQUIRY vendor identification, trailing blanks removed
+    std::string model;   // the product identification, trailing blanks removed
+    std::string revision;
+    int type = -1;            // peripheral device type: 0 a disk, 5 a CD/DVD drive, ...
+    std::string scsiAddress;  // host:channel:target:lun, "0:0:0:0"
+    std::string blockDevice;  // the disk at the same SCSI address ("sda"); empty when none
+    std::string usbDevice;    // the USB device it sits on, by its sysfs name ("1-1", "2-1.4");
+                              // empty when it is not on USB
+    std::string usbSerial;    // that USB device's serial number, when it has one
+};
+
+// Every SCSI generic node, in the order of their numbers (sg2 before sg10).
+std::vector<Node> ListNodes(const Roots& roots = {});
+
+// ---- opening ----
+
+enum class OpenError : std::uint8_t {
+    kNone,
+    kPermissionDenied,  // EACCES, EPERM
+    kNoDevice,          // ENOENT, ENODEV, ENXIO: unplugged, or the sg driver is not loaded
+    kBusy,              // EBUSY: another program holds the node exclusively
+    kOther,
+};
+
+struct OpenResult {
+    int fd = -1;
+    OpenError error = OpenError::kNone;
+    int errnum = 0;
+    std::string message;  // empty on success; otherwise what happened and what to do about it
+
+    bool ok() const { return fd >= 0; }
+};
+
+// Opens a node for SG_IO: read and write, never waiting for an exclusive holder to let go.
+OpenResult OpenNode(const std::string& path, const Roots& roots = {});
+void CloseNode(int fd);
+
+// The text OpenNode gives for `errnum` on `path`: for a permission refusal it names the node's
+// owner, group and mode and what grants access (the group to join, the camera's udev rule).
+std::string OpenErrorText(const std::string& path, int errnum, const Roots& roots = {});
+OpenError ClassifyOpenError(int errnum);
+
+// ---- commands ----
+
+inline constexpr unsigned kTimeoutMs = 2000;
+inline constexpr std::size_t kSenseSize = 32;
+
+// Everything the kernel reports about one command.
+struct Outcome {
+    bool callOk = false;          // the ioctl itself succeeded
+    int errnum = 0;               // its errno when it did not (ENODEV once the device is gone, ...)
+    std::uint8_t scsiStatus = 0;  // the device's status: 0 good, 2 check condition, 8 busy
+    std::uint16_t hostStatus = 0;    // the transport's verdict (DID_*: 0 ok, 3 time-out, 7 error)
+    std::uint16_t driverStatus = 0;  // DRIVER_*; 0x08 only says sense data came back
+    std::array<std::uint8_t, kSenseSize> sense = {};
+    std::uint8_t senseLength = 0;  // sense bytes the kernel wrote
+    std::uint32_t delivered = 0;   // data bytes that arrived (asked for, less the residue)
+    std::uint32_t durationMs = 0;
+
+    // The command reached the device and the device carried it out.
+    bool Good() const;
+    // The device refused it with a check condition and its sense data.
+    bool CheckCondition() const { return callOk && scsiStatus == 2; }
+    // Sense key, additional sense code and qualifier, from fixed or descriptor format sense
+    // data; 0 when there is none.
+    std::uint8_t SenseKey() const;
+    std::uint8_t Asc() const;
+    std::uint8_t Ascq() const;
+    // One line for people and logs: "good, 8 bytes", "check condition, sense 05/20/00", ...
+    std::string Describe() const;
+};
+
+// Sends `cdb` (`cdbLength` bytes, 1 to 16; any other length fails as EINVAL) with a data-in
+// transfer of `dataLength` bytes into `dataIn`, which is zero-filled first so that bytes the device
+// does not send read as 0; with `dataLength` 0 there is no data phase. Blocks until the device
+// answers or `timeoutMs` passes.
+Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* dataIn,
+                std::uint32_t dataLength, unsigned timeoutMs = kTimeoutMs);
+
+// ---- the camera ----
+
+inline constexpr std::uint8_t kInquiryLength = 36;
+inline constexpr std::uint8_t kCameraMark = 1;  // inquiry byte 3
+
+struct Candidate {
+    Node node;
+    OpenResult open;  // why the node could not be asked, when it could not
+    Outcome inquiry;
+    std::array<std::uint8_t, kInquiryLength> inquiryData = {};
+    bool camera = false;  // the INQUIRY was good and its byte 3 is exactly 1
+};
+
+// Every node asked a standard INQUIRY (allocation length 36), in node order. Nodes that cannot be
+// opened stay in the list with their reason, so that a camera behind a node the user may not
+// open can still be named (its vendor and model come from sysfs).
+std::vector<Candidate> Discover(const Roots& roots = {});
+
+// ---- block devices and volumes ----
+
+struct BlockDevice {
+    std::string name;  // "sda"
+    std::string path;  // "/dev/sda"
+    std::string vendor;
+    std::string model;
+    std::uint64_t sectors = 0;  // 512-byte sectors; 0 while there is no medium
+    bool removable = false;
+    std::string usbDevice;
+    std::string mountPoint;  // where it, or one of its partitions, is mounted; empty if nowhere
+};
+
+// The SCSI disks (sd*), in name order.
+std::vector<BlockDevice> ListBlockDevices(const Roots& roots = {});
+
+// Opens and closes a removable disk's node without waiting, which makes the kernel look at its
+// medium again (nothing polls a disk whose medium was missing). False when it cannot be opened.
+bool CheckMedium(const std::string& devicePath);
+
+}  // namespace sg

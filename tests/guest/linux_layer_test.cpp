@@ -1,0 +1,308 @@
+// The Linux device layer where it does not need a kernel: reading sysfs (a tree made here),
+// the mount table, the open errors' classes and texts, and the reading of an outcome's sense
+// data. The layer against the real kernel is in scenarios_test.cpp, run in the guest.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "os/linux/scsi_generic.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Write(const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+// A sysfs tree: a camera on USB port 1-1 (sg0, sda), a card reader behind a hub at 2-1.4 (sg2,
+// sdb, no medium), a SATA DVD drive without a disk (sg10), and the mount table.
+class FakeSystem : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/zq-sysfs.XXXXXX";
+        root = mkdtemp(pattern);
+        roots.sys = (root / "sys").string();
+        roots.dev = "/dev";
+        roots.mounts = (root / "mounts").string();
+        const fs::path devices = root / "sys" / "devices";
+        const fs::path camera =
+            devices / "platform/vhci_hcd.0/usb1/1-1/1-1:1.0/host0/target0:0:0/0:0:0:0";
+        const fs::path reader =
+            devices / "pci0000:00/0000:00:14.0/usb2/2-1/2-1.4/2-1.4:1.0/host3/target3:0:0/3:0:0:0";
+        const fs::path dvd = devices / "pci0000:00/0000:00:1f.2/ata1/host2/target2:0:0/2:0:0:0";
+        Scsi(camera, "KMZ     ", "DV CAMERA       ", 0, "sda");
+        Write(devices / "platform/vhci_hcd.0/usb1/1-1/serial", "ZQE-1-2\n");
+        Scsi(reader, "Generic ", "Card Reader     ", 0, "sdb");
+        Scsi(dvd, "HL-DT-ST", "DVDRAM GH24NSD1 ", 5, "");
+        Link("sg0", camera);
+        Link("sg10", dvd);
+        Link("sg2", reader);
+        Disk("sda", camera, "2048", "1");
+        Disk("sdb", reader, "0", "1");
+        Write(root / "mounts",
+              "sysfs /sys sysfs rw 0 0\n"
+              "/dev/sdab1 /media/other vfat rw 0 0\n"
+              "/dev/sda1 /media/me/CAM\\040CARD vfat rw,nosuid 0 0\n");
+    }
+
+    void TearDown() override { fs::remove_all(root); }
+
+    void Scsi(const fs::path& device, const std::string& vendor, const std::string& model, int type,
+              const std::string& block) {
+        Write(device / "vendor", vendor + "\n");
+        Write(device / "model", model + "\n");
+        Write(device / "rev", "1.00\n");
+        Write(device / "type", std::to_string(type) + "\n");
+        if (!block.empty()) {
+            fs::create_directories(device / "block" / block);
+        }
+    }
+
+    void Link(const std::string& name, const fs::path& device) {
+        const fs::path node = root / "sys/class/scsi_generic" / name;
+        fs::create_directories(node);
+        fs::create_directory_symlink(device, node / "device");
+    }
+
+    void Disk(const std::string& name, const fs::path& device, const std::string& size,
+              const std::string& removable) {
+        const fs::path disk = device / "block" / name;
+        Write(disk / "size", size + "\n");
+        Write(disk / "removable", removable + "\n");
+        fs::create_directory_symlink(device, disk / "device");
+        fs::create_directories(root / "sys/block");
+        fs::create_directory_symlink(disk, root / "sys/block" / name);
+    }
+
+    fs::path root;
+    sg::Roots roots;
+};
+
+TEST_F(FakeSystem, NodesCarryTheirIdentityInNumberOrder) {
+    const std::vector<sg::Node> nodes = sg::ListNodes(roots);
+    ASSERT_EQ(nodes.size(), 3u);
+    struct Expected {
+        const char* name;
+        const char* vendor;
+        const char* model;
+        int type;
+        const char* address;
+        const char* block;
+        const char* usb;
+        const char* serial;
+    };
+    const Expected expected[] = {
+        {"sg0", "KMZ", "DV CAMERA", 0, "0:0:0:0", "sda", "1-1", "ZQE-1-2"},
+        {"sg2", "Generic", "Card Reader", 0, "3:0:0:0", "sdb", "2-1.4", ""},
+        {"sg10", "HL-DT-ST", "DVDRAM GH24NSD1", 5, "2:0:0:0", "", "", ""},
+    };
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        SCOPED_TRACE(expected[i].name);
+        EXPECT_EQ(nodes[i].name, expected[i].name);
+        EXPECT_EQ(nodes[i].path, std::string("/dev/") + expected[i].name);
+        EXPECT_EQ(nodes[i].vendor, expected[i].vendor);
+        EXPECT_EQ(nodes[i].model, expected[i].model);
+        EXPECT_EQ(nodes[i].revision, "1.00");
+        EXPECT_EQ(nodes[i].type, expected[i].type);
+        EXPECT_EQ(nodes[i].scsiAddress, expected[i].address);
+        EXPECT_EQ(nodes[i].blockDevice, expected[i].block);
+        EXPECT_EQ(nodes[i].usbDevice, expected[i].usb);
+        EXPECT_EQ(nodes[i].usbSerial, expected[i].serial);
+    }
+}
+
+TEST_F(FakeSystem, NoScsiGenericClassMeansNoNodes) {
+    fs::remove_all(root / "sys/class/scsi_generic");
+    EXPECT_TRUE(sg::ListNodes(roots).empty());
+    // What a person is told then: the driver is missing, not the camera.
+    EXPECT_NE(sg::OpenErrorText("/dev/sg0", ENOENT, roots).find("sudo modprobe sg"),
+              std::string::npos);
+    EXPECT_TRUE(sg::Discover(roots).empty());
+}
+
+TEST_F(FakeSystem, BlockDevicesWithTheirMediumAndMountPoint) {
+    const std::vector<sg::BlockDevice> disks = sg::ListBlockDevices(roots);
+    ASSERT_EQ(disks.size(), 2u);
+    EXPECT_EQ(disks[0].name, "sda");
+    EXPECT_EQ(disks[0].vendor, "KMZ");
+    EXPECT_EQ(disks[0].model, "DV CAMERA");
+    EXPECT_EQ(disks[0].sectors, 2048u);
+    EXPECT_TRUE(disks[0].removable);
+    EXPECT_EQ(disks[0].usbDevice, "1-1");
+    // A partition's mount counts for its disk; the table's \040 is a blank. /dev/sdab1 is not
+    // a partition of sda.
+    EXPECT_EQ(disks[0].mountPoint, "/media/me/CAM CARD");
+    EXPECT_EQ(disks[1].name, "sdb");
+    EXPECT_EQ(disks[1].sectors, 0u);
+    EXPECT_EQ(disks[1].usbDevice, "2-1.4");
+    EXPECT_EQ(disks[1].mountPoint, "");
+}
+
+TEST(OpenErrors, EachErrnoHasItsClassAndText) {
+    struct Case {
+        int errnum;
+        sg::OpenError error;
+        const char* text;
+    };
+    const Case cases[] = {
+        {EACCES, sg::OpenError::kPermissionDenied, "permission denied on /no/such/node"},
+        {EPERM, sg::OpenError::kPermissionDenied, "udev rule"},
+        {ENODEV, sg::OpenError::kNoDevice, "no such device: /no/such/node"},
+        {ENXIO, sg::OpenError::kNoDevice, "no such device"},
+        {EBUSY, sg::OpenError::kBusy, "device busy: /no/such/node is held open exclusively"},
+        {EIO, sg::OpenError::kOther, "cannot open /no/such/node: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.errnum);
+        EXPECT_EQ(sg::ClassifyOpenError(c.errnum), c.error);
+        EXPECT_NE(sg::OpenErrorText("/no/such/node", c.errnum).find(c.text), std::string::npos)
+            << sg::OpenErrorText("/no/such/node", c.errnum);
+    }
+}
+
+TEST(OpenErrors, PermissionTextNamesTheNodesGroupAndMode) {
+    char pattern[] = "/tmp/zq-node.XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    struct Case {
+        gid_t group;
+        mode_t mode;
+        std::vector<std::string> texts;
+        std::vector<std::string> absent;
+    };
+    // Group 6 is "disk" on Debian; a group that may read and write is the way in, one that may
+    // not is not offered.
+    const std::vector<Case> cases = {
+        {getegid(), 0600, {"mode 0600", "may open it;", "udev rule"}, {"usermod"}},
+        {6, 0660, {"group disk", "sudo usermod -aG disk $USER", "udev rule"}, {"only root"}},
+        {6, 0640, {"mode 0640", "may open it;"}, {"usermod"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        if (chown(pattern, static_cast<uid_t>(-1), c.group) != 0) {
+            GTEST_SKIP() << "cannot give the node to group " << c.group << " here";
+        }
+        ASSERT_EQ(chmod(pattern, c.mode), 0);
+        const std::string text = sg::OpenErrorText(pattern, EACCES);
+        for (const std::string& expected : c.texts) {
+            EXPECT_NE(text.find(expected), std::string::npos) << text;
+        }
+        for (const std::string& unexpected : c.absent) {
+            EXPECT_EQ(text.find(unexpected), std::string::npos) << text;
+        }
+    }
+    unlink(pattern);
+}
+
+TEST(OpenErrors, OpeningWhatIsNotThereIsNoDevice) {
+    const sg::OpenResult result = sg::OpenNode("/dev/zq-no-such-sg");
+    EXPECT_FALSE(result.ok());
+    EXPECT_EQ(result.errnum, ENOENT);
+    EXPECT_EQ(result.error, sg::OpenError::kNoDevice);
+}
+
+TEST(Outcomes, SenseAndVerdictAreRead) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> sense;
+        std::uint8_t status;
+        std::uint16_t host;
+        std::uint16_t driver;
+        bool good;
+        bool check;
+        std::uint8_t key, asc, ascq;
+        const char* described;
+    };
+    const std::vector<Case> cases = {
+        {"good", {}, 0, 0, 0, true, false, 0, 0, 0, "good, 8 bytes"},
+        {"good, driver says sense is there", {}, 0, 0, 0x08, true, false, 0, 0, 0, "good"},
+        {"fixed sense",
+         {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x01},
+         2,
+         0,
+         0x08,
+         false,
+         true,
+         0x05,
+         0x20,
+         0x01,
+         "check condition, sense 05/20/01"},
+        {"descriptor sense",
+         {0x72, 0x0B, 0x47, 0x03, 0, 0, 0, 0},
+         2,
+         0,
+         0x08,
+         false,
+         true,
+         0x0B,
+         0x47,
+         0x03,
+         "check condition, sense 0B/47/03"},
+        {"transport error", {}, 0, 7, 0, false, false, 0, 0, 0, "transport error (host status 7"},
+        {"time-out", {}, 0, 3, 0x06, false, false, 0, 0, 0, "transport error"},
+        {"busy", {}, 8, 0, 0, false, false, 0, 0, 0, "SCSI status 08"},
+        {"sense cut short", {0x70, 0, 0x06}, 2, 0, 0x08, false, true, 0x06, 0, 0, "06/00/00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sg::Outcome outcome;
+        outcome.callOk = true;
+        outcome.scsiStatus = c.status;
+        outcome.hostStatus = c.host;
+        outcome.driverStatus = c.driver;
+        outcome.delivered = 8;
+        std::copy(c.sense.begin(), c.sense.end(), outcome.sense.begin());
+        outcome.senseLength = static_cast<std::uint8_t>(c.sense.size());
+        EXPECT_EQ(outcome.Good(), c.good);
+        EXPECT_EQ(outcome.CheckCondition(), c.check);
+        EXPECT_EQ(outcome.SenseKey(), c.key);
+        EXPECT_EQ(outcome.Asc(), c.asc);
+        EXPECT_EQ(outcome.Ascq(), c.ascq);
+        EXPECT_NE(outcome.Describe().find(c.described), std::string::npos) << outcome.Describe();
+    }
+}
+
+// SG_IO on something that is not a SCSI generic node fails as a call, and the data area reads
+// as zeros all the same.
+TEST(Outcomes, CallOnANonScsiNodeFails) {
+    const int fd = open("/dev/null", O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 8, 0};
+    const sg::Outcome outcome = sg::Execute(fd, inquiry, 6, data, sizeof data);
+    close(fd);
+    EXPECT_FALSE(outcome.callOk);
+    EXPECT_NE(outcome.errnum, 0);
+    EXPECT_FALSE(outcome.Good());
+    EXPECT_EQ(outcome.delivered, 0u);
+    for (const std::uint8_t byte : data) {
+        EXPECT_EQ(byte, 0);
+    }
+    EXPECT_NE(outcome.Describe().find("call failed"), std::string::npos);
+}
+
+TEST(Outcomes, CommandBlockLongerThan16BytesIsNotSent) {
+    const int fd = open("/dev/null", O_RDWR);
+    ASSERT_GE(fd, 0);
+    std::uint8_t cdb[17] = {0x12};
+    std::uint8_t data[8];
+    for (const std::uint8_t length : {std::uint8_t{0}, std::uint8_t{17}}) {
+        const sg::Outcome outcome = sg::Execute(fd, cdb, length, data, sizeof data);
+        EXPECT_FALSE(outcome.callOk);
+        EXPECT_EQ(outcome.errnum, EINVAL);
+    }
+    close(fd);
+}
+
+}  // namespace

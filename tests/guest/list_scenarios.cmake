@@ -1,0 +1,25 @@
+# Writes OUTPUT: one ctest test per scenario of PROGRAM (its --gtest_list_tests), each reading
+# the scenario's verdict from RESULTS/scenarios.json with REPORT, after the guest.boot fixture.
+execute_process(COMMAND ${PROGRAM} --gtest_list_tests OUTPUT_VARIABLE listing RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${PROGRAM} --gtest_list_tests failed")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(script "")
+set(suite "")
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "#.*" "" line "${line}")
+    string(STRIP "${line}" name)
+    if(name STREQUAL "")
+        continue()
+    endif()
+    if(line MATCHES "^ ")
+        set(full "${suite}.${name}")
+        string(APPEND script
+            "add_test([=[guest.${full}]=] python3 [=[${REPORT}]=] [=[${RESULTS}]=] [=[${full}]=])\n"
+            "set_tests_properties([=[guest.${full}]=] PROPERTIES FIXTURES_REQUIRED guest TIMEOUT 60)\n")
+    else()
+        string(REGEX REPLACE "\\.$" "" suite "${name}")
+    endif()
+endforeach()
+file(WRITE ${OUTPUT} "${script}")
