@@ -22,9 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/read_file_win32.h"
+#include "sim/letters.h"
 #include "sim/world.h"
 #include "sim/world_file.h"
+#include "sim/world_files.h"
 
 namespace {
 
@@ -50,54 +51,13 @@ std::optional<std::wstring> Environment(const wchar_t* name) {
     return std::wstring(value, length);
 }
 
-// The folder of `path`, with its final separator ("" when it names none).
-std::wstring FolderOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
-
-std::wstring ExecutableFolder() {
-    wchar_t path[MAX_PATH * 2];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    return FolderOf(std::wstring(path, length));
-}
-
-bool IsAbsolute(const std::wstring& path) {
-    return (path.size() >= 2 && path[1] == L':') ||
-           (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
-}
-
-// What tells a changed file from the one read before: its time of last writing and its size.
-struct Stamp {
-    bool exists = false;
-    FILETIME written = {};
-    ULONGLONG size = 0;
-
-    bool operator==(const Stamp& other) const {
-        return exists == other.exists && written.dwLowDateTime == other.written.dwLowDateTime &&
-               written.dwHighDateTime == other.written.dwHighDateTime && size == other.size;
-    }
-};
-
-Stamp StampOf(const std::wstring& path) {
-    Stamp stamp;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        stamp.exists = true;
-        stamp.written = data.ftLastWriteTime;
-        stamp.size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    }
-    return stamp;
-}
-
 class ProgramWorld {
   public:
     ProgramWorld() {
         sim::World& world = sim::TheWorld();
         world.SetBeforeCall([this] { Refresh(); });
         world.SetObserver([this](const sim::Event& event) {
-            Append(sim::TraceLine(event));
+            files_->Append(sim::TraceLine(event));
             // The trace lives in the file; the world keeps none of it.
             sim::TheWorld().ClearTrace();
         });
@@ -106,7 +66,7 @@ class ProgramWorld {
     // Twice a second while notify is on: read a changed world file, then tell the windows
     // about the letters that came and went.
     void Watch() {
-        if (!loaded_ || !loaded_->notify || announcing_) {
+        if (!files_ || !files_->loaded() || !files_->loaded()->notify || announcing_) {
             return;
         }
         Refresh();
@@ -117,97 +77,41 @@ class ProgramWorld {
     // Before every device call: the first time, find the files and lay out the world; later,
     // lay out the changes when the world file has been written since.
     void Refresh() {
-        if (!started_) {
-            started_ = true;
+        if (!files_) {
             const std::optional<std::wstring> named = Environment(kWorldVariable);
-            worldPath_ = named ? *named : ExecutableFolder() + kWorldFileName;
-            stamp_ = StampOf(worldPath_);
-            if (!stamp_.exists) {
-                UseTrace(std::nullopt);
-                Append("# Zelquin-sim: no world file at " + sim::ToUtf8(worldPath_) +
-                       "; an empty computer, no drives and no camera");
-                return;
-            }
-            Load("read");
-            return;
+            files_.emplace(
+                sim::WorldFiles::Places{named ? *named : sim::ExecutableFolder() + kWorldFileName,
+                                        Environment(kTraceVariable),
+                                        sim::ExecutableFolder() + kTraceFileName, "Zelquin-sim"});
         }
-        const Stamp now = StampOf(worldPath_);
-        if (now == stamp_) {
-            return;
-        }
-        stamp_ = now;
-        if (!now.exists) {
-            Append("# world file " + sim::ToUtf8(worldPath_) +
-                   " is gone; the world stays as it is");
-            return;
-        }
-        Load("read again");
-    }
-
-    void Load(const char* how) {
-        const std::optional<std::string> text = sim::ReadWholeFile(worldPath_);
-        if (!text) {
-            UseTrace(loaded_ ? loaded_->trace : std::nullopt);
-            Append("# world file " + sim::ToUtf8(worldPath_) + " cannot be read");
-            return;
-        }
-        sim::ParsedWorld parsed = sim::ParseWorldFile(*text);
-        if (!parsed.ok()) {
-            UseTrace(loaded_ ? loaded_->trace : std::nullopt);
-            Append("# world file " + sim::ToUtf8(worldPath_) +
-                   " not taken, the world stays as it is:");
-            for (const sim::WorldFileError& error : parsed.errors) {
-                Append("#   " + sim::Describe(error));
-            }
-            return;
-        }
-        UseTrace(parsed.world.trace);
-        sim::ApplyWorldFile(sim::TheWorld(), parsed.world, loaded_ ? &*loaded_ : nullptr);
-        Append(std::string("# world file ") + how + ": " + sim::ToUtf8(worldPath_));
-        loaded_ = std::move(parsed.world);
-        if (loaded_->notify && watchTimer_ == 0) {
+        if (files_->Refresh(sim::TheWorld()) && files_->loaded()->notify && watchTimer_ == 0) {
             // What is there now is known to the windows already, as at a computer's start.
-            announced_ = PresentLetters();
+            announced_ = sim::PresentLetters(sim::TheWorld());
             watchTimer_ = ::SetTimer(nullptr, 0, kWatchPeriodMs, WatchTick);
         }
-    }
-
-    static std::uint32_t PresentLetters() {
-        std::uint32_t letters = 0;
-        for (int i = 0; i < sim::kLetterCount; ++i) {
-            if (sim::TheWorld().drive(static_cast<char>('A' + i)).present) {
-                letters |= 1u << i;
-            }
-        }
-        return letters;
     }
 
     // Removals first, then arrivals, one letter an event, sent to every top-level window of this
     // thread (the control panel, and any message box that is open).
     void Announce() {
         announcing_ = true;
-        const std::uint32_t now = PresentLetters();
-        for (const bool arrivals : {false, true}) {
-            for (int i = 0; i < sim::kLetterCount; ++i) {
-                const std::uint32_t bit = 1u << i;
-                if (((now & bit) != 0) == arrivals && ((announced_ & bit) != 0) != arrivals) {
-                    Broadcast(arrivals ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, i);
-                }
-            }
+        const std::uint32_t now = sim::PresentLetters(sim::TheWorld());
+        for (const sim::LetterEvent& event : sim::LetterEvents(announced_, now)) {
+            Broadcast(event.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, event.letter);
         }
         announced_ = now;
         announcing_ = false;
     }
 
-    void Broadcast(WPARAM event, int letterIndex) const {
-        const char letter = static_cast<char>('A' + letterIndex);
-        Append(std::string("# notify: ") +
-               (event == DBT_DEVICEARRIVAL ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") +
-               letter + ":");
+    void Broadcast(WPARAM event, char letter) const {
+        files_->Append(
+            std::string("# notify: ") +
+            (event == DBT_DEVICEARRIVAL ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") +
+            letter + ":");
         DEV_BROADCAST_VOLUME record = {};
         record.dbcv_size = sizeof record;
         record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
-        record.dbcv_unitmask = 1u << letterIndex;
+        record.dbcv_unitmask = 1u << (letter - 'A');
         std::vector<HWND> windows;
         ::EnumThreadWindows(::GetCurrentThreadId(), CollectWindow,
                             reinterpret_cast<LPARAM>(&windows));
@@ -216,39 +120,7 @@ class ProgramWorld {
         }
     }
 
-    // The trace goes to ZELQUIN_SIM_TRACE, else to the world file's trace line, else beside the
-    // executable.
-    void UseTrace(const std::optional<std::string>& fromWorld) {
-        if (const std::optional<std::wstring> named = Environment(kTraceVariable)) {
-            tracePath_ = *named;
-        } else if (fromWorld) {
-            const std::wstring path = sim::FromUtf8(*fromWorld);
-            tracePath_ = IsAbsolute(path) ? path : FolderOf(worldPath_) + path;
-        } else {
-            tracePath_ = ExecutableFolder() + kTraceFileName;
-        }
-    }
-
-    // One line at the end of the trace file, which is opened for it and closed again, so that it
-    // can be read, emptied or removed at any time.
-    void Append(const std::string& line) const {
-        const HANDLE file = ::CreateFileW(tracePath_.c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return;
-        }
-        const std::string text = line + "\n";
-        DWORD written = 0;
-        ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        ::CloseHandle(file);
-    }
-
-    bool started_ = false;
-    std::wstring worldPath_;
-    std::wstring tracePath_;
-    Stamp stamp_;
-    std::optional<sim::WorldDescription> loaded_;
+    std::optional<sim::WorldFiles> files_;
     UINT_PTR watchTimer_ = 0;
     std::uint32_t announced_ = 0;  // the letters the windows know of, bit 0 for A
     bool announcing_ = false;
