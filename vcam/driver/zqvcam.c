@@ -31,7 +31,7 @@
  * FsContext2: the generation of the service the open was passed to while it counts as open; 0
  * once it is closed, refused or given up. */
 #define ROOT_OPEN 0xFFFFFFFFu
-#define TIMER_PERIOD_MS 250
+#define TIMER_PERIOD_MS 250u
 #define HUNDRED_NS_PER_MS 10000LL
 
 /* A program's request on its way through the service, or a close notice (irp NULL). */
@@ -44,7 +44,7 @@ typedef struct Pending {
     ULONG letter; /* 0 for A */
     ULONG generation;
     ULONG outputSize;
-    LONGLONG deadline; /* interrupt time, 100 ns units */
+    ULONG deadline; /* the tick of the time-out timer after which it fails */
     ULONG length;
     UCHAR record[1];
 } Pending;
@@ -75,6 +75,7 @@ static struct {
     ULONG abandoned;
     ULONG attaches;
     Letter letters[LETTER_COUNT];
+    ULONG ticks; /* of the time-out timer, every TIMER_PERIOD_MS: the driver's own clock */
     KTIMER timer;
     KDPC dpc;
 } g;
@@ -198,9 +199,10 @@ static VOID NTAPI CancelWaiter(PDEVICE_OBJECT device, PIRP irp) {
     Finish(irp, STATUS_CANCELLED, 0);
 }
 
-/* Called with the lock held: takes every request of `list` whose IRP is not being cancelled
- * out of it and into `taken`; close notices are dropped. */
-static void ClaimAllLocked(PLIST_ENTRY list, PLIST_ENTRY taken, BOOLEAN onlyExpired, LONGLONG now) {
+/* Called with the lock held: takes the requests of `list` whose IRP is not being cancelled (all
+ * of them, or those past their deadline when `onlyExpired`) out of it and into `taken`; close
+ * notices are dropped unless only the expired are taken. */
+static void ClaimAllLocked(PLIST_ENTRY list, PLIST_ENTRY taken, BOOLEAN onlyExpired) {
     PLIST_ENTRY entry = list->Flink;
     while (entry != list) {
         Pending* p = CONTAINING_RECORD(entry, Pending, link);
@@ -212,7 +214,7 @@ static void ClaimAllLocked(PLIST_ENTRY list, PLIST_ENTRY taken, BOOLEAN onlyExpi
             }
             continue;
         }
-        if (onlyExpired && now < p->deadline) {
+        if (onlyExpired && (LONG)(g.ticks - p->deadline) < 0) {
             continue;
         }
         if (IoSetCancelRoutine(p->irp, NULL) != NULL) {
@@ -241,15 +243,15 @@ static VOID NTAPI TimerTick(PKDPC dpc, PVOID context, PVOID arg1, PVOID arg2) {
     LIST_ENTRY expired;
     KIRQL irql;
     ULONG count;
-    const LONGLONG now = (LONGLONG)KeQueryInterruptTime();
     UNREFERENCED_PARAMETER(dpc);
     UNREFERENCED_PARAMETER(context);
     UNREFERENCED_PARAMETER(arg1);
     UNREFERENCED_PARAMETER(arg2);
     InitializeListHead(&expired);
     KeAcquireSpinLock(&g.lock, &irql);
-    ClaimAllLocked(&g.queued, &expired, TRUE, now);
-    ClaimAllLocked(&g.handed, &expired, TRUE, now);
+    ++g.ticks;
+    ClaimAllLocked(&g.queued, &expired, TRUE);
+    ClaimAllLocked(&g.handed, &expired, TRUE);
     KeReleaseSpinLock(&g.lock, irql);
     count = FailAll(&expired, STATUS_IO_TIMEOUT);
     if (count != 0) {
@@ -291,7 +293,9 @@ static NTSTATUS Submit(Pending* p, ULONG generation) {
     p->id = NextIdLocked();
     zqvcam_put32(p->record, ZQVCAM_REQ_ID, p->id);
     p->generation = g.generation;
-    p->deadline = (LONGLONG)KeQueryInterruptTime() + (LONGLONG)g.timeoutMs * HUNDRED_NS_PER_MS;
+    /* Counted in ticks of the timer, so a request fails between the time-out and one period
+     * after it. */
+    p->deadline = g.ticks + (g.timeoutMs + TIMER_PERIOD_MS - 1) / TIMER_PERIOD_MS + 1;
     InsertTailList(&g.queued, &p->link);
     IoSetCancelRoutine(irp, CancelRequest);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
@@ -494,8 +498,8 @@ static void Detach(PFILE_OBJECT file) {
         waiter = g.waiter;
         g.waiter = NULL;
     }
-    ClaimAllLocked(&g.queued, &taken, FALSE, 0);
-    ClaimAllLocked(&g.handed, &taken, FALSE, 0);
+    ClaimAllLocked(&g.queued, &taken, FALSE);
+    ClaimAllLocked(&g.handed, &taken, FALSE);
     KeReleaseSpinLock(&g.lock, irql);
     if (waiter != NULL) {
         Finish(waiter, STATUS_CANCELLED, 0);
@@ -819,7 +823,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) 
     KeInitializeDpc(&g.dpc, TimerTick, NULL);
     KeInitializeTimer(&g.timer);
     due.QuadPart = -(LONGLONG)TIMER_PERIOD_MS * HUNDRED_NS_PER_MS;
-    KeSetTimerEx(&g.timer, due, TIMER_PERIOD_MS, &g.dpc);
+    KeSetTimerEx(&g.timer, due, (LONG)TIMER_PERIOD_MS, &g.dpc);
     DbgPrint("zqvcam: loaded\n");
     return STATUS_SUCCESS;
 }
