@@ -7,7 +7,7 @@
 // go, as Windows does when a stick is plugged in. docs/vcam.md tells the whole story.
 //
 //   zqvcam-service.exe [--world FILE] [--trace FILE] [--volumes FOLDER]
-//                      [--request-timeout MS] [--hold-vendor CODE]
+//                      [--request-timeout MS] [--hold-set CODE]
 //
 //   --world            the world file; zqvcam-world.txt beside the program by default
 //   --trace            the trace file, whatever the world file says; else the world file's trace
@@ -17,8 +17,8 @@
 //                      world file by default
 //   --request-timeout  how long the driver waits for an answer before it fails a request
 //                      (milliseconds; the driver's default, 5000, when not given)
-//   --hold-vendor      for tests: the first pass-through carrying vendor command CODE is never
-//                      answered, as by a camera that hangs
+//   --hold-set         for tests: the first pass-through carrying the set form of vendor command
+//                      CODE is never answered, as by a camera that hangs
 //
 // It runs until Ctrl+C (then it withdraws its letters) or until it is ended; a service that was
 // ended leaves its letters to the next one, which clears them up first.
@@ -63,7 +63,7 @@ struct Options {
     std::optional<std::wstring> trace;
     std::wstring volumes;
     std::uint32_t timeoutMs = 0;
-    std::optional<int> holdVendor;
+    std::optional<int> holdSet;
 };
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
@@ -82,8 +82,8 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.volumes = value;
         } else if (name == L"--request-timeout") {
             options.timeoutMs = static_cast<std::uint32_t>(std::wcstoul(value.c_str(), nullptr, 0));
-        } else if (name == L"--hold-vendor") {
-            options.holdVendor = static_cast<int>(std::wcstol(value.c_str(), nullptr, 0));
+        } else if (name == L"--hold-set") {
+            options.holdSet = static_cast<int>(std::wcstol(value.c_str(), nullptr, 0));
         } else {
             return std::nullopt;
         }
@@ -180,11 +180,13 @@ std::string Describe(const vcam::Request& request) {
     }
 }
 
-// The vendor command a device control carries: a pass-through whose command block starts 0xFA.
-std::optional<int> VendorCommand(const vcam::Request& request) {
+// The vendor command whose set form a device control carries: a pass-through whose command
+// block starts 0xFA and whose form byte is 0x06.
+std::optional<int> SetCommand(const vcam::Request& request) {
     constexpr std::size_t kCdb = 28;
     if (request.kind != ZQVCAM_KIND_CONTROL || request.code != os::kIoctlScsiPassThrough ||
-        request.input.size() < kCdb + 16 || request.input[kCdb] != 0xFA) {
+        request.input.size() < kCdb + 16 || request.input[kCdb] != 0xFA ||
+        request.input[kCdb + 4] != 0x06) {
         return std::nullopt;
     }
     return request.input[kCdb + 7];
@@ -281,14 +283,17 @@ class Service {
             Note("a request not understood: " + why);
             return;
         }
-        const std::optional<int> vendor = VendorCommand(*request);
-        if (options_.holdVendor && !held_ && vendor == options_.holdVendor) {
+        const std::optional<int> set = SetCommand(*request);
+        if (options_.holdSet && !held_ && set == options_.holdSet) {
             held_ = true;
             Note("holding request " + std::to_string(request->id) + " (vendor command " +
-                 std::to_string(*vendor) + " on " + request->letter + ":) unanswered");
+                 std::to_string(*set) + ", set, on " + request->letter + ":) unanswered");
             return;
         }
         const std::optional<vcam::Answer> answer = core_.Carry(*request);
+        // What the request changed (the release command moves the camera to its storage volume)
+        // is in place before the program goes on.
+        Sync();
         if (answer) {
             const DWORD error = driver_.Answer(vcam::WriteAnswer(*answer));
             if (error == ERROR_NOT_FOUND) {
@@ -303,7 +308,6 @@ class Service {
                      " (error " + std::to_string(error) + ")");
             }
         }
-        Sync();
         Announce();
     }
 
@@ -449,7 +453,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!options) {
         std::fprintf(stderr,
                      "usage: %s [--world FILE] [--trace FILE] [--volumes FOLDER]\n"
-                     "       [--request-timeout MS] [--hold-vendor CODE]\n",
+                     "       [--request-timeout MS] [--hold-set CODE]\n",
                      kProgram);
         return 2;
     }
