@@ -219,6 +219,9 @@ std::optional<Answer> CameraService::Carry(const Request& request) {
         case ZQVCAM_KIND_OPEN: {
             const std::wstring path =
                 std::wstring(L"\\\\.\\") + static_cast<wchar_t>(request.letter) + L":";
+            // A number already in use means the driver has forgotten that open: its handle is
+            // put down before the number gets a new one.
+            Abandon(request.handle);
             const OpenCall call = OpenCallOf(request);
             const os::Handle handle = world_.CreateFileW(path.c_str(), call.access, call.share,
                                                          call.disposition, call.flags);

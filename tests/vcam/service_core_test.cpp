@@ -454,12 +454,21 @@ TEST_F(Carrying, AClosePutsTheWorldsHandleDownOnce) {
     EXPECT_EQ(world_.Calls(sim::Call::kCloseHandle).size(), 1u);
     EXPECT_EQ(service_.OpenCount(), 0u);
 
+    // An open number used again: the open the driver forgot is put down first.
+    Carry(Open('E', 7));
+    Carry(Open('D', 7));
+    EXPECT_EQ(service_.OpenCount(), 1u);
+    EXPECT_EQ(world_.OpenHandleCount(), 1u);
+    EXPECT_FALSE(service_.Carry(Close(8, 'D', 7)));
+    EXPECT_EQ(world_.OpenHandleCount(), 0u);
+    EXPECT_EQ(world_.TotalClosed(), 3u);
+
     // An open whose program never got its handle is put down by the service itself.
     Carry(Open('D', 6));
     EXPECT_TRUE(service_.Abandon(6));
     EXPECT_FALSE(service_.Abandon(6));
     EXPECT_EQ(world_.OpenHandleCount(), 0u);
-    EXPECT_EQ(world_.TotalClosed(), 2u);
+    EXPECT_EQ(world_.TotalClosed(), 4u);
 }
 
 // ---- the letters ----
