@@ -14,8 +14,8 @@
  * (C++), so it uses nothing but the C language.
  *
  * Control device: \Device\ZelquinVcam, reached from user mode as \\.\ZelquinVcam.
- * Letter devices: \Device\ZelquinVcamE for E:, linked from \DosDevices\E: while the letter is
- * present.
+ * Letter devices: \Device\ZelquinVcamE for E:, linked from \DosDevices\Global\E: while the letter
+ * is present.
  */
 #ifndef ZELQUIN_VCAM_PROTOCOL_H
 #define ZELQUIN_VCAM_PROTOCOL_H
@@ -105,7 +105,7 @@
 #define ZQVCAM_LET_FLAGS 4  /* u32 ZQVCAM_LETTER_... */
 #define ZQVCAM_LET_SIZE 8
 
-#define ZQVCAM_LETTER_PRESENT 0x1u   /* link \DosDevices\X: to the letter device; else remove it */
+#define ZQVCAM_LETTER_PRESENT 0x1u   /* link the letter to the letter device; else remove it */
 #define ZQVCAM_LETTER_REMOVABLE 0x2u /* the device reports removable media */
 
 /* ---- status record (driver -> anyone) ---- */

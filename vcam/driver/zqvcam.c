@@ -7,7 +7,7 @@
  *                          takes the requests, answers them and presents or withdraws letters;
  *                          anyone may read the status record.
  *   \Device\ZelquinVcamX   the device of letter X, made the first time X is presented and kept
- *                          until the driver unloads; \DosDevices\X: links to it while X is
+ *                          until the driver unloads; \DosDevices\Global\X: links to it while X is
  *                          present.
  *
  * Every request a program sends to a letter device is queued and the program's IRP is held
@@ -32,6 +32,10 @@
  * once it is closed, refused or given up. */
 #define ROOT_OPEN 0xFFFFFFFFu
 #define TIMER_PERIOD_MS 250u
+/* A letter's link, in the global namespace whatever the session of the thread that makes it
+ * (the service's); the X is at LETTER_LINK_AT. */
+#define LETTER_LINK_TEXT L"\\DosDevices\\Global\\X:"
+#define LETTER_LINK_AT ((sizeof(LETTER_LINK_TEXT) / sizeof(WCHAR)) - 3)
 #define HUNDRED_NS_PER_MS 10000LL
 
 /* A program's request on its way through the service, or a close notice (irp NULL). */
@@ -623,7 +627,7 @@ static NTSTATUS MakeLetterDevice(ULONG letter) {
 
 static NTSTATUS SetLetter(PIRP irp, PIO_STACK_LOCATION stack) {
     const UCHAR* in = (const UCHAR*)irp->AssociatedIrp.SystemBuffer;
-    WCHAR linkText[] = L"\\DosDevices\\X:";
+    WCHAR linkText[] = LETTER_LINK_TEXT;
     WCHAR deviceText[] = ZQVCAM_LETTER_DEVICE_PREFIX L"X";
     UNICODE_STRING linkName;
     UNICODE_STRING deviceName;
@@ -648,7 +652,7 @@ static NTSTATUS SetLetter(PIRP irp, PIO_STACK_LOCATION stack) {
     if (!attached) {
         return Finish(irp, STATUS_ACCESS_DENIED, 0);
     }
-    linkText[12] = (WCHAR)character;
+    linkText[LETTER_LINK_AT] = (WCHAR)character;
     deviceText[(sizeof(deviceText) / sizeof(WCHAR)) - 2] = (WCHAR)character;
     RtlInitUnicodeString(&linkName, linkText);
     RtlInitUnicodeString(&deviceName, deviceText);
@@ -772,8 +776,8 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
             continue;
         }
         if ((g.letters[i].flags & ZQVCAM_LETTER_PRESENT) != 0) {
-            WCHAR linkText[] = L"\\DosDevices\\X:";
-            linkText[12] = (WCHAR)(L'A' + i);
+            WCHAR linkText[] = LETTER_LINK_TEXT;
+            linkText[LETTER_LINK_AT] = (WCHAR)(L'A' + i);
             RtlInitUnicodeString(&linkName, linkText);
             IoDeleteSymbolicLink(&linkName);
         }
