@@ -193,3 +193,31 @@ write("device_change_fuzz", "record_shorter_than_its_fields",
 write("device_change_fuzz", "unit_mask_beyond_z", device_change(CAMERA_E, 0, volume_record(0xFC000000)))
 write("device_change_fuzz", "other_event_type",
       device_change(CONNECTED_E, 3, volume_record(E), extra=u32(0x8001)))
+
+
+# ---- vcam_records_fuzz ----
+def vcam_request(rid, kind, letter, number, args=(0, 0, 0, 0), flags=0, data=b""):
+    return u32(40 + len(data)) + u32(rid) + u32(kind) + u32(ord(letter)) + u32(number) + b"".join(
+        u32(a) for a in args) + u32(flags) + data
+
+
+INQUIRY_HEAD = (bytes([44, 0, 0, 0, 1, 0, 6, 24, 1, 0, 0, 0]) + u32(36) + u32(2) + u32(80) +
+                u32(48) + bytes([0x12, 0, 0, 0, 36]) + b"\0" * 11)
+VENDOR_HEAD = (bytes([44, 0, 0, 0, 1, 0, 16, 24, 1, 0, 0, 0]) + u32(8) + u32(2) + u32(80) +
+               u32(48) + bytes([0xFA, 0x55, 0x66, 0xFE, 0x60, 0, 0, 0x0E]) + b"\0" * 8)
+write("vcam_records_fuzz", "request_open_as_wine_gives_it",
+      b"\0" + vcam_request(1, 1, "E", 1, (3, 0x60, 0, 0)))
+write("vcam_records_fuzz", "request_open_as_windows_gives_it",
+      b"\0" + vcam_request(2, 1, "E", 1, (3, 0x01000060, 0x80, 0x0012019F), flags=1))
+write("vcam_records_fuzz", "request_inquiry",
+      b"\0" + vcam_request(3, 2, "E", 1, (0x4D004, 44, 116, 0), data=INQUIRY_HEAD))
+write("vcam_records_fuzz", "request_close", b"\0" + vcam_request(4, 3, "E", 1))
+write("vcam_records_fuzz", "answer_with_output", b"\1" + u32(22) + u32(9) + u32(0) + u32(0x1004) +
+      u32(2) + b"\xAA\xBB")
+write("vcam_records_fuzz", "status_of_a_fresh_driver", b"\2" + u32(456) + u32(1) + b"\0" * 448)
+write("vcam_records_fuzz", "carry_inquiry",
+      b"\3" + vcam_request(5, 2, "E", 7, (0x4D004, 44, 116, 0), data=INQUIRY_HEAD))
+write("vcam_records_fuzz", "carry_state_command",
+      b"\3" + vcam_request(6, 2, "E", 7, (0x4D004, 44, 88, 0), data=VENDOR_HEAD))
+write("vcam_records_fuzz", "carry_storage_query",
+      b"\3" + vcam_request(7, 2, "F", 8, (0x2D1400, 12, 551, 0), data=b"\0" * 12))

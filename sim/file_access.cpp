@@ -6,6 +6,7 @@
 #include "sim/read_file_win32.h"
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -58,6 +59,12 @@ void WriteLineToStandardError(std::string_view line) {
     ::WriteFile(error, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+std::wstring ExecutableFolder() {
+    wchar_t path[MAX_PATH * 2];
+    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
+    return FolderOf(std::wstring(path, length < MAX_PATH * 2 ? length : 0));
+}
+
 #else
 
 FileStamp StampOf(const std::wstring& path) {
@@ -100,6 +107,15 @@ void WriteLineToStandardError(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
+}
+
+std::wstring ExecutableFolder() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
+        return {};
+    }
+    return FolderOf(FromUtf8(std::string_view(path, static_cast<std::size_t>(length))));
 }
 
 #endif

@@ -32,6 +32,10 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes);
 // the handle it was started with, if any).
 void WriteLineToStandardError(std::string_view line);
 
+// The folder of the running program's executable, with its final separator ("" when it cannot
+// be told).
+std::wstring ExecutableFolder();
+
 // The folder of `path` with its final separator, '\' or '/' ("" when it names none).
 std::wstring FolderOf(const std::wstring& path);
 

@@ -26,7 +26,7 @@ LiveWorldFile::LiveWorldFile(World& world, TraceWriter& trace, WorldFilePlaces p
       places_(std::move(places)),
       programName_(std::move(programName)) {}
 
-void LiveWorldFile::Refresh() {
+bool LiveWorldFile::Refresh() {
     if (!started_) {
         started_ = true;
         stamp_ = StampOf(places_.world);
@@ -34,31 +34,30 @@ void LiveWorldFile::Refresh() {
             trace_.SetPath(TracePath(places_, std::nullopt));
             Note(programName_ + ": no world file at " + ToUtf8(places_.world) +
                  "; an empty computer, no drives and no camera");
-            return;
+            return false;
         }
-        Load("read");
-        return;
+        return Load("read");
     }
     const FileStamp now = StampOf(places_.world);
     if (now == stamp_) {
-        return;
+        return false;
     }
     stamp_ = now;
     if (!now.exists) {
         Note("world file " + ToUtf8(places_.world) + " is gone; the world stays as it is");
-        return;
+        return false;
     }
-    Load("read again");
+    return Load("read again");
 }
 
-void LiveWorldFile::Load(const char* how) {
+bool LiveWorldFile::Load(const char* how) {
     const std::optional<std::string> text = ReadFileBytes(places_.world);
     const std::optional<std::string> traceBefore =
         applied_ ? applied_->trace : std::optional<std::string>();
     if (!text) {
         trace_.SetPath(TracePath(places_, traceBefore));
         Note("world file " + ToUtf8(places_.world) + " cannot be read");
-        return;
+        return false;
     }
     ParsedWorld parsed = ParseWorldFile(*text);
     if (!parsed.ok()) {
@@ -67,12 +66,13 @@ void LiveWorldFile::Load(const char* how) {
         for (const WorldFileError& error : parsed.errors) {
             Note("  " + Describe(error));
         }
-        return;
+        return false;
     }
     trace_.SetPath(TracePath(places_, parsed.world.trace));
     ApplyWorldFile(world_, parsed.world, applied_ ? &*applied_ : nullptr);
     Note(std::string("world file ") + how + ": " + ToUtf8(places_.world));
     applied_ = std::move(parsed.world);
+    return true;
 }
 
 void LiveWorldFile::Note(const std::string& text) const {

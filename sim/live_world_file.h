@@ -50,15 +50,15 @@ class LiveWorldFile {
     // or a file with errors: the world stays as it is, empty after a Reset()); every later call
     // reads the file again when it has changed and lays out what changed. A file with any error
     // is not taken at all. Points the trace writer at the trace file the file read names before
-    // the note of it is written.
-    void Refresh();
+    // the note of it is written. True when this call laid out a description.
+    bool Refresh();
 
     // The description last laid out; null while none has been.
     const WorldDescription* applied() const { return applied_ ? &*applied_ : nullptr; }
     const WorldFilePlaces& places() const { return places_; }
 
   private:
-    void Load(const char* how);
+    bool Load(const char* how);
     void Note(const std::string& text) const;
 
     World& world_;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "sim/file_access.h"
+#include "sim/letters.h"
 #include "sim/live_world_file.h"
 #include "sim/trace_writer.h"
 #include "sim/utf8.h"
@@ -56,14 +57,8 @@ std::optional<std::wstring> Environment(const wchar_t* name) {
     return std::wstring(value, length);
 }
 
-std::wstring ExecutableFolder() {
-    wchar_t path[MAX_PATH * 2];
-    const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH * 2);
-    return sim::FolderOf(std::wstring(path, length));
-}
-
 sim::WorldFilePlaces Places() {
-    const std::wstring folder = ExecutableFolder();
+    const std::wstring folder = sim::ExecutableFolder();
     const std::optional<std::wstring> named = Environment(kWorldVariable);
     return {named ? *named : folder + kWorldFileName, Environment(kTraceVariable),
             folder + kTraceFileName};
@@ -98,7 +93,7 @@ class ProgramWorld {
         live_.Refresh();
         if (live_.applied() != nullptr && live_.applied()->notify && watchTimer_ == 0) {
             // What is there now is known to the windows already, as at a computer's start.
-            announced_ = PresentLetters();
+            announced_ = sim::PresentLetters(sim::TheWorld());
             watchTimer_ = ::SetTimer(nullptr, 0, kWatchPeriodMs, WatchTick);
         }
     }
@@ -115,35 +110,19 @@ class ProgramWorld {
         }
     }
 
-    static std::uint32_t PresentLetters() {
-        std::uint32_t letters = 0;
-        for (int i = 0; i < sim::kLetterCount; ++i) {
-            if (sim::TheWorld().drive(static_cast<char>('A' + i)).present) {
-                letters |= 1u << i;
-            }
-        }
-        return letters;
-    }
-
     // Removals first, then arrivals, one letter an event, sent to every top-level window of this
     // thread (the control panel, and any message box that is open).
     void Announce() {
         announcing_ = true;
-        const std::uint32_t now = PresentLetters();
-        for (const bool arrivals : {false, true}) {
-            for (int i = 0; i < sim::kLetterCount; ++i) {
-                const std::uint32_t bit = 1u << i;
-                if (((now & bit) != 0) == arrivals && ((announced_ & bit) != 0) != arrivals) {
-                    Broadcast(arrivals ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, i);
-                }
-            }
+        const std::uint32_t now = sim::PresentLetters(sim::TheWorld());
+        for (const sim::LetterEvent& event : sim::LetterEvents(announced_, now)) {
+            Broadcast(event.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, event.letter);
         }
         announced_ = now;
         announcing_ = false;
     }
 
-    void Broadcast(WPARAM event, int letterIndex) const {
-        const char letter = static_cast<char>('A' + letterIndex);
+    void Broadcast(WPARAM event, char letter) const {
         trace_.Append(
             std::string("# notify: ") +
             (event == DBT_DEVICEARRIVAL ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") +
@@ -151,7 +130,7 @@ class ProgramWorld {
         DEV_BROADCAST_VOLUME record = {};
         record.dbcv_size = sizeof record;
         record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
-        record.dbcv_unitmask = 1u << letterIndex;
+        record.dbcv_unitmask = 1u << (letter - 'A');
         std::vector<HWND> windows;
         ::EnumThreadWindows(::GetCurrentThreadId(), CollectWindow,
                             reinterpret_cast<LPARAM>(&windows));

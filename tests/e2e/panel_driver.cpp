@@ -162,6 +162,27 @@ bool LooksLikeClock(const std::string& text) {
     return true;
 }
 
+std::string Cdb(bool set, int code, std::vector<int> args) {
+    std::vector<int> bytes = {0xFA, 0x55, 0x66, 0xFE, set ? 0x06 : 0x60, 0, 0, code};
+    bytes.insert(bytes.end(), args.begin(), args.end());
+    bytes.resize(16, 0);
+    std::string text;
+    for (const int byte : bytes) {
+        char two[4];
+        std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", byte);
+        text += two;
+    }
+    return text;
+}
+
+std::vector<std::string> Codes(const std::vector<std::string>& cdbs) {
+    std::vector<std::string> codes;
+    for (const std::string& cdb : cdbs) {
+        codes.push_back(cdb.substr(21, 2) + (cdb.size() > 47 ? cdb.substr(47) : ""));
+    }
+    return codes;
+}
+
 // ---- the trace ----
 
 std::vector<std::string> Trace::Lines() const {
@@ -229,12 +250,15 @@ void Trace::WaitForCall(const std::string& text, std::size_t first) const {
 
 // ---- the panel ----
 
-Panel::Panel(RunFiles files, const std::string& world)
+Panel::Panel(RunFiles files, const std::string& world, const std::function<void()>& beforeStart)
     : files_(std::move(files)), trace_(files_.trace) {
     WriteFileAtomically(files_.world, world);
     ::DeleteFileW(files_.trace.c_str());
     ::SetEnvironmentVariableW(L"ZELQUIN_SIM_WORLD", files_.world.c_str());
     ::SetEnvironmentVariableW(L"ZELQUIN_SIM_TRACE", files_.trace.c_str());
+    if (beforeStart) {
+        beforeStart();
+    }
 
     std::wstring commandLine = Quoted(files_.exe);
     STARTUPINFOW startup = {};

@@ -58,6 +58,13 @@ std::string LocalClockText();
 // True when `text` has exactly that shape.
 bool LooksLikeClock(const std::string& text);
 
+// A vendor command block as the trace shows it: FA 55 66 FE, the form (set: 06, get: 60), 00 00,
+// the code, then the argument bytes and zeros up to 16 bytes.
+std::string Cdb(bool set, int code, std::vector<int> args = {});
+// The command codes (block byte 7) of a list of blocks from Trace::VendorCdbs, in hex, with
+// " failed" kept.
+std::vector<std::string> Codes(const std::vector<std::string>& cdbs);
+
 // The trace file of one run: one device call a line, comments starting with '#'.
 class Trace {
   public:
@@ -82,7 +89,7 @@ class Trace {
 
 // Where one scenario keeps its files, and the program to run.
 struct RunFiles {
-    std::wstring exe;    // Zelquin-sim.exe
+    std::wstring exe;    // Zelquin-sim.exe (or Zelquin.exe on the virtual camera)
     std::wstring world;  // its world file
     std::wstring trace;  // its trace file
 };
@@ -90,16 +97,18 @@ struct RunFiles {
 // One running Zelquin-sim.exe and its control panel.
 class Panel {
   public:
-    // Writes `world` to files.world, removes an old trace, starts the program with both files
-    // named in its environment, and waits until the control panel is shown (its start-up, the
-    // first connection included, has then finished).
-    Panel(RunFiles files, const std::string& world);
+    // Writes `world` to files.world, removes an old trace, calls `beforeStart` (the virtual
+    // camera's service starts there), starts the program with both files named in its
+    // environment, and waits until the control panel is shown (its start-up, the first
+    // connection included, has then finished).
+    Panel(RunFiles files, const std::string& world, const std::function<void()>& beforeStart = {});
     // Closes the panel if it is still open; ends the process if it does not go.
     ~Panel();
     Panel(const Panel&) = delete;
     Panel& operator=(const Panel&) = delete;
 
     HWND window() const { return window_; }
+    DWORD process_id() const { return process_.dwProcessId; }
     HWND Control(int id) const;
     const Trace& trace() const { return trace_; }
     // Rewrites the world file; the program reads it again before its next device call.

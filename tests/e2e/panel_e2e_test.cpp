@@ -50,30 +50,8 @@ constexpr char kDrives[] =
     "drive C fixed\n"
     "drive D cdrom inquiry=2\n";
 
-// A vendor command block as the trace shows it: FA 55 66 FE, the form, 00 00, the code, then
-// the argument bytes and zeros up to 16 bytes.
-std::string Cdb(bool set, int code, std::vector<int> args = {}) {
-    std::vector<int> bytes = {0xFA, 0x55, 0x66, 0xFE, set ? 0x06 : 0x60, 0, 0, code};
-    bytes.insert(bytes.end(), args.begin(), args.end());
-    bytes.resize(16, 0);
-    std::string text;
-    for (const int byte : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", byte);
-        text += two;
-    }
-    return text;
-}
-
-// The command codes (block byte 7) of a list of blocks from Trace::VendorCdbs, in hex, with
-// " failed" kept.
-std::vector<std::string> Codes(const std::vector<std::string>& cdbs) {
-    std::vector<std::string> codes;
-    for (const std::string& cdb : cdbs) {
-        codes.push_back(cdb.substr(21, 2) + (cdb.size() > 47 ? cdb.substr(47) : ""));
-    }
-    return codes;
-}
+using e2e::Cdb;
+using e2e::Codes;
 
 const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
 

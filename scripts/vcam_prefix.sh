@@ -1,0 +1,106 @@
+#!/bin/sh
+# The Wine prefix of the virtual camera (docs/vcam.md), shared by the test command and the run
+# command: a prefix of its own with a persistent Wine server (a kernel driver is unloaded with the
+# server's last program otherwise) and the driver zqvcam.sys installed and running.
+#
+#   vcam_prefix.sh PREFIX start DRIVER_SYS   make the prefix when missing (tests/app/wine_run.sh
+#                                            setup), restart its Wine server as a persistent one,
+#                                            install the driver (service zqvcam, kernel, started
+#                                            on demand) and start it
+#   vcam_prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program there; its status is the script's
+#   vcam_prefix.sh PREFIX stop               end the prefix's Wine server (the driver with it) and
+#                                            the private display
+#
+# Windows need an X display: DISPLAY when it is set; otherwise `start` starts a private Xvfb for
+# the prefix (its number and process id kept in PREFIX.display) and `run` uses it.
+#
+# Every Wine call that may start the prefix's lasting processes (services.exe, winedevice.exe)
+# writes to PREFIX.log, never to a pipe: those processes keep what they inherit open.
+set -eu
+
+prefix=$1
+shift
+case "$prefix" in
+/*) ;;
+*) prefix="$PWD/$prefix" ;;
+esac
+here=$(cd "$(dirname "$0")" && pwd)
+export WINEPREFIX="$prefix"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+log="$prefix.log"
+display_file="$prefix.display"
+
+# Uses DISPLAY, else the private display when it is still there; answers false without one.
+use_display() {
+    if [ -n "${DISPLAY:-}" ]; then
+        return 0
+    fi
+    if [ -f "$display_file" ]; then
+        read -r number pid <"$display_file"
+        if kill -0 "$pid" 2>/dev/null; then
+            export DISPLAY=":$number"
+            return 0
+        fi
+    fi
+    return 1
+}
+
+start_display() {
+    number=90
+    while [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ]; do
+        number=$((number + 1))
+    done
+    Xvfb ":$number" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    echo "$number $!" >"$display_file"
+    for _ in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$number" ] && break
+        sleep 0.1
+    done
+    export DISPLAY=":$number"
+}
+
+case "$1" in
+start)
+    driver=$2
+    mkdir -p "$(dirname "$prefix")"
+    use_display || start_display
+    : >"$log"
+    # A clean start: the prefix's own server goes, with every program of the prefix.
+    wineserver -k </dev/null >>"$log" 2>&1 || true
+    sh "$here/../tests/app/wine_run.sh" "$prefix" setup </dev/null >>"$log" 2>&1
+    wineserver -k </dev/null >>"$log" 2>&1 || true
+    wineserver -p </dev/null >>"$log" 2>&1
+    cp "$driver" "$prefix/drive_c/windows/system32/drivers/zqvcam.sys"
+    wine sc create zqvcam type= kernel start= demand \
+        binPath= 'C:\windows\system32\drivers\zqvcam.sys' </dev/null >>"$log" 2>&1 || true
+    wine sc start zqvcam </dev/null >>"$log" 2>&1 || true
+    wine sc query zqvcam </dev/null >"$prefix.query" 2>>"$log" || true
+    if ! grep -q RUNNING "$prefix.query"; then
+        echo "vcam_prefix: the driver zqvcam did not start; see $log" >&2
+        exit 1
+    fi
+    echo "vcam_prefix: driver zqvcam running in $prefix (display $DISPLAY)"
+    ;;
+run)
+    shift
+    if ! use_display; then
+        echo "vcam_prefix: no X display; start the prefix first" >&2
+        exit 1
+    fi
+    exec wine "$@"
+    ;;
+stop)
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    if [ -f "$display_file" ]; then
+        read -r number pid <"$display_file"
+        kill "$pid" 2>/dev/null || true
+        rm -f "$display_file"
+    fi
+    ;;
+*)
+    echo "usage: vcam_prefix.sh PREFIX start DRIVER_SYS | run PROGRAM [ARG...] | stop" >&2
+    exit 2
+    ;;
+esac

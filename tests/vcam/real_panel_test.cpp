@@ -1,0 +1,855 @@
+// Scenarios of the real Zelquin.exe, unmodified, on the virtual camera: each starts the camera
+// service (zqvcam-service.exe) on a world file of its own, then the product, and drives the
+// panel from this process with public window messages (tests/e2e/panel_driver.h). The operating
+// system routes the product's device calls to the driver zqvcam.sys; the service's trace shows
+// every request that reached it, the driver's status record what the driver itself counted.
+//
+//     vcam_tests.exe [gtest flags] ZELQUIN_EXE SERVICE_EXE WORK_FOLDER
+//
+// It runs in the virtual camera's Wine prefix, with the driver started (scripts/vcam_prefix.sh).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/panel_driver.h"
+#include "vcam/camera_service.h"
+#include "vcam/driver_link.h"
+#include "vcam/protocol.h"
+
+namespace {
+
+using e2e::Cdb;
+using e2e::Codes;
+using e2e::kOpenFolder;
+using e2e::kOverwrite;
+using e2e::kResolution;
+using e2e::kStatus;
+using e2e::kSyncTime;
+using e2e::kTimestamp;
+
+std::wstring g_exe;
+std::wstring g_service;
+std::wstring g_work;
+
+constexpr wchar_t kNotConnected[] = L"Device not connected.";
+constexpr wchar_t kDefaultFirmware[] = L"Firmware Version:   V1.1.0720240101";
+constexpr int kCommandControls[] = {kSyncTime, kOpenFolder, kOverwrite, kResolution, kTimestamp};
+
+// C is this computer's own drive: the service leaves it as it is.
+constexpr char kDrives[] =
+    "drive C fixed\n"
+    "drive D cdrom inquiry=2\n";
+
+const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
+
+// Drive letters as a mask, bit 0 for A: "DE" is D and E.
+std::uint32_t Letters(const std::string& letters) {
+    std::uint32_t mask = 0;
+    for (const char letter : letters) {
+        mask |= 1u << (letter - 'A');
+    }
+    return mask;
+}
+
+vcam::DriverStatus DriverStatus() {
+    vcam::DriverLink link;
+    if (const DWORD error = link.Open(false)) {
+        Fail("the driver's control device does not open (error " + std::to_string(error) + ")");
+    }
+    const std::optional<vcam::DriverStatus> status = link.Status();
+    if (!status) {
+        Fail("the driver gave no status");
+    }
+    return *status;
+}
+
+// The letters the driver presents now.
+std::uint32_t PresentedLetters() {
+    return DriverStatus().LettersWith(ZQVCAM_LETTER_PRESENT);
+}
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+// The camera service of one scenario, started with its own world, trace, volumes and log.
+class ServiceProcess {
+  public:
+    ServiceProcess(std::wstring folder, std::vector<std::wstring> options)
+        : folder_(std::move(folder)), options_(std::move(options)) {}
+    ~ServiceProcess() { Kill(); }
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    std::wstring world() const { return folder_ + L"\\world.txt"; }
+    std::wstring trace() const { return folder_ + L"\\trace.txt"; }
+    std::wstring log() const {
+        return folder_ + L"\\service-" + std::to_wstring(starts_) + L".log";
+    }
+
+    // Starts the service and waits until it has presented the world's letters.
+    void Start() {
+        ++starts_;
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        const HANDLE output = ::CreateFileW(log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::wstring commandLine = Quoted(g_service) + L" --world " + Quoted(world()) +
+                                   L" --trace " + Quoted(trace()) + L" --volumes " +
+                                   Quoted(folder_ + L"\\volumes");
+        for (const std::wstring& option : options_) {
+            commandLine += L" " + option;
+        }
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+        const std::size_t readyBefore = ReadyNotes();
+        const BOOL started =
+            ::CreateProcessW(g_service.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                             nullptr, nullptr, &startup, &process_);
+        ::CloseHandle(output);
+        if (!started) {
+            Fail("cannot start " + e2e::Narrow(g_service));
+        }
+        if (!e2e::WaitFor([&] { return ReadyNotes() > readyBefore || !Running(); }) || !Running()) {
+            Fail("the camera service did not get ready: " + e2e::ReadWholeFile(log()));
+        }
+    }
+
+    // Ends the service as a crash would: its letters stay, its handle on the driver goes.
+    void Kill() {
+        if (process_.hProcess == nullptr) {
+            return;
+        }
+        ::TerminateProcess(process_.hProcess, 9);
+        ::WaitForSingleObject(process_.hProcess, 10000);
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+        process_ = {};
+    }
+
+    bool Running() const {
+        return process_.hProcess != nullptr &&
+               ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    }
+
+  private:
+    std::size_t ReadyNotes() const {
+        const std::vector<std::string> lines = e2e::Trace(trace()).Lines();
+        return static_cast<std::size_t>(
+            std::count(lines.begin(), lines.end(), std::string("# zqvcam-service: ready")));
+    }
+
+    std::wstring folder_;
+    std::vector<std::wstring> options_;
+    PROCESS_INFORMATION process_ = {};
+    int starts_ = 0;
+};
+
+// ---- the file manager ----
+
+struct FileManager {
+    HWND window;
+    std::wstring title;
+    std::wstring program;
+};
+
+struct FileManagerSearch {
+    DWORD panel;
+    std::vector<FileManager> found;
+};
+
+std::wstring ProgramOf(DWORD process) {
+    const HANDLE handle = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (handle == nullptr) {
+        return {};
+    }
+    wchar_t path[MAX_PATH] = {};
+    DWORD length = MAX_PATH;
+    ::QueryFullProcessImageNameW(handle, 0, path, &length);
+    ::CloseHandle(handle);
+    std::wstring name(path, length);
+    const std::size_t slash = name.find_last_of(L"\\/");
+    name = slash == std::wstring::npos ? name : name.substr(slash + 1);
+    std::transform(name.begin(), name.end(), name.begin(), ::towlower);
+    return name;
+}
+
+BOOL CALLBACK CollectFileManager(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<FileManagerSearch*>(data);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    wchar_t title[256] = {};
+    ::GetWindowTextW(window, title, 256);
+    const std::wstring text = title;
+    // A folder window shows the volume as "LABEL (X:)".
+    if (process != search.panel && ::IsWindowVisible(window) && text.size() >= 4 &&
+        text.compare(text.size() - 4, 1, L"(") == 0 && text.back() == L')') {
+        search.found.push_back({window, text, ProgramOf(process)});
+    }
+    return TRUE;
+}
+
+std::vector<FileManager> FileManagers(DWORD panelProcess) {
+    FileManagerSearch search{panelProcess, {}};
+    ::EnumWindows(CollectFileManager, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void CloseFileManagers() {
+    for (const FileManager& manager : FileManagers(0)) {
+        ::PostMessageW(manager.window, WM_CLOSE, 0, 0);
+    }
+    e2e::WaitFor([] { return FileManagers(0).empty(); }, 10);
+}
+
+// ---- the scenarios ----
+
+class RealPanel : public ::testing::Test {
+  protected:
+    // Starts the service on `world` (with `options`), waits for its letters, then starts the
+    // product.
+    e2e::Panel& Start(const std::string& world, std::vector<std::wstring> options = {}) {
+        panel_.reset();
+        service_.reset();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = g_work + L"\\" + e2e::Widen(info->name()) + L"." + std::to_wstring(++runs_);
+        ::CreateDirectoryW(g_work.c_str(), nullptr);
+        ::CreateDirectoryW(folder_.c_str(), nullptr);
+        service_ = std::make_unique<ServiceProcess>(folder_, std::move(options));
+        startedAt_ = e2e::LocalClockText();
+        panel_ = std::make_unique<e2e::Panel>(
+            e2e::RunFiles{g_exe, service_->world(), service_->trace()}, world, [this] {
+                service_->Start();
+                baseline_ = DriverStatus();
+            });
+        return *panel_;
+    }
+
+    void TearDown() override {
+        if (HasFailure() && service_) {
+            std::printf("trace of the last run, %s:\n", e2e::Narrow(service_->trace()).c_str());
+            for (const std::string& line : e2e::Trace(service_->trace()).Lines()) {
+                std::printf("    %s\n", line.c_str());
+            }
+            std::printf("service output: %s\n", e2e::ReadWholeFile(service_->log()).c_str());
+        }
+        panel_.reset();
+        CloseFileManagers();
+        service_.reset();
+    }
+
+    // Rewrites the world file and waits until the service presents `letters` (its letters being
+    // what the system shows, a program finds them only then).
+    void EditWorld(const std::string& world, const std::string& letters) {
+        panel_->EditWorld(world);
+        if (!e2e::WaitFor([&] { return PresentedLetters() == Letters(letters); })) {
+            Fail("the service did not present the letters " + letters);
+        }
+    }
+
+    void ExpectLook(const e2e::Panel& panel, const std::wstring& status, bool enabled,
+                    std::vector<int> selections) {
+        EXPECT_EQ(panel.Text(kStatus), status);
+        for (const int id : kCommandControls) {
+            EXPECT_EQ(panel.Enabled(id), enabled) << "control " << id;
+        }
+        EXPECT_EQ((std::vector<int>{panel.Selection(kOverwrite), panel.Selection(kTimestamp),
+                                    panel.Selection(kResolution)}),
+                  selections)
+            << "selections of overwrite, time stamp, resolution";
+    }
+
+    // The letters opened, in order, from call `first` of the trace on.
+    static std::vector<char> Opened(const e2e::Trace& trace, std::size_t first = 0) {
+        std::vector<char> letters;
+        for (const std::string& call : trace.Calls(first)) {
+            if (call.rfind("CreateFileW ", 0) == 0) {
+                letters.push_back(call[17]);
+            }
+        }
+        return letters;
+    }
+
+    // The calls from `first` on, after the closes that are still on their way have come (a
+    // program's close reaches the driver after CloseHandle has returned).
+    std::vector<std::string> SettledCalls(std::size_t first = 0) const {
+        std::vector<std::string> calls = panel_->trace().Calls(first);
+        for (int quiet = 0; quiet < 3;) {
+            ::Sleep(100);
+            std::vector<std::string> now = panel_->trace().Calls(first);
+            quiet = now.size() == calls.size() ? quiet + 1 : 0;
+            calls = std::move(now);
+        }
+        return calls;
+    }
+
+    std::unique_ptr<ServiceProcess> service_;
+    std::unique_ptr<e2e::Panel> panel_;
+    vcam::DriverStatus baseline_;  // the driver's counts when the product started
+    std::wstring folder_;
+    std::string startedAt_;
+    int runs_ = 0;
+};
+
+// ---- start-up ----
+
+TEST_F(RealPanel, StartUpConnectsWhenTheCameraIsReady) {
+    struct Case {
+        const char* what;
+        std::string world;
+        std::wstring status;
+        bool connected;
+        std::vector<int> selections;  // overwrite, time stamp, resolution
+        std::vector<std::string> codes;
+        std::vector<char> opened;
+    };
+    const Case cases[] = {
+        {"no camera", kDrives, kNotConnected, false, {-1, -1, -1}, {}, {'D'}},
+        {"camera in state 1",
+         std::string(kDrives) + "camera E state=1 overwrite=1\n",
+         kNotConnected,
+         false,
+         {-1, -1, -1},
+         {"0E"},
+         {'D', 'E'}},
+        {"camera in state 2",
+         std::string(kDrives) +
+             "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n",
+         L"Firmware Version:   V1.0.2024B7",
+         true,
+         {1, 0, 1},
+         kConnectionCodes,
+         {'D', 'E'}},
+        {"camera in state 3",
+         std::string(kDrives) +
+             "camera E state=3 overwrite=0 timestamp=1 resolution=0 firmware=AB,CD,EFGHIJKL\n",
+         L"Firmware Version:   ABCDEFGHIJKL",
+         true,
+         {0, 1, 0},
+         kConnectionCodes,
+         {'D', 'E'}},
+        {"firmware command 27 fails",
+         std::string(kDrives) + "camera E overwrite=1 timestamp=1\nfault 27 fails\n",
+         L"Firware Version Error: 8",
+         true,
+         {1, 1, 0},
+         {"0E", "1A", "1B failed", "02", "01", "0B"},
+         {'D', 'E'}},
+        {"a setting outside the list and a setting read that fails",
+         std::string(kDrives) + "camera E overwrite=2 timestamp=1 resolution=1\nfault 11 fails\n",
+         kDefaultFirmware,
+         true,
+         {-1, -1, 1},
+         {"0E", "1A", "1B", "1C", "02", "01", "0B failed"},
+         {'D', 'E'}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        e2e::Panel& panel = Start(c.world);
+        ExpectLook(panel, c.status, c.connected, c.selections);
+        EXPECT_EQ(Codes(panel.trace().VendorCdbs()), c.codes);
+        EXPECT_EQ(Opened(panel.trace()), c.opened);
+    }
+}
+
+TEST_F(RealPanel, AMarkedDeviceOnAnEarlierLetterIsTakenForTheCamera) {
+    // D answers the INQUIRY with the camera's mark but is a plain disk: the panel takes it, asks
+    // its state (a refusal with no data, so state 0) and stays disconnected; E is never opened.
+    e2e::Panel& panel = Start("drive D removable inquiry=1\ncamera E\n");
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+    EXPECT_EQ(Opened(panel.trace()), std::vector<char>{'D'});
+    EXPECT_EQ(panel.trace().VendorCdbs(), std::vector<std::string>{Cdb(false, 0x0E)});
+    panel.trace().WaitForCall("DeviceIoControl D: ");
+
+    // The camera on E, another marked device on G: G is never opened.
+    e2e::Panel& second = Start("camera E\ndrive G removable inquiry=1\n");
+    ExpectLook(second, kDefaultFirmware, true, {0, 0, 0});
+    EXPECT_EQ(Opened(second.trace()), std::vector<char>{'E'});
+}
+
+// ---- what the product hands the system ----
+
+TEST_F(RealPanel, EveryDeviceCallCarriesExactlyTheProductsSizesAndFlags) {
+    e2e::Panel& panel = Start(
+        "drive C fixed\ndrive D cdrom inquiry=2\ndrive G removable vendor=\"SANDISK \"\n"
+        "camera E\nstorage letter=F vendor=none\n");
+    panel.Click(kOpenFolder);
+    panel.Settle();
+    const std::vector<std::string> calls = SettledCalls();
+
+    // Opens: shared for reading and writing, opened as existing, synchronous, no other flags
+    // (the access and the disposition are what Wine does not tell drivers: docs/vcam.md).
+    const std::string open = " access=C0000000 share=00000003 disposition=3 flags=00000000 -> ";
+    struct Kind {
+        const char* what;
+        std::string marks;  // text that tells the kind
+        std::string sizes;  // what each call of the kind must carry
+        int seen;
+    };
+    std::vector<Kind> kinds = {
+        {"INQUIRY", " cdb=12 ", "IOCTL_SCSI_PASS_THROUGH in=44 out=116 ", 0},
+        {"vendor command", " cdb=FA 55 66 FE ", "IOCTL_SCSI_PASS_THROUGH in=44 out=88 ", 0},
+        {"storage query", "IOCTL_STORAGE_QUERY_PROPERTY",
+         "IOCTL_STORAGE_QUERY_PROPERTY in=12 out=551 ", 0},
+        {"open", "CreateFileW ", open, 0},
+    };
+    for (const std::string& call : calls) {
+        if (call.rfind("CloseHandle ", 0) == 0) {
+            continue;
+        }
+        bool known = false;
+        for (Kind& kind : kinds) {
+            if (call.find(kind.marks) != std::string::npos) {
+                known = true;
+                ++kind.seen;
+                EXPECT_NE(call.find(kind.sizes), std::string::npos) << kind.what << ": " << call;
+            }
+        }
+        EXPECT_TRUE(known) << call;
+    }
+    for (const Kind& kind : kinds) {
+        EXPECT_GT(kind.seen, 0) << "no " << kind.what;
+    }
+    // The volume lookup asked the removable letters only, in the system's order.
+    std::vector<std::string> queried;
+    for (const std::string& call : calls) {
+        if (call.find("IOCTL_STORAGE_QUERY_PROPERTY") != std::string::npos) {
+            queried.push_back(call.substr(16, 2));
+        }
+    }
+    EXPECT_EQ(queried, (std::vector<std::string>{"F:", "G:"}));
+}
+
+TEST_F(RealPanel, EveryHandleTheProductOpensIsClosedButTheCameras) {
+    e2e::Panel& panel = Start(
+        "drive C fixed\ndrive D cdrom inquiry=2\ndrive G removable vendor=\"SANDISK \"\n"
+        "camera E\nstorage letter=F vendor=none\n");
+    struct Count {
+        char letter;
+        std::uint32_t open;
+        std::uint32_t opened;
+    };
+    // The driver's counts since the product started (they run over the driver's lifetime).
+    const auto since = [this](const vcam::DriverStatus& status, char letter) {
+        const vcam::DriverStatus::Letter& now = status.letter(letter);
+        const vcam::DriverStatus::Letter& then = baseline_.letter(letter);
+        return std::vector<std::uint32_t>{now.open - then.open, now.opened - then.opened,
+                                          now.closed - then.closed};
+    };
+    const auto expectCounts = [&since](const std::vector<Count>& counts) {
+        const auto expected = [](const Count& count) {
+            return std::vector<std::uint32_t>{count.open, count.opened, count.opened - count.open};
+        };
+        // A close reaches the driver shortly after CloseHandle returns.
+        e2e::WaitFor(
+            [&] {
+                const vcam::DriverStatus status = DriverStatus();
+                return std::all_of(counts.begin(), counts.end(), [&](const Count& count) {
+                    return since(status, count.letter) == expected(count);
+                });
+            },
+            5);
+        const vcam::DriverStatus status = DriverStatus();
+        for (const Count& count : counts) {
+            EXPECT_EQ(since(status, count.letter), expected(count))
+                << count.letter << ": open now, opened, closed";
+        }
+    };
+    // Connected: the disk D was asked and closed; the camera E stays open.
+    expectCounts({{'D', 0, 1}, {'E', 1, 1}, {'F', 0, 0}, {'G', 0, 0}});
+
+    // Released: E closed; the volumes F and G opened for their query and closed; the camera
+    // found again on F and kept open there.
+    panel.Click(kOpenFolder);
+    panel.Settle();
+    expectCounts({{'D', 0, 2}, {'E', 0, 1}, {'F', 1, 2}, {'G', 0, 1}});
+
+    // Each handle the world gave out was closed once, but the camera's.
+    std::set<std::string> open;
+    for (const std::string& call : SettledCalls()) {
+        const std::size_t handle = call.find("-> handle ");
+        if (call.rfind("CreateFileW ", 0) == 0 && handle != std::string::npos) {
+            EXPECT_TRUE(open.insert(call.substr(handle + 10, 8)).second) << call;
+        } else if (call.rfind("CloseHandle ", 0) == 0) {
+            EXPECT_EQ(open.erase(call.substr(call.find(" handle ") + 8, 8)), 1u) << call;
+            EXPECT_NE(call.find("-> ok"), std::string::npos) << call;
+        }
+    }
+    EXPECT_EQ(open.size(), 1u);
+
+    // The product ends: the system closes the camera's handle.
+    panel.PostClose();
+    EXPECT_TRUE(panel.WaitForExit());
+    expectCounts({{'D', 0, 2}, {'E', 0, 1}, {'F', 0, 2}, {'G', 0, 1}});
+}
+
+// ---- the user's commands ----
+
+TEST_F(RealPanel, EachSettingChangeSendsItsValueAndConfirmsIt) {
+    const std::string camera =
+        std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n";
+    e2e::Panel& panel = Start(camera);
+    struct Change {
+        int combo;
+        int index;
+        const wchar_t* message;
+        std::string cdb;
+    };
+    const Change changes[] = {
+        {kOverwrite, 1, L"Loop recording on.", Cdb(true, 0x02, {1})},
+        {kOverwrite, 0, L"Loop recording off.", Cdb(true, 0x02, {0})},
+        {kTimestamp, 1, L"Time stamp display turned on.", Cdb(true, 0x0B, {1})},
+        {kTimestamp, 0, L"Time stamp display turned off.", Cdb(true, 0x0B, {0})},
+        {kResolution, 1, L"Video resolution set to 720P.", Cdb(true, 0x01, {1})},
+        {kResolution, 0, L"Video resolution set to 1080P.", Cdb(true, 0x01, {0})},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(e2e::Narrow(change.message));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Choose(change.combo, change.index);
+        EXPECT_EQ(panel.TakeMessageBox(), change.message);
+        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
+        EXPECT_EQ(panel.Selection(change.combo), change.index);
+    }
+
+    // The camera refuses every setting from now on: the error texts, and the picks stay.
+    panel.EditWorld(camera + "fault 2 fails\nfault 11 fails\nfault 1 fails\n");
+    const Change refused[] = {
+        {kOverwrite, 1, L"Loop recording error.", Cdb(true, 0x02, {1}) + " failed"},
+        {kTimestamp, 1, L"Time Stamp Display change error.", Cdb(true, 0x0B, {1}) + " failed"},
+        {kResolution, 1, L"Video Relution change error.", Cdb(true, 0x01, {1}) + " failed"},
+    };
+    for (const Change& change : refused) {
+        SCOPED_TRACE(e2e::Narrow(change.message));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Choose(change.combo, change.index);
+        EXPECT_EQ(panel.TakeMessageBox(), change.message);
+        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
+        EXPECT_EQ(panel.Selection(change.combo), change.index);
+    }
+}
+
+// The date and time commands the panel may send for a local time between `from` and `to`.
+std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to) {
+    std::set<std::vector<std::string>> commands;
+    FILETIME at;
+    FILETIME end;
+    ::SystemTimeToFileTime(&from, &at);
+    ::SystemTimeToFileTime(&to, &end);
+    ULARGE_INTEGER now{{at.dwLowDateTime, at.dwHighDateTime}};
+    const ULARGE_INTEGER last{{end.dwLowDateTime, end.dwHighDateTime}};
+    for (; now.QuadPart <= last.QuadPart + 10000000ull; now.QuadPart += 10000000ull) {
+        FILETIME time{now.LowPart, now.HighPart};
+        SYSTEMTIME t;
+        ::FileTimeToSystemTime(&time, &t);
+        commands.insert({Cdb(true, 0x04, {(t.wYear - 2000) & 0xFF, t.wMonth, t.wDay}),
+                         Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
+    }
+    return commands;
+}
+
+TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
+    const std::string camera = std::string(kDrives) + "camera E\n";
+    e2e::Panel& panel = Start(camera);
+
+    std::size_t mark = panel.trace().CallCount();
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    before.wMilliseconds = 0;
+    panel.Click(kSyncTime);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
+    SYSTEMTIME after;
+    ::GetLocalTime(&after);
+    const std::vector<std::string> sent = panel.trace().VendorCdbs(mark);
+    const auto possible = ClockCommandsBetween(before, after);
+    EXPECT_TRUE(possible.count(sent) == 1)
+        << "sent " << ::testing::PrintToString(sent) << ", expected one of "
+        << ::testing::PrintToString(possible);
+
+    struct Refusal {
+        const char* fault;
+        std::vector<std::string> codes;
+    };
+    for (const Refusal& refusal : {Refusal{"fault 4 fails\n", {"04 failed"}},
+                                   Refusal{"fault 3 fails\n", {"04", "03 failed"}}}) {
+        SCOPED_TRACE(refusal.fault);
+        panel.EditWorld(camera + refusal.fault);
+        mark = panel.trace().CallCount();
+        panel.Click(kSyncTime);
+        EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync error.");
+        EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), refusal.codes);
+    }
+}
+
+TEST_F(RealPanel, OpenFileFolderReachesTheFileManagerAndReconnects) {
+    struct Case {
+        const char* storage;
+        bool opensFolder;
+        bool reconnects;
+    };
+    const Case cases[] = {
+        {"storage letter=F answers=keep\n", true, true},
+        {"storage letter=F answers=plaindisk\n", true, false},
+        {"storage letter=F vendor=none\n", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.storage);
+        e2e::Panel& panel = Start(
+            "drive C fixed\n"
+            "drive G removable vendor=\"SANDISK \"\n"
+            "camera E overwrite=1 timestamp=1 resolution=1 firmware=V2,,\n" +
+            std::string(c.storage));
+        const std::size_t mark = panel.trace().CallCount();
+        panel.Click(kOpenFolder);
+        panel.Settle();
+        EXPECT_TRUE(panel.MessageBoxes().empty());
+
+        const std::vector<std::string> calls = SettledCalls(mark);
+        std::vector<std::string> cdbs = panel.trace().VendorCdbs(mark);
+        ASSERT_FALSE(cdbs.empty());
+        EXPECT_EQ(cdbs.front(), Cdb(false, 0x0F));
+        cdbs.erase(cdbs.begin());
+        EXPECT_EQ(Codes(cdbs), c.reconnects ? kConnectionCodes : std::vector<std::string>{});
+
+        // The release, then the camera's handle closed; E has gone and F has come meanwhile.
+        std::size_t release = calls.size();
+        for (std::size_t i = 0; i < calls.size() && release == calls.size(); ++i) {
+            if (calls[i].find(" cdb=FA ") != std::string::npos) {
+                release = i;
+            }
+        }
+        ASSERT_LT(release + 1, calls.size());
+        EXPECT_EQ(calls[release + 1].rfind("CloseHandle E: ", 0), 0u) << calls[release + 1];
+        EXPECT_EQ(PresentedLetters(), Letters("FG"));
+
+        // The file manager opens on the camera's volume, F:.
+        std::vector<FileManager> managers;
+        const bool opened = e2e::WaitFor(
+            [&] {
+                managers = FileManagers(panel.process_id());
+                return !managers.empty();
+            },
+            c.opensFolder ? e2e::kPatience : 3);
+        EXPECT_EQ(opened, c.opensFolder);
+        if (c.opensFolder && opened) {
+            ASSERT_EQ(managers.size(), 1u);
+            EXPECT_EQ(managers[0].title.substr(managers[0].title.size() - 4), L"(F:)");
+            EXPECT_EQ(managers[0].program, L"explorer.exe");
+        }
+        CloseFileManagers();
+
+        // Reconnected or released, the controls stay enabled with the values shown.
+        ExpectLook(panel, L"Firmware Version:   V2", true, {1, 1, 1});
+        if (!c.reconnects) {
+            const std::size_t before = panel.trace().CallCount();
+            panel.Choose(kOverwrite, 0);
+            EXPECT_EQ(panel.TakeMessageBox(), kNotConnected);
+            EXPECT_EQ(panel.trace().CallCount(), before);
+        }
+    }
+}
+
+// ---- plugging and unplugging ----
+
+TEST_F(RealPanel, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
+    const std::string noCamera = "drive C fixed\n";
+    const std::string camera = noCamera + "camera E overwrite=1 timestamp=0 resolution=1\n";
+    const std::string cameraAndStick = camera + "drive F removable\n";
+    e2e::Panel& panel = Start(noCamera);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    struct Step {
+        const char* what;
+        const std::string* world;  // null: the file stays as it is
+        const char* letters;       // what the service then presents
+        WPARAM event;
+        char letter;
+        WORD flags;
+        bool connected;
+        bool asksDevices;
+    };
+    const Step steps[] = {
+        {"the camera arrives as E", &camera, "E", DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"a memory stick arrives as F", &cameraAndStick, "EF", DBT_DEVICEARRIVAL, 'F', 0, true,
+         false},
+        {"the stick F goes, the camera stays", &camera, "E", DBT_DEVICEREMOVECOMPLETE, 'F', 0, true,
+         true},
+        {"E goes, though F arrived last", &noCamera, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false,
+         true},
+        {"a removal while disconnected", nullptr, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false,
+         false},
+        {"a medium change on E", nullptr, "", DBT_DEVICEARRIVAL, 'E', DBTF_MEDIA, false, false},
+        {"the camera arrives again", &camera, "E", DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"the camera is unplugged", &noCamera, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        if (step.world != nullptr) {
+            EditWorld(*step.world, step.letters);
+        }
+        const std::size_t mark = panel.trace().CallCount();
+        EXPECT_EQ(panel.DeviceChange(step.event, step.letter, step.flags), TRUE);
+        EXPECT_EQ(!SettledCalls(mark).empty(), step.asksDevices);
+        if (step.connected) {
+            ExpectLook(panel, kDefaultFirmware, true, {1, 0, 1});
+        } else {
+            ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+        }
+        EXPECT_TRUE(panel.MessageBoxes().empty());
+    }
+}
+
+TEST_F(RealPanel, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
+    const std::string camera = "drive C fixed\ncamera E overwrite=0\n";
+    e2e::Panel& panel = Start(camera);
+    panel.Choose(kOverwrite, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
+
+    // An unrelated stick goes: disconnect and connect again, the camera's values read afresh.
+    EditWorld(camera + "drive G removable\n", "EG");
+    std::size_t mark = panel.trace().CallCount();
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
+    EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes);
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
+
+    // The camera itself goes: the new search finds nothing.
+    EditWorld("drive C fixed\ndrive G removable\n", "G");
+    mark = panel.trace().CallCount();
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'E'), TRUE);
+    EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{});
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+}
+
+TEST_F(RealPanel, WithNotifyTheServiceTellsTheWindowsOfLettersThatComeAndGo) {
+    // No event is sent from here: the service tells every window, as Windows would.
+    const std::string computer = "drive C fixed\nnotify\n";
+    const std::string camera = computer + "camera E overwrite=1\nstorage letter=F\n";
+    e2e::Panel& panel = Start(computer);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    panel.EditWorld(camera);
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kDefaultFirmware; }));
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
+
+    // The release moves the camera from E to F. The panel reconnects at once (on F), then hears
+    // that E went (its arrival drive: it disconnects) and that F came (it connects again).
+    const std::size_t mark = panel.trace().CallCount();
+    panel.Click(kOpenFolder);
+    std::vector<std::string> expected = {"0F"};
+    expected.insert(expected.end(), kConnectionCodes.begin(), kConnectionCodes.end());
+    expected.insert(expected.end(), kConnectionCodes.begin(), kConnectionCodes.end());
+    ASSERT_TRUE(e2e::WaitFor([&] { return Codes(panel.trace().VendorCdbs(mark)) == expected; }))
+        << ::testing::PrintToString(Codes(panel.trace().VendorCdbs(mark)));
+    ASSERT_TRUE(e2e::WaitFor([&] { return !FileManagers(panel.process_id()).empty(); }));
+    CloseFileManagers();
+    panel.Settle();
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
+
+    panel.EditWorld(computer);
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+
+    std::vector<std::string> notes;
+    for (const std::string& line : panel.trace().Lines()) {
+        if (line.rfind("# notify: ", 0) == 0) {
+            notes.push_back(line.substr(10));
+        }
+    }
+    EXPECT_EQ(notes,
+              (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
+                                        "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
+}
+
+// ---- a service that fails the product ----
+
+TEST_F(RealPanel, ACommandWithoutAnAnswerFailsAfterTheTimeOut) {
+    // The service leaves the first time-stamp command unanswered; the driver gives up on it.
+    e2e::Panel& panel = Start(std::string(kDrives) + "camera E\n",
+                              {L"--request-timeout", L"1000", L"--hold-set", L"11"});
+    const vcam::DriverStatus before = DriverStatus();
+    EXPECT_EQ(before.timeoutMs, 1000u);
+    panel.Choose(kTimestamp, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Time Stamp Display change error.");
+    const vcam::DriverStatus after = DriverStatus();
+    EXPECT_EQ(after.timedOut, before.timedOut + 1);
+    EXPECT_EQ(after.abandoned, before.abandoned);
+    EXPECT_TRUE(after.attached);
+
+    // The next one is answered.
+    panel.Choose(kTimestamp, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Time stamp display turned on.");
+    EXPECT_TRUE(panel.Running());
+}
+
+TEST_F(RealPanel, TheProductSurvivesAServiceThatDiesMidCommand) {
+    const std::string world = std::string(kDrives) + "camera E\n";
+    e2e::Panel& panel = Start(world, {L"--hold-set", L"2"});
+    const vcam::DriverStatus before = DriverStatus();
+
+    panel.Choose(kOverwrite, 1);
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        for (const std::string& line : panel.trace().Lines()) {
+            if (line.find("holding request") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    service_->Kill();
+    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording error.");
+    const vcam::DriverStatus after = DriverStatus();
+    EXPECT_FALSE(after.attached);
+    EXPECT_EQ(after.abandoned, before.abandoned + 1);
+    EXPECT_EQ(after.timedOut, before.timedOut);
+    EXPECT_TRUE(panel.Running());
+
+    // With no service every command fails at once; the panel stays up.
+    panel.Choose(kResolution, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Video Relution change error.");
+
+    // A new service: the camera's old handle is dead, so the panel has to look for it again
+    // (a removal before any arrival does that), and then commands work.
+    service_ = std::make_unique<ServiceProcess>(folder_, std::vector<std::wstring>{});
+    service_->Start();
+    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
+    ExpectLook(panel, kDefaultFirmware, true, {0, 0, 0});
+    panel.Choose(kOverwrite, 1);
+    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_EXE SERVICE_EXE WORK_FOLDER\n",
+                     argv[0]);
+        return 2;
+    }
+    g_exe = e2e::WindowsPath(argv[1]);
+    g_service = e2e::WindowsPath(argv[2]);
+    g_work = e2e::WindowsPath(argv[3]);
+    const int status = RUN_ALL_TESTS();
+    if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+        std::fprintf(stderr, "no scenario matched the filter\n");
+        return 1;
+    }
+    return status;
+}
