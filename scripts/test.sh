@@ -2,7 +2,7 @@
 # Builds and runs every test: the native core suite against the simulated camera (plain, then
 # under ASan and UBSan), the deterministic fuzz gate, a Release build as a user types it (native,
 # with its suite, and for win32), then the 32-bit Windows build and its tests under Wine on a
-# virtual X display.
+# virtual X display, the demo under a window manager, and a second, byte-identical release build.
 #
 # The presets (native, asan, fuzz, win32) are the ones CI uses: warnings are errors there
 # (ZQ_WERROR). The Release builds use the defaults, where warnings are only reported.
@@ -40,6 +40,9 @@ echo "== win32: Zelquin.exe, its file check, the tests under Wine and the end-to
 cmake --preset win32
 cmake --build --preset win32
 xvfb-run -a -s "-screen 0 1280x800x24" ctest --preset win32
+
+echo "== demo: run.sh on a display with a window manager (openbox), driven by the keyboard"
+./tests/demo/wm_check.sh
 
 echo "== release: Zelquin.exe built again from scratch in another folder, byte for byte the same"
 ./scripts/release.sh --compare build/win32/app/Zelquin.exe

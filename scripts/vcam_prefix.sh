@@ -3,10 +3,14 @@
 # command: a prefix of its own with a persistent Wine server (a kernel driver is unloaded with the
 # server's last program otherwise) and the driver zqvcam.sys installed and running.
 #
-#   vcam_prefix.sh PREFIX start DRIVER_SYS   make the prefix when missing (tests/app/wine_run.sh
+#   vcam_prefix.sh PREFIX start DRIVER_SYS [managed]
+#                                            make the prefix when missing (tests/app/wine_run.sh
 #                                            setup), restart its Wine server as a persistent one,
 #                                            install the driver (service zqvcam, kernel, started
-#                                            on demand) and start it
+#                                            on demand) and start it; with `managed`, the prefix's
+#                                            windows are left to the display's window manager
+#                                            (for a person at a desktop), otherwise Wine manages
+#                                            them itself (what the tests need on their displays)
 #   vcam_prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program there; its status is the script's
 #   vcam_prefix.sh PREFIX stop               end the prefix's Wine server (the driver with it) and
 #                                            the private display
@@ -70,6 +74,9 @@ start)
     # A clean start: the prefix's own server goes, with every program of the prefix.
     wineserver -k </dev/null >>"$log" 2>&1 || true
     sh "$here/../tests/app/wine_run.sh" "$prefix" setup </dev/null >>"$log" 2>&1
+    if [ "${3:-}" = managed ]; then
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f </dev/null >>"$log" 2>&1
+    fi
     wineserver -k </dev/null >>"$log" 2>&1 || true
     wineserver -p </dev/null >>"$log" 2>&1
     cp "$driver" "$prefix/drive_c/windows/system32/drivers/zqvcam.sys"
@@ -100,7 +107,7 @@ stop)
     fi
     ;;
 *)
-    echo "usage: vcam_prefix.sh PREFIX start DRIVER_SYS | run PROGRAM [ARG...] | stop" >&2
+    echo "usage: vcam_prefix.sh PREFIX start DRIVER_SYS [managed] | run PROGRAM [ARG...] | stop" >&2
     exit 2
     ;;
 esac

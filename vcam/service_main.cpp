@@ -66,6 +66,7 @@ struct Options {
     std::wstring volumes;
     std::uint32_t timeoutMs = 0;
     std::optional<int> holdSet;
+    sim::TraceEcho echo = sim::TraceEcho::kNone;
 };
 
 std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
@@ -86,6 +87,12 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
             options.timeoutMs = static_cast<std::uint32_t>(std::wcstoul(value.c_str(), nullptr, 0));
         } else if (name == L"--hold-set") {
             options.holdSet = static_cast<int>(std::wcstol(value.c_str(), nullptr, 0));
+        } else if (name == L"--echo") {
+            const std::optional<sim::TraceEcho> echo = sim::ParseTraceEcho(sim::ToUtf8(value));
+            if (!echo) {
+                return std::nullopt;
+            }
+            options.echo = *echo;
         } else {
             return std::nullopt;
         }
@@ -202,6 +209,7 @@ class Service {
                 {options_.world, options_.trace, sim::ExecutableFolder() + L"zqvcam-trace.txt"},
                 kProgram),
           core_(world_) {
+        trace_.SetEcho(options_.echo, sim::WriteLineToStandardError);
         world_.SetBeforeCall([this] { live_.Refresh(); });
         world_.SetObserver([this](const sim::Event& event) {
             trace_.Append(sim::TraceLine(event));
@@ -456,7 +464,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!options) {
         std::fprintf(stderr,
                      "usage: %s [--world FILE] [--trace FILE] [--volumes FOLDER]\n"
-                     "       [--request-timeout MS] [--hold-set CODE]\n",
+                     "       [--request-timeout MS] [--hold-set CODE] [--echo none|notes|all]\n",
                      kProgram);
         return 2;
     }
