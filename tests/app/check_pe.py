@@ -259,10 +259,14 @@ def decode_version(data):
 # ---- the checks ----
 
 
-def check_headers(pe):
+SUBSYSTEM_GUI, SUBSYSTEM_CONSOLE = 2, 3
+
+
+def check_headers(pe, subsystem=SUBSYSTEM_GUI):
     expect_equal(pe.magic, 0x10B, "optional header magic (PE32)")
     expect_equal(pe.machine, 0x14C, "machine (i386)")
-    expect_equal(pe.subsystem, 2, "subsystem (Windows GUI)")
+    expect_equal(pe.subsystem, subsystem,
+                 "subsystem (%s)" % ("Windows GUI" if subsystem == SUBSYSTEM_GUI else "console"))
     expect_equal(pe.subsystem_version, (6, 0), "subsystem version")
     expect_equal(pe.os_version, (6, 0), "operating system version")
     expect_equal((pe.symbol_table, pe.symbols), (0, 0), "COFF symbol table (stripped)")
@@ -275,6 +279,8 @@ def check_imports(pe):
     check(dlls, "the program imports no DLL at all")
     foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
     expect_equal(foreign, [], "imported DLLs that are not system DLLs")
+    runtime = [d for d in dlls if re.match(r"lib(stdc\+\+|gcc|winpthread)", d.lower())]
+    expect_equal(runtime, [], "compiler runtime DLLs")
     return {d.lower() for d in dlls}
 
 
