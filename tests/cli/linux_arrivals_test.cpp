@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/arrivals_linux.h"
@@ -70,6 +73,10 @@ struct ArrivalCase {
     std::function<void(LinuxArrivalsTest&)> during;  // what happens once it runs
     std::vector<std::string> arrivals;               // the nodes told, in order
 };
+
+void PrintTo(const ArrivalCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Arrivals : public LinuxArrivalsTest, public ::testing::WithParamInterface<ArrivalCase> {};
 
@@ -133,6 +140,24 @@ INSTANTIATE_TEST_SUITE_P(
             [](LinuxArrivalsTest& test) { std::ofstream(test.root / "dev/sg0") << "touched"; },
             {}}),
     zqtest::ByName{});
+
+// A node whose device the kernel is still setting up is not told yet; when it goes again (a
+// device whose scan failed), it is never told.
+TEST_F(LinuxArrivalsTest, ANodeIsNotToldBeforeItsScanIsOver) {
+    settings.giveUpMs = 3000;
+    cli::LinuxArrivals arrivals(settings);
+    std::uint32_t error = 0;
+    const std::unique_ptr<cli::EventSource> source = arrivals.Start(1500, error);
+    ASSERT_NE(source, nullptr) << error;
+    Node("sg3", "");
+    std::thread gone([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        fs::remove(root / "dev/sg3");
+    });
+    const cli::WatchEvent event = source->Next();
+    gone.join();
+    EXPECT_EQ(event.kind, Kind::kTimeout) << event.device;
+}
 
 TEST_F(LinuxArrivalsTest, CtrlCStopsTheWatchAndLeavesNothingPending) {
     sigset_t before;

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -146,6 +147,10 @@ struct NameCase {
     const char* device;  // relative to the test's /dev; nullptr: not a device name
 };
 
+void PrintTo(const NameCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class DeviceNames : public LinuxBackendTest, public ::testing::WithParamInterface<NameCase> {};
 
 TEST_P(DeviceNames, AreTheNodesAUserTypes) {
@@ -194,6 +199,10 @@ struct ProbeCase {
     int systemError;
     const char* text;  // in Probe::systemText
 };
+
+void PrintTo(const ProbeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class Probes : public LinuxBackendTest, public ::testing::WithParamInterface<ProbeCase> {};
 
@@ -244,6 +253,10 @@ struct OutcomeCase {
     std::uint32_t systemError;
     std::uint8_t senseLength;
 };
+
+void PrintTo(const OutcomeCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 sg::Outcome Kernel(bool callOk, int errnum, std::uint8_t status, std::uint16_t host,
                    std::uint16_t driver, std::uint8_t senseLength, std::uint32_t delivered,
@@ -336,6 +349,10 @@ struct OpenCase {
     const char* given;  // what the opener was handed
 };
 
+void PrintTo(const OpenCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class Opening : public LinuxBackendTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(Opening, StartsTheOpenerOnTheFolder) {
@@ -378,6 +395,10 @@ struct TextCase {
     std::vector<std::uint8_t> bytes;
     const char* utf8;
 };
+
+void PrintTo(const TextCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class DeviceTexts : public ::testing::TestWithParam<TextCase> {};
 
