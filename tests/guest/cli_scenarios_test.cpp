@@ -5,6 +5,7 @@
 // scenarios below the table need steps in between (plugging during a watch, a held node).
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -566,6 +568,84 @@ TEST_F(Tool, BusyNodeIsToldApart) {
     EXPECT_NE(any.err.find("one drive could not be opened and may hold one"), std::string::npos)
         << any.err;
     EXPECT_EQ(free.exitCode, 0) << free.err;
+}
+
+// ---- the udev rule ----
+
+using Udev = Scenario;
+
+struct UdevVerdict {
+    bool uaccess = false;  // TAGS holds "uaccess"
+    std::string group;     // the GROUP our rule assigned ("" when it assigned none)
+    std::string mode;      // the MODE our rule assigned
+};
+
+// What udev's own rule engine makes of the device at `syspath`, with the camera's rule installed
+// beside the system's rules (udevadm test needs no udev daemon).
+UdevVerdict UdevTest(const std::string& syspath) {
+    const guest::CommandResult run =
+        guest::RunCommand({"udevadm", "test", "--action=add", syspath}, std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << syspath << ":\n" << run.out << run.err;
+    UdevVerdict verdict;
+    std::istringstream lines(run.out + run.err);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("TAGS=", 0) == 0) {
+            verdict.uaccess = line.find(":uaccess:") != std::string::npos;
+        }
+        const std::size_t rule = line.find("70-zelquin-camera.rules:");
+        if (rule == std::string::npos) {
+            continue;
+        }
+        std::istringstream words(line.substr(rule));
+        std::string where, key, value;
+        words >> where >> key >> value;
+        if (key == "GROUP") {
+            verdict.group = value;
+        } else if (key == "MODE") {
+            verdict.mode = value;
+        }
+    }
+    return verdict;
+}
+
+// The rule as udev applies it to the nodes the kernel made for a camera and a memory stick: the
+// camera's SCSI generic node and disk are the seat user's (and the SCSI generic node the group
+// plugdev's), the stick's nodes are left alone.
+TEST_F(Udev, RuleGivesTheCameraAloneToTheUserAtTheSeat) {
+    Plug("drive D removable scsi=disk\ncamera E\n", 2);
+    const std::string installed = "/run/udev/rules.d/70-zelquin-camera.rules";
+    std::filesystem::create_directories("/run/udev/rules.d");
+    std::filesystem::copy_file(ZQ_UDEV_RULE, installed,
+                               std::filesystem::copy_options::overwrite_existing);
+    const group* plugdev = getgrnam("plugdev");
+    ASSERT_NE(plugdev, nullptr) << "no group plugdev on this system";
+    const std::string plugdevGid = std::to_string(plugdev->gr_gid);
+
+    int cameraNodes = 0;
+    int otherNodes = 0;
+    std::vector<std::string> syspaths;
+    for (const char* folder : {"/sys/class/scsi_generic", "/sys/block"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            syspaths.push_back(entry.path().string());
+        }
+    }
+    for (const std::string& syspath : syspaths) {
+        std::ifstream in(syspath + "/device/vendor");
+        std::string vendor;
+        in >> vendor;
+        SCOPED_TRACE(syspath + " " + vendor);
+        const bool camera = vendor == "KMZ";
+        const bool generic = syspath.find("scsi_generic") != std::string::npos;
+        const UdevVerdict verdict = UdevTest(syspath);
+        EXPECT_EQ(verdict.uaccess, camera);
+        EXPECT_EQ(verdict.group, camera && generic ? plugdevGid : "");
+        EXPECT_EQ(verdict.mode, camera && generic ? "0660" : "");
+        ++(camera ? cameraNodes : otherNodes);
+    }
+    std::filesystem::remove(installed);
+    EXPECT_EQ(cameraNodes, 2) << "the camera's SCSI generic node and disk";
+    EXPECT_EQ(otherNodes, 2) << "the stick's SCSI generic node and disk";
 }
 
 }  // namespace
