@@ -59,6 +59,7 @@ struct DeviceNaming {
     std::string range;     // where cameras are looked for: "D: to Z:"
     std::string accepted;  // what --drive takes: "D: to Z:"
     std::string example;   // one name: "E:"
+    std::string none;      // what to tell when there is no device at all; empty: nothing
 };
 
 class Backend {

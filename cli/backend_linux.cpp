@@ -194,10 +194,18 @@ bool StartDetached(const std::vector<std::string>& argv) {
 LinuxBackend::LinuxBackend(LinuxSettings settings) : settings_(std::move(settings)) {}
 
 DeviceNaming LinuxBackend::Naming() {
-    return DeviceNaming{
-        settings_.roots.dev + "/sg*",
-        settings_.roots.dev + "/sgN or sgN, or a SCSI disk " + settings_.roots.dev + "/sdX",
-        settings_.roots.dev + "/sg1"};
+    DeviceNaming naming;
+    naming.range = settings_.roots.dev + "/sg*";
+    naming.accepted =
+        settings_.roots.dev + "/sgN or sgN, or a SCSI disk " + settings_.roots.dev + "/sdX";
+    naming.example = settings_.roots.dev + "/sg1";
+    std::error_code error;
+    naming.none = fs::exists(fs::path(settings_.roots.sys) / "class" / "scsi_generic", error)
+                      ? "there is no SCSI generic device at all: is the camera plugged in and "
+                        "switched on?"
+                      : "there is no SCSI generic device at all: the SCSI generic driver is not "
+                        "loaded (\"sudo modprobe sg\")";
+    return naming;
 }
 
 std::vector<std::string> LinuxBackend::Candidates() {

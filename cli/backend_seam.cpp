@@ -30,7 +30,7 @@ char UpperLetter(char c) {
 
 DeviceNaming SeamBackend::Naming() {
     const std::string range = std::string(1, kFirstLetter) + ": to " + kLastLetter + ":";
-    return DeviceNaming{range, range, "E:"};
+    return DeviceNaming{range, range, "E:", ""};
 }
 
 std::vector<std::string> SeamBackend::Candidates() {

@@ -86,10 +86,14 @@ Failure NamedDeviceFailure(Backend& backend, const Probe& probe) {
     return failure;
 }
 
-Failure NoCameraFailure(const DeviceNaming& naming, const std::vector<DriveReport>& drives) {
+Failure NoCameraFailure(const DeviceNaming& naming, bool noDevices,
+                        const std::vector<DriveReport>& drives) {
     Failure failure;
     failure.exit = Exit::kNoCamera;
     failure.message = "no camera found on " + naming.range;
+    if (noDevices && !naming.none.empty()) {
+        failure.notes.push_back(naming.none);
+    }
     const auto unopened = std::count_if(drives.begin(), drives.end(), [](const DriveReport& d) {
         return d.result == ProbeResult::kOpenFailed;
     });
@@ -132,7 +136,7 @@ void ForEachTarget(Backend& backend, const Target& target, Report& report, const
         }
     }
     if (report.cameras.empty()) {
-        report.error = NoCameraFailure(backend.Naming(), report.drives);
+        report.error = NoCameraFailure(backend.Naming(), candidates.empty(), report.drives);
     }
 }
 

@@ -11,13 +11,16 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/arrivals_linux.h"
 #include "cli/backend_linux.h"
+#include "cli/tool.h"
 #include "tests/support/sim_test.h"
 
 namespace {
@@ -66,7 +69,7 @@ std::string InquiryData(std::uint8_t byte3) {
 //   sg7  -    a tape drive without disk
 // and a disk sdz with no SCSI generic node.
 class LinuxBackendTest : public ::testing::Test {
-  protected:
+  public:
     struct Disk {
         const char* node;
         const char* disk;
@@ -419,6 +422,110 @@ INSTANTIATE_TEST_SUITE_P(Linux, DeviceTexts,
                                                     "B"},
                                            TextCase{"ControlStaysForTheReport", {0x01}, "\x01"}),
                          zqtest::ByName{});
+
+// The whole tool over the Linux backend, where no device answers: what a Linux user is told.
+struct ToolCase {
+    const char* name;
+    std::function<void(LinuxBackendTest&)> before;
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> out;  // each in standard output; "@" stands for the test's /dev
+    std::vector<std::string> err;  // each in standard error
+};
+
+void PrintTo(const ToolCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LinuxTool : public LinuxBackendTest, public ::testing::WithParamInterface<ToolCase> {};
+
+struct Recorded : cli::Output {
+    std::string out;
+    std::string err;
+    void Out(std::string_view text) override { out += text; }
+    void Err(std::string_view text) override { err += text; }
+};
+
+TEST_P(LinuxTool, TellsALinuxUserWhatIsWrong) {
+    const ToolCase& c = GetParam();
+    if (c.before) {
+        c.before(*this);
+    }
+    cli::LinuxBackend backend(settings);
+    cli::ArrivalSettings arrivalSettings;
+    arrivalSettings.roots = settings.roots;
+    cli::LinuxArrivals arrivals(arrivalSettings);
+    Recorded output;
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "zelquin-cli");
+    EXPECT_EQ(cli::RunTool(args, backend, arrivals, output), c.exit) << output.err;
+    const auto expand = [this](std::string text) {
+        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@')) {
+            text.replace(at, 1, (root / "dev").string());
+        }
+        return text;
+    };
+    for (const std::string& text : c.out) {
+        EXPECT_NE(output.out.find(expand(text)), std::string::npos) << expand(text) << " not in\n"
+                                                                    << output.out;
+    }
+    for (const std::string& text : c.err) {
+        EXPECT_NE(output.err.find(expand(text)), std::string::npos) << expand(text) << " not in\n"
+                                                                    << output.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Linux, LinuxTool,
+    ::testing::Values(
+        ToolCase{
+            "NoGenericDriver",
+            [](LinuxBackendTest& test) { fs::remove_all(test.root / "sys/class/scsi_generic"); },
+            {"list"},
+            3,
+            {},
+            {"zelquin-cli: no camera found on @/sg*\n",
+             "zelquin-cli:   there is no SCSI generic device at all: the SCSI generic driver "
+             "is not loaded (\"sudo modprobe sg\")\n"}},
+        ToolCase{
+            "NoDeviceAtAll",
+            [](LinuxBackendTest& test) {
+                fs::remove_all(test.root / "sys/class/scsi_generic");
+                fs::create_directories(test.root / "sys/class/scsi_generic");
+            },
+            {"status", "--json"},
+            3,
+            {R"("notes":["there is no SCSI generic device at all: is the camera plugged in and switched on?"])"},
+            {}},
+        ToolCase{"NotADeviceName",
+                 {},
+                 {"status", "--device", "/dev/tty0"},
+                 2,
+                 {},
+                 {"'/dev/tty0' is not a drive that can hold a camera (@/sgN or sgN, or a SCSI "
+                  "disk @/sdX)"}},
+        ToolCase{"ACameraThatCannotBeOpened",
+                 [](LinuxBackendTest& test) { test.Unopenable("sg3", InquiryData(1)); },
+                 {"list"},
+                 3,
+                 {},
+                 {"zelquin-cli: @/sg3 could not be opened: cannot open @/sg3: Is a directory "
+                  "(system error 21)\n",
+                  "no camera found on @/sg*; one drive could not be opened and may hold one\n"}},
+        ToolCase{"NodesThatAreNoSCSIDevices",
+                 {},
+                 {"-v", "list"},
+                 3,
+                 {},
+                 {"zelquin-cli: @/sg0 opened, but its INQUIRY failed: Inappropriate ioctl for "
+                  "device (system error 25)\n"}},
+        ToolCase{"HelpNamesTheLinuxDevices",
+                 {},
+                 {"status", "--help"},
+                 0,
+                 {"-d,--drive,--device", "the camera's drive, e.g. @/sg1"},
+                 {}}),
+    zqtest::ByName{});
 
 TEST(LinuxErrorText, IsTheSystemsTextForTheCode) {
     cli::LinuxBackend backend;

@@ -62,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
                         false,
                         3,
                         {},
-                        {"zelquin-cli: no camera found on /dev/sg*\n"},
+                        {"zelquin-cli: no camera found on /dev/sg*\nzelquin-cli:   there is no "
+                         "SCSI generic device at all: is the camera plugged in and switched "
+                         "on?\n"},
                         {}},
         CommandScenario{"NoCameraJson",
                         {},
