@@ -2,9 +2,10 @@
 //
 // SeamBackend (backend_seam.h) goes through the operating-system seam of os/, so it is the real
 // Windows backend in zelquin-cli.exe and, linked with sim/, the simulated computer of the native
-// tests. A Linux backend (SCSI generic devices through SG_IO, identity from sysfs, errno texts)
-// fits the same slot: its devices are named as the user names them there, and everything above
-// this interface (the camera command set, the commands, the reports) stays as it is.
+// tests. LinuxBackend (backend_linux.h) reaches SCSI generic devices through SG_IO, with their
+// identity from sysfs and errno texts; its devices are named as the user names them there
+// ("/dev/sg1"), and everything above this interface (the camera command set, the commands, the
+// reports) is the same for both.
 #pragma once
 
 #include <array>
@@ -38,6 +39,9 @@ struct Probe {
     std::string device;  // as the user names it: "E:"
     ProbeResult result = ProbeResult::kAbsent;
     std::uint32_t systemError = 0;
+    // What the backend knows of the failure beyond the error code's text (whose node it is, who
+    // may open it and what grants access); empty when ErrorText(systemError) says it all.
+    std::string systemText;
     PassThroughOutcome inquiry;
     std::array<std::uint8_t, kInquiryLength> inquiryData = {};
     DeviceId id = 0;
@@ -47,12 +51,22 @@ struct Probe {
 struct Volume {
     std::string root;    // where its files are: "F:\"
     std::string device;  // the device name it belongs to, as Candidates() names it: "F:"
+    std::vector<std::string> notes;  // what the user should know about it, as sentences
+};
+
+// How the user names devices, for the help and the messages.
+struct DeviceNaming {
+    std::string range;     // where cameras are looked for: "D: to Z:"
+    std::string accepted;  // what --drive takes: "D: to Z:"
+    std::string example;   // one name: "E:"
+    std::string none;      // what to tell when there is no device at all; empty: nothing
 };
 
 class Backend {
   public:
     virtual ~Backend() = default;
 
+    virtual DeviceNaming Naming() = 0;
     // Every device that may hold a camera, in scanning order.
     virtual std::vector<std::string> Candidates() = 0;
     // The candidate a user's text names ("e", "E:", "e:\"), or nullopt when it names none.

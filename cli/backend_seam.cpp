@@ -28,6 +28,11 @@ char UpperLetter(char c) {
 
 }  // namespace
 
+DeviceNaming SeamBackend::Naming() {
+    const std::string range = std::string(1, kFirstLetter) + ": to " + kLastLetter + ":";
+    return DeviceNaming{range, range, "E:", ""};
+}
+
 std::vector<std::string> SeamBackend::Candidates() {
     std::vector<std::string> devices;
     for (char letter = kFirstLetter; letter <= kLastLetter; ++letter) {

@@ -10,6 +10,7 @@ namespace cli {
 
 class SeamBackend : public Backend {
   public:
+    DeviceNaming Naming() override;
     std::vector<std::string> Candidates() override;
     std::optional<std::string> ParseDevice(std::string_view text) override;
     Probe ProbeDevice(const std::string& device) override;

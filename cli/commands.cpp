@@ -38,7 +38,8 @@ DriveReport DriveOf(Backend& backend, const Probe& probe) {
     drive.result = probe.result;
     drive.systemError = probe.systemError;
     if (probe.result == ProbeResult::kOpenFailed || probe.result == ProbeResult::kInquiryFailed) {
-        drive.systemText = backend.ErrorText(probe.systemError);
+        drive.systemText =
+            probe.systemText.empty() ? backend.ErrorText(probe.systemError) : probe.systemText;
     }
     drive.mark = probe.inquiryData[kInquiryMarkByte];
     return drive;
@@ -54,7 +55,8 @@ Failure NamedDeviceFailure(Backend& backend, const Probe& probe) {
             failure.exit = Exit::kNoCamera;
             failure.message = "there is no such drive";
             failure.systemError = probe.systemError;
-            failure.systemText = backend.ErrorText(probe.systemError);
+            failure.systemText =
+                probe.systemText.empty() ? backend.ErrorText(probe.systemError) : probe.systemText;
             break;
         case ProbeResult::kNotCamera:
             failure.exit = Exit::kNoCamera;
@@ -84,13 +86,13 @@ Failure NamedDeviceFailure(Backend& backend, const Probe& probe) {
     return failure;
 }
 
-Failure NoCameraFailure(const std::vector<std::string>& candidates,
+Failure NoCameraFailure(const DeviceNaming& naming, bool noDevices,
                         const std::vector<DriveReport>& drives) {
     Failure failure;
     failure.exit = Exit::kNoCamera;
-    failure.message = "no camera found";
-    if (!candidates.empty()) {
-        failure.message += " on " + candidates.front() + " to " + candidates.back();
+    failure.message = "no camera found on " + naming.range;
+    if (noDevices && !naming.none.empty()) {
+        failure.notes.push_back(naming.none);
     }
     const auto unopened = std::count_if(drives.begin(), drives.end(), [](const DriveReport& d) {
         return d.result == ProbeResult::kOpenFailed;
@@ -134,7 +136,7 @@ void ForEachTarget(Backend& backend, const Target& target, Report& report, const
         }
     }
     if (report.cameras.empty()) {
-        report.error = NoCameraFailure(candidates, report.drives);
+        report.error = NoCameraFailure(backend.Naming(), candidates.empty(), report.drives);
     }
 }
 
@@ -284,6 +286,7 @@ void Release(Backend& backend, CameraSession& session, CameraReport& camera,
         camera.notes.push_back("the release command was not confirmed (" + released->message +
                                "), but the camera's volume appeared");
     }
+    camera.notes.insert(camera.notes.end(), volume->notes.begin(), volume->notes.end());
     camera.volume = volume->root;
     if (options.open) {
         camera.opened = backend.OpenFolder(volume->root);

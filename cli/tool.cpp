@@ -32,9 +32,8 @@ std::optional<std::string> DeviceOption(Backend& backend, const std::string& tex
     }
     std::optional<std::string> device = backend.ParseDevice(text);
     if (!device) {
-        const std::vector<std::string> candidates = backend.Candidates();
         throw UsageError{"'" + text + "' is not a drive that can hold a camera (" +
-                         candidates.front() + " to " + candidates.back() + ")"};
+                         backend.Naming().accepted + ")"};
     }
     return device;
 }
@@ -70,10 +69,11 @@ std::string ExitCodeHelp() {
 
 int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceFactory& events,
             Output& output) {
-    CLI::App app{
-        "Zelquin camera tool: every camera on D: to Z:, its status and settings, the clock, "
-        "storage mode, and set-up of cameras as they are plugged in.",
-        kToolName};
+    const DeviceNaming naming = backend.Naming();
+    CLI::App app{"Zelquin camera tool: every camera on " + naming.range +
+                     ", its status and settings, the clock, storage mode, and set-up of cameras "
+                     "as they are plugged in.",
+                 kToolName};
     app.set_version_flag("--version", std::string(kToolName) + " " + ZQ_VERSION);
     app.require_subcommand(1);
     app.footer(Footer());
@@ -85,17 +85,17 @@ int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceF
 
     std::string drive;
     bool all = false;
-    const auto addTarget = [&drive, &all](CLI::App* command, bool allowAll) {
-        CLI::Option* driveOption = command->add_option("-d,--drive", drive,
-                                                       "the camera's drive, e.g. E: (default: "
-                                                       "the first camera found)");
+    const auto addTarget = [&drive, &all, &naming](CLI::App* command, bool allowAll) {
+        CLI::Option* driveOption = command->add_option(
+            "-d,--drive,--device", drive,
+            "the camera's drive, e.g. " + naming.example + " (default: the first camera found)");
         if (allowAll) {
             command->add_flag("-a,--all", all, "every camera found")->excludes(driveOption);
         }
     };
 
     CLI::App* list = app.add_subcommand(
-        "list", "every camera on D: to Z: with its state, firmware and settings");
+        "list", "every camera on " + naming.range + " with its state, firmware and settings");
     CLI::App* status = app.add_subcommand("status", "one camera's report");
     addTarget(status, true);
 

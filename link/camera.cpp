@@ -5,7 +5,6 @@
 
 #include "link/discovery.h"
 #include "link/transport.h"
-#include "os/bytes.h"
 
 std::int32_t g_nLinkError = 0;
 char g_szFirmware[kFirmwareTextSize] = {};
@@ -49,36 +48,6 @@ bool Write(std::uint8_t code, std::int32_t value, std::int32_t& err) {
 }
 
 }  // namespace
-
-VendorBlock MakeCameraBlock(CommandForm form, std::uint8_t code,
-                            std::span<const std::uint8_t> args) {
-    VendorBlock block = {};
-    bytes::PutLe32(block.data(), kVendorForm,
-                   form == CommandForm::kGet ? kVendorFormGet : kVendorFormSet);
-    block[kVendorCode] = code;
-    std::copy_n(args.begin(), std::min(args.size(), kVendorBlockSize - kVendorArgs),
-                block.begin() + kVendorArgs);
-    return block;
-}
-
-CameraDateTime CameraDateTimeFromLocalTime(const std::tm& local) {
-    CameraDateTime dateTime{};
-    dateTime.year = static_cast<std::uint8_t>(((local.tm_year + 1900) % 2000) & 0xFF);
-    dateTime.month = static_cast<std::uint8_t>(local.tm_mon + 1);
-    dateTime.day = static_cast<std::uint8_t>(local.tm_mday);
-    dateTime.hour = static_cast<std::uint8_t>(local.tm_hour);
-    dateTime.minute = static_cast<std::uint8_t>(local.tm_min);
-    dateTime.second = static_cast<std::uint8_t>(local.tm_sec);
-    return dateTime;
-}
-
-std::size_t FirmwarePieceLength(std::span<const std::uint8_t, kVendorAnswerSize> answer) {
-    std::size_t length = 0;
-    while (length < answer.size() && answer[length] != 0) {
-        ++length;
-    }
-    return length;
-}
 
 bool GetCameraState(std::int32_t& state, std::int32_t& err) {
     return Read(kCmdCameraState, state, err);

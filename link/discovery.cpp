@@ -17,10 +17,6 @@ constexpr std::size_t kDevicePathLetterIndex = 4;
 
 }  // namespace
 
-std::array<std::uint8_t, kInquiryCdbLength> InquiryCdb() {
-    return {kOpInquiry, 0x00, 0x00, 0x00, kInquiryLength, 0x00};
-}
-
 void MakeDevicePath(wchar_t letter, std::span<wchar_t, kDriveDevicePathChars> path) {
     static_assert(sizeof kDevicePathTemplate / sizeof(wchar_t) == kDriveDevicePathChars);
     std::wmemcpy(path.data(), kDevicePathTemplate, kDriveDevicePathChars);

@@ -47,11 +47,6 @@ PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> 
     return outcome;
 }
 
-void SignVendorBlock(std::span<std::uint8_t, kVendorBlockSize> block) {
-    std::copy(kVendorSignatureBytes.begin(), kVendorSignatureBytes.end(),
-              block.begin() + kVendorSignature);
-}
-
 PassThroughOutcome SendVendorBlock(std::span<std::uint8_t, kVendorBlockSize> block,
                                    std::span<std::uint8_t, kVendorAnswerSize> answer,
                                    os::Handle handle) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -222,6 +223,91 @@ int RunAs(uid_t uid, gid_t gid, const std::function<int()>& body, std::chrono::m
     }
     const int status = Reap(pid, limit);
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// ---- a command in the background ----
+
+Background::Background(const std::vector<std::string>& argv, uid_t uid, gid_t gid) {
+    char pattern[] = "/tmp/zq-background.XXXXXX";
+    dir_ = mkdtemp(pattern);
+    const std::string out = dir_ + "/out";
+    const std::string err = dir_ + "/err";
+    pid_ = fork();
+    if (pid_ == 0) {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (outFd < 0 || errFd < 0) {
+            _exit(127);
+        }
+        dup2(outFd, 1);
+        dup2(errFd, 2);
+        close(outFd);
+        close(errFd);
+        DropTo(uid, gid);
+        std::vector<char*> args = Argv(argv);
+        execvp(args[0], args.data());
+        std::fprintf(stderr, "cannot start %s: %s\n", args[0], std::strerror(errno));
+        _exit(127);
+    }
+}
+
+Background::~Background() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+}
+
+std::string Background::OutSoFar() const {
+    std::ifstream in(dir_ + "/out", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Background::Signal(int signal) {
+    if (pid_ > 0) {
+        kill(pid_, signal);
+    }
+}
+
+CommandResult Background::Wait(std::chrono::milliseconds limit) {
+    CommandResult result;
+    if (pid_ > 0) {
+        const auto end = Clock::now() + limit;
+        int status = 0;
+        pid_t done = 0;
+        while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (done == 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        } else if (done == pid_ && WIFEXITED(status)) {
+            status_ = WEXITSTATUS(status);
+        }
+        pid_ = -1;
+    }
+    result.exitCode = status_;
+    result.out = OutSoFar();
+    std::ifstream err(dir_ + "/err", std::ios::binary);
+    result.err = std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+    return result;
+}
+
+void KeepJson(const std::string& scenario, const std::string& out) {
+    const char* logs = std::getenv("ZQ_GUEST_LOGS");
+    const std::string folder = std::string(logs != nullptr && *logs != 0 ? logs : "/tmp") + "/json";
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    std::istringstream lines(out);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        std::ofstream(folder + "/" + Slug(scenario) + "." + std::to_string(++number) + ".json",
+                      std::ios::binary)
+            << line << "\n";
+    }
 }
 
 // ---- a served camera ----

@@ -46,6 +46,35 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
                          std::chrono::milliseconds limit = std::chrono::seconds(30),
                          uid_t uid = static_cast<uid_t>(-1), gid_t gid = static_cast<gid_t>(-1));
 
+// A command started in the background (the watch, while a scenario plugs and unplugs cameras),
+// optionally as another user; its standard output and error go to files of its own. Ended with
+// SIGKILL when it is still running as the object goes.
+class Background {
+  public:
+    explicit Background(const std::vector<std::string>& argv, uid_t uid = static_cast<uid_t>(-1),
+                        gid_t gid = static_cast<gid_t>(-1));
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // What it has written to standard output so far.
+    std::string OutSoFar() const;
+    void Signal(int signal);
+    // Waits up to `limit` for it to end by itself (then kills it; exitCode -1) and returns its
+    // exit status and everything it wrote.
+    CommandResult Wait(std::chrono::milliseconds limit);
+
+  private:
+    std::string dir_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Keeps each line of a command's JSON output as a file of the results folder's json/ folder
+// ("<scenario>.<n>.json"), for the check against the documented schema after the guest's run.
+void KeepJson(const std::string& scenario, const std::string& out);
+
 // Runs `body` in a child process as `uid`/`gid` (no supplementary groups) and returns its exit
 // status (its return value), or -1 when it crashed or hung past `limit`.
 int RunAs(uid_t uid, gid_t gid, const std::function<int()>& body,

@@ -1,0 +1,653 @@
+// zelquin-cli, the real Linux program, against the guest's kernel: cameras served over USB/IP
+// become /dev/sgN and /dev/sdX through usb-storage, sd and sg, and the tool finds, reads, sets,
+// releases and watches them through SG_IO. Each row of the table is one run of the tool with its
+// expected exit code, output and the camera's values afterwards (from the server's model); the
+// scenarios below the table need steps in between (plugging during a watch, a held node).
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/guest/guest_fixture.h"
+#include "tests/guest/scenario.h"
+
+namespace {
+
+using guest::Background;
+using guest::Command;
+using guest::CommandScenario;
+using guest::GuestBench;
+using guest::Scenario;
+using guest::Served;
+using guest::WaitFor;
+using Json = nlohmann::json;
+
+std::vector<std::string> Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), ZELQUIN_CLI);
+    return args;
+}
+
+// The list's columns OVERWRITE, TIMESTAMP and RESOLUTION of one camera.
+std::string Columns(const char* overwrite, const char* timestamp, const char* resolution) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%-9s  %-9s  %s\n", overwrite, timestamp, resolution);
+    return text;
+}
+
+const char kRefusedSense[] = "SCSI status 0x02 (CHECK CONDITION), sense key 0xB (ABORTED COMMAND)";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Command,
+    ::testing::Values(
+        // ---- finding cameras ----
+        CommandScenario{"NoCamera",
+                        {},
+                        0,
+                        Cli({"list"}),
+                        false,
+                        3,
+                        {},
+                        {"zelquin-cli: no camera found on /dev/sg*\nzelquin-cli:   there is no "
+                         "SCSI generic device at all: is the camera plugged in and switched "
+                         "on?\n"},
+                        {}},
+        CommandScenario{"NoCameraJson",
+                        {},
+                        0,
+                        Cli({"status", "--json"}),
+                        false,
+                        3,
+                        {R"("kind":"no-camera")", R"("cameras":[],"drives":[])"},
+                        {},
+                        {}},
+        CommandScenario{"OnlyADiskIsNoCamera",
+                        {"drive G removable scsi=disk\n"},
+                        1,
+                        Cli({"list", "-v"}),
+                        false,
+                        3,
+                        {},
+                        {"zelquin-cli: /dev/sg0 is not a camera (INQUIRY byte 3 is 2; a camera "
+                         "answers 1)\n",
+                         "no camera found"},
+                        {}},
+        CommandScenario{"CameraBesideADisk",
+                        {"drive D removable scsi=disk\n"
+                         "camera E overwrite=1 resolution=1 firmware=V1.0,.2024,B7\n"},
+                        2,
+                        Cli({"list"}),
+                        false,
+                        0,
+                        {"DRIVE     STATE  READY  FIRMWARE     OVERWRITE  TIMESTAMP  RESOLUTION\n",
+                         "  2      yes    V1.0.2024B7  " + Columns("on", "off", "720p")},
+                        {},
+                        {{"mode", "command"}}},
+        CommandScenario{"ListTwoCameras",
+                        {"camera E resolution=1\n", "camera H overwrite=1 state=3\n"},
+                        2,
+                        Cli({"list"}),
+                        false,
+                        0,
+                        {"/dev/sg0  ", "/dev/sg1  ",
+                         "  2      yes    V1.1.0720240101  " + Columns("off", "off", "720p"),
+                         "  3      yes    V1.1.0720240101  " + Columns("on", "off", "1080p")},
+                        {},
+                        {}},
+        CommandScenario{
+            "ListTwoCamerasJson",
+            {"camera E\n", "camera H state=1\n"},
+            2,
+            Cli({"list", "--json"}),
+            false,
+            0,
+            {R"("drive":"/dev/sg0","inquiry":{"vendor":"KMZ","product":"DV CAMERA")",
+             R"("drive":"/dev/sg1")", R"("state":1,"ready":false)", R"("state":2,"ready":true)"},
+            {},
+            {}},
+        CommandScenario{"StatusOfANamedCamera",
+                        {"camera E timestamp=1\n"},
+                        1,
+                        Cli({"status", "--device", "sg0"}),
+                        false,
+                        0,
+                        {"Camera on /dev/sg0\n  Identity:   KMZ DV CAMERA 1.00\n  State:      2 "
+                         "(ready)\n  Firmware:   V1.1.0720240101\n  Overwrite:  off\n  Time "
+                         "stamp: on\n  Resolution: 1080p\n"},
+                        {},
+                        {}},
+        CommandScenario{"CameraNamedByItsDisk",
+                        {"camera E\n"},
+                        1,
+                        Cli({"status", "--drive", "/dev/sda"}),
+                        false,
+                        0,
+                        {"Camera on /dev/sg0\n"},
+                        {},
+                        {}},
+        CommandScenario{"NamedNodeThatIsNotThere",
+                        {"camera E\n"},
+                        1,
+                        Cli({"status", "--device", "/dev/sg7"}),
+                        false,
+                        3,
+                        {},
+                        {"zelquin-cli: /dev/sg7: there is no such drive\n"},
+                        {}},
+        CommandScenario{"NamedDeviceThatCannotHoldACamera",
+                        {},
+                        0,
+                        Cli({"status", "--device", "/dev/tty1"}),
+                        false,
+                        2,
+                        {},
+                        {"'/dev/tty1' is not a drive that can hold a camera (/dev/sgN or sgN, "
+                         "or a SCSI disk /dev/sdX)"},
+                        {}},
+        // ---- a camera that is not ready ----
+        CommandScenario{"StatusOfACameraNotReady",
+                        {"camera E state=1\n"},
+                        1,
+                        Cli({"status"}),
+                        false,
+                        4,
+                        {},
+                        {"zelquin-cli: /dev/sg0: the camera is not ready: its state is 1 (ready "
+                         "is 2 or 3)\n"},
+                        {}},
+        CommandScenario{"SetOnACameraNotReadySendsNothing",
+                        {"camera E state=0 overwrite=0\n"},
+                        1,
+                        Cli({"set", "overwrite=on", "--json"}),
+                        false,
+                        4,
+                        {R"("kind":"not-ready")", R"("state":0)"},
+                        {},
+                        {{"overwrite", "0"}}},
+        // ---- each setting, read back ----
+        CommandScenario{"SetOverwriteOn",
+                        {"camera E overwrite=0\n"},
+                        1,
+                        Cli({"set", "overwrite=on"}),
+                        false,
+                        0,
+                        {"/dev/sg0 overwrite=on confirmed\n"},
+                        {},
+                        {{"overwrite", "1"}}},
+        CommandScenario{"SetOverwriteOff",
+                        {"camera E overwrite=1\n"},
+                        1,
+                        Cli({"set", "overwrite=off"}),
+                        false,
+                        0,
+                        {"/dev/sg0 overwrite=off confirmed\n"},
+                        {},
+                        {{"overwrite", "0"}}},
+        CommandScenario{"SetTimestampOn",
+                        {"camera E timestamp=0\n"},
+                        1,
+                        Cli({"set", "timestamp=on"}),
+                        false,
+                        0,
+                        {"/dev/sg0 timestamp=on confirmed\n"},
+                        {},
+                        {{"timestamp", "1"}}},
+        CommandScenario{"SetTimestampOff",
+                        {"camera E timestamp=1\n"},
+                        1,
+                        Cli({"set", "timestamp=off"}),
+                        false,
+                        0,
+                        {"/dev/sg0 timestamp=off confirmed\n"},
+                        {},
+                        {{"timestamp", "0"}}},
+        CommandScenario{"SetResolution720p",
+                        {"camera E resolution=0\n"},
+                        1,
+                        Cli({"set", "resolution=720p"}),
+                        false,
+                        0,
+                        {"/dev/sg0 resolution=720p confirmed\n"},
+                        {},
+                        {{"resolution", "1"}}},
+        CommandScenario{"SetResolution1080p",
+                        {"camera E resolution=1\n"},
+                        1,
+                        Cli({"set", "resolution=1080p"}),
+                        false,
+                        0,
+                        {"/dev/sg0 resolution=1080p confirmed\n"},
+                        {},
+                        {{"resolution", "0"}}},
+        CommandScenario{
+            "SetAllThreeJson",
+            {"camera E\n"},
+            1,
+            Cli({"set", "--device", "/dev/sda", "overwrite=on", "timestamp=on", "resolution=720p",
+                 "--json"}),
+            false,
+            0,
+            {R"("setting":"overwrite","requested":{"value":1,"name":"on"},"read_back":{"value":1,"name":"on"},"confirmed":true)",
+             R"("setting":"timestamp","requested":{"value":1,"name":"on"},"read_back":{"value":1,"name":"on"},"confirmed":true)",
+             R"("setting":"resolution","requested":{"value":1,"name":"720p"},"read_back":{"value":1,"name":"720p"},"confirmed":true)"},
+            {},
+            {{"overwrite", "1"}, {"timestamp", "1"}, {"resolution", "1"}}},
+        // ---- the clock ----
+        CommandScenario{"SyncTime",
+                        {"camera E\n"},
+                        1,
+                        Cli({"sync-time"}),
+                        false,
+                        0,
+                        {"/dev/sg0 clock set to "},
+                        {},
+                        {{"dateset", "1"}, {"timeset", "1"}}},
+        // ---- commands the camera refuses or cannot carry out ----
+        CommandScenario{"RefusedSetting",
+                        {"camera E overwrite=0\nfault 2 check=0\n"},
+                        1,
+                        Cli({"set", "overwrite=on", "timestamp=on"}),
+                        false,
+                        6,
+                        {"/dev/sg0 overwrite=on FAILED\n", "/dev/sg0 timestamp=on confirmed\n"},
+                        {std::string("zelquin-cli: /dev/sg0: the camera refused set loop "
+                                     "recording (command 2): ") +
+                         kRefusedSense},
+                        {{"overwrite", "0"}, {"timestamp", "1"}}},
+        CommandScenario{
+            "RefusedSettingJson",
+            {"camera E\nfault 2 check=0\n"},
+            1,
+            Cli({"set", "overwrite=on", "--json"}),
+            false,
+            6,
+            {R"("kind":"refused","exit_code":6,"drive":"/dev/sg0")",
+             R"j("command":{"name":"set loop recording (command 2)","code":2,"form":"set"})j",
+             R"("status":2,"status_name":"CHECK CONDITION")",
+             R"("sense_key":11,"sense_key_name":"ABORTED COMMAND","asc":0,"ascq":0)"},
+            {},
+            {{"overwrite", "0"}}},
+        CommandScenario{"RefusedClock",
+                        {"camera E\nfault 4 check=0\n"},
+                        1,
+                        Cli({"sync-time"}),
+                        false,
+                        6,
+                        {},
+                        {"the camera refused set date (command 4)"},
+                        {{"dateset", "0"}, {"timeset", "0"}}},
+        CommandScenario{"ShortAnswer",
+                        {"camera E\nfault 14 short=0\n"},
+                        1,
+                        Cli({"status"}),
+                        false,
+                        6,
+                        {},
+                        {"the camera answered get camera state (command 14) with 0 of the 1 "
+                         "bytes it must send"},
+                        {}},
+        CommandScenario{"CommandThatFailsOnTheBus",
+                        {"camera E\nfault 11 fails\n"},
+                        1,
+                        Cli({"status", "--json"}),
+                        false,
+                        5,
+                        {R"("kind":"system-error")",
+                         R"j("command":{"name":"get time-stamp display (command 11)")j",
+                         R"("system_error":{"code":5,"text":"Input/output error"})"},
+                        {},
+                        {}},
+        // ---- storage mode ----
+        CommandScenario{"ReleaseOnItsOwnDisk",
+                        {"camera E\n"},
+                        1,
+                        Cli({"release"}),
+                        false,
+                        0,
+                        {"/dev/sda\n"},
+                        {"zelquin-cli: /dev/sg0: the volume is not mounted; its block device is "
+                         "/dev/sda\n"},
+                        {{"mode", "storage"}, {"releases", "1"}}},
+        CommandScenario{"ReleaseAsANewDevice",
+                        {"camera E\nstorage letter=F\n"},
+                        1,
+                        Cli({"release", "--json"}),
+                        false,
+                        0,
+                        {R"("volume":"/dev/sd)", R"("opened":null)",
+                         R"("notes":["the volume is not mounted; its block device is /dev/sd)"},
+                        {},
+                        {{"mode", "storage"}, {"releases", "1"}}},
+        CommandScenario{"ReleaseOfACameraNotReady",
+                        {"camera E state=1\n"},
+                        1,
+                        Cli({"release"}),
+                        false,
+                        4,
+                        {},
+                        {"the camera is not ready"},
+                        {{"mode", "command"}, {"releases", "0"}}},
+        CommandScenario{"ReleaseOpenWithNothingMounted",
+                        {"camera E\n"},
+                        1,
+                        Cli({"release", "--open"}),
+                        false,
+                        5,
+                        {"/dev/sda\n"},
+                        {"the volume is not mounted; its block device is /dev/sda",
+                         "the file manager could not be started on /dev/sda"},
+                        {{"mode", "storage"}}},
+        // ---- the watch ----
+        CommandScenario{"WatchTimesOutWithoutACamera",
+                        {},
+                        0,
+                        Cli({"watch", "--timeout", "2", "--json"}),
+                        false,
+                        3,
+                        {R"("event":"stopped","reason":"timeout","cameras":0,"exit_code":3)"},
+                        {},
+                        {}},
+        // ---- access ----
+        CommandScenario{"UnprivilegedList",
+                        {"camera E\n"},
+                        1,
+                        Cli({"list"}),
+                        true,
+                        3,
+                        {},
+                        {"zelquin-cli: /dev/sg0 could not be opened: permission denied on "
+                         "/dev/sg0 (owner root, group root, mode 0600): only root may open it; "
+                         "install the camera's udev rule",
+                         "(system error 13)\n",
+                         "no camera found on /dev/sg*; one drive could not be opened and may hold "
+                         "one\n"},
+                        {}},
+        CommandScenario{"UnprivilegedNamedCameraJson",
+                        {"camera E\n"},
+                        1,
+                        Cli({"status", "--device", "/dev/sg0", "--json"}),
+                        true,
+                        5,
+                        {R"("kind":"system-error")",
+                         R"("system_error":{"code":13,"text":"permission denied on /dev/sg0)"},
+                        {},
+                        {}},
+        // A disk the user may not open is told apart by the kernel's copy of its INQUIRY answer:
+        // it is no camera, not a failure.
+        CommandScenario{
+            "UnprivilegedDiskIsPassedOver",
+            {"drive G removable scsi=disk\n"},
+            1,
+            Cli({"list", "--json"}),
+            true,
+            3,
+            {R"("drives":[{"drive":"/dev/sg0","result":"not-camera","system_error":null,"inquiry_byte3":2}])",
+             R"("message":"no camera found on /dev/sg*")"},
+            {},
+            {}}),
+    [](const ::testing::TestParamInfo<CommandScenario>& param) {
+        return std::string(param.param.name);
+    });
+
+// ---- steps in between ----
+
+using Tool = Scenario;
+
+// The process has its inotify watch in place.
+bool Watching(pid_t pid) {
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = opendir(folder.c_str());
+    if (fds == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (dirent* entry = readdir(fds)) {
+        char target[64] = {};
+        const std::string link = folder + "/" + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::strcmp(target, "anon_inode:inotify") == 0) {
+            found = true;
+        }
+    }
+    closedir(fds);
+    return found;
+}
+
+std::vector<Json> JsonLines(const std::string& out) {
+    std::vector<Json> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(Json::parse(line, nullptr, false));
+    }
+    return lines;
+}
+
+// The camera is unplugged while the watch runs and plugged in again: the unplugging is no
+// arrival, and the camera that comes back has its clock set and its setting applied.
+TEST_F(Tool, WatchSetsUpTheCameraPluggedInAgain) {
+    const std::string world = "camera E resolution=0\n";
+    Served& camera = Plug(world);
+    Background watch(Cli(
+        {"watch", "--sync-time", "--set", "resolution=720p", "--count", "1", "--timeout", "120"}));
+    ASSERT_TRUE(WaitFor([&] { return Watching(watch.pid()); })) << "the watch did not start";
+
+    camera.Rewrite("");
+    ASSERT_TRUE(WaitFor([] { return GuestBench::NodeCount() == 0; })) << "not unplugged";
+    EXPECT_EQ(watch.OutSoFar(), "") << "the unplugging was taken for an arrival";
+    camera.Rewrite(world);
+
+    const guest::CommandResult run = watch.Wait(std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::tm now{};
+    const std::time_t seconds = std::time(nullptr);
+    localtime_r(&seconds, &now);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", &now);
+    EXPECT_NE(run.out.find(" arrived: state 2 (ready); clock set to " + std::string(today)),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("); resolution=720p confirmed\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.rfind("/dev/sg", 0), 0u) << run.out;
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+    const auto state = camera.State();
+    EXPECT_EQ(state.at("dateset"), "1");
+    EXPECT_EQ(state.at("timeset"), "1");
+    EXPECT_EQ(state.at("resolution"), "1");
+}
+
+// JSON lines as cameras arrive, then Ctrl+C: the watch stops cleanly with its last line.
+TEST_F(Tool, WatchInJsonEndsCleanlyOnCtrlC) {
+    Background watch(Cli({"watch", "--json", "--set", "overwrite=on"}));
+    ASSERT_TRUE(WaitFor([&] { return Watching(watch.pid()); })) << "the watch did not start";
+    Served& camera = Plug("camera E overwrite=0\n");
+    ASSERT_TRUE(WaitFor([&] { return watch.OutSoFar().find('\n') != std::string::npos; }))
+        << "no arrival line";
+    watch.Signal(SIGINT);
+    const guest::CommandResult run = watch.Wait(std::chrono::seconds(30));
+
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<Json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[0]["event"], "arrival");
+    EXPECT_EQ(lines[0]["exit_code"], 0);
+    EXPECT_EQ(lines[0]["camera"]["drive"], "/dev/sg0");
+    EXPECT_EQ(lines[0]["camera"]["changes"][0]["confirmed"], true);
+    EXPECT_EQ(lines[1]["event"], "stopped");
+    EXPECT_EQ(lines[1]["reason"], "interrupted");
+    EXPECT_EQ(lines[1]["cameras"], 1);
+    EXPECT_EQ(camera.State()["overwrite"], "1");
+    guest::KeepJson(Name(), run.out);
+}
+
+// A camera the watching user may not open: the arrival is told as a failure with what grants
+// access, and decides the exit code.
+TEST_F(Tool, WatchTellsACameraTheUserMayNotOpen) {
+    Background watch(Cli({"watch", "--count", "1", "--timeout", "120"}), guest::kNobody,
+                     guest::kNogroup);
+    ASSERT_TRUE(WaitFor([&] { return Watching(watch.pid()); })) << "the watch did not start";
+    Plug("camera E\n");
+    const guest::CommandResult run = watch.Wait(std::chrono::seconds(60));
+
+    EXPECT_EQ(run.exitCode, 5) << run.out << run.err;
+    EXPECT_NE(run.out.find("/dev/sg0 arrived: FAILED (system-error)\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("permission denied on /dev/sg0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("udev rule"), std::string::npos) << run.err;
+}
+
+// The bytes the clock commands carried are the local time the tool reports, and they reached
+// the camera.
+TEST_F(Tool, SyncTimeSendsTheLocalTime) {
+    Served& camera = Plug("camera E\n");
+    const std::time_t before = std::time(nullptr);
+    const guest::CommandResult run = guest::RunCommand(Cli({"sync-time", "--json"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Json document = Json::parse(run.out, nullptr, false);
+    ASSERT_FALSE(document.is_discarded()) << run.out;
+    const Json& clock = document["cameras"][0]["clock"];
+    ASSERT_TRUE(clock.is_object()) << run.out;
+
+    char sent[40];
+    std::snprintf(sent, sizeof sent, "%02X,%02X,%02X", clock["date"][0].get<int>(),
+                  clock["date"][1].get<int>(), clock["date"][2].get<int>());
+    EXPECT_EQ(camera.State()["date"], sent);
+    std::snprintf(sent, sizeof sent, "%02X,%02X,%02X", clock["time"][0].get<int>(),
+                  clock["time"][1].get<int>(), clock["time"][2].get<int>());
+    EXPECT_EQ(camera.State()["time"], sent);
+
+    std::tm local{};
+    localtime_r(&before, &local);
+    std::tm told{};
+    ASSERT_NE(strptime(clock["local_time"].get<std::string>().c_str(), "%Y-%m-%dT%H:%M:%S", &told),
+              nullptr);
+    EXPECT_EQ(clock["date"][0], (told.tm_year + 1900) % 2000);
+    EXPECT_EQ(clock["date"][1], told.tm_mon + 1);
+    EXPECT_EQ(clock["date"][2], told.tm_mday);
+    EXPECT_EQ(clock["time"][0], told.tm_hour);
+    EXPECT_EQ(clock["time"][1], told.tm_min);
+    EXPECT_EQ(clock["time"][2], told.tm_sec);
+    // The guest's own clock, not some other: the same day as the scenario's.
+    EXPECT_EQ(told.tm_year, local.tm_year);
+    EXPECT_EQ(told.tm_yday, local.tm_yday);
+    guest::KeepJson(Name(), run.out);
+}
+
+// A node another program holds exclusively is busy, which is neither "not there" nor "not
+// allowed".
+TEST_F(Tool, BusyNodeIsToldApart) {
+    Plug("camera E\n");
+    const int holder = open("/dev/sg0", O_RDWR | O_EXCL | O_NONBLOCK);
+    ASSERT_GE(holder, 0) << std::strerror(errno);
+    const guest::CommandResult named = guest::RunCommand(Cli({"status", "--device", "/dev/sg0"}));
+    const guest::CommandResult any = guest::RunCommand(Cli({"status"}));
+    close(holder);
+    const guest::CommandResult free = guest::RunCommand(Cli({"status"}));
+
+    EXPECT_EQ(named.exitCode, 5);
+    EXPECT_NE(named.err.find("zelquin-cli: /dev/sg0: could not be opened: device busy: /dev/sg0 "
+                             "is held open exclusively by another program; close it and try "
+                             "again (system error 16)\n"),
+              std::string::npos)
+        << named.err;
+    EXPECT_EQ(any.exitCode, 3);
+    EXPECT_NE(any.err.find("one drive could not be opened and may hold one"), std::string::npos)
+        << any.err;
+    EXPECT_EQ(free.exitCode, 0) << free.err;
+}
+
+// ---- the udev rule ----
+
+using Udev = Scenario;
+
+struct UdevVerdict {
+    bool uaccess = false;  // TAGS holds "uaccess"
+    std::string group;     // the GROUP our rule assigned ("" when it assigned none)
+    std::string mode;      // the MODE our rule assigned
+};
+
+// What udev's own rule engine makes of the device at `syspath`, with the camera's rule installed
+// beside the system's rules (udevadm test needs no udev daemon).
+UdevVerdict UdevTest(const std::string& syspath) {
+    const guest::CommandResult run =
+        guest::RunCommand({"udevadm", "test", "--action=add", syspath}, std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << syspath << ":\n" << run.out << run.err;
+    UdevVerdict verdict;
+    std::istringstream lines(run.out + run.err);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("TAGS=", 0) == 0) {
+            verdict.uaccess = line.find(":uaccess:") != std::string::npos;
+        }
+        const std::size_t rule = line.find("70-zelquin-camera.rules:");
+        if (rule == std::string::npos) {
+            continue;
+        }
+        std::istringstream words(line.substr(rule));
+        std::string where, key, value;
+        words >> where >> key >> value;
+        if (key == "GROUP") {
+            verdict.group = value;
+        } else if (key == "MODE") {
+            verdict.mode = value;
+        }
+    }
+    return verdict;
+}
+
+// The rule as udev applies it to the nodes the kernel made for a camera and a memory stick: the
+// camera's SCSI generic node and disk are the seat user's (and the SCSI generic node the group
+// plugdev's), the stick's nodes are left alone.
+TEST_F(Udev, RuleGivesTheCameraAloneToTheUserAtTheSeat) {
+    Plug("drive D removable scsi=disk\ncamera E\n", 2);
+    const std::string installed = "/run/udev/rules.d/70-zelquin-camera.rules";
+    std::filesystem::create_directories("/run/udev/rules.d");
+    std::filesystem::copy_file(ZQ_UDEV_RULE, installed,
+                               std::filesystem::copy_options::overwrite_existing);
+    const group* plugdev = getgrnam("plugdev");
+    ASSERT_NE(plugdev, nullptr) << "no group plugdev on this system";
+    const std::string plugdevGid = std::to_string(plugdev->gr_gid);
+
+    int cameraNodes = 0;
+    int otherNodes = 0;
+    std::vector<std::string> syspaths;
+    for (const char* folder : {"/sys/class/scsi_generic", "/sys/block"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            syspaths.push_back(entry.path().string());
+        }
+    }
+    for (const std::string& syspath : syspaths) {
+        std::ifstream in(syspath + "/device/vendor");
+        std::string vendor;
+        in >> vendor;
+        SCOPED_TRACE(syspath + " " + vendor);
+        const bool camera = vendor == "KMZ";
+        const bool generic = syspath.find("scsi_generic") != std::string::npos;
+        const UdevVerdict verdict = UdevTest(syspath);
+        EXPECT_EQ(verdict.uaccess, camera);
+        EXPECT_EQ(verdict.group, camera && generic ? plugdevGid : "");
+        EXPECT_EQ(verdict.mode, camera && generic ? "0660" : "");
+        ++(camera ? cameraNodes : otherNodes);
+    }
+    std::filesystem::remove(installed);
+    EXPECT_EQ(cameraNodes, 2) << "the camera's SCSI generic node and disk";
+    EXPECT_EQ(otherNodes, 2) << "the stick's SCSI generic node and disk";
+}
+
+}  // namespace
