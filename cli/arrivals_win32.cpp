@@ -17,6 +17,8 @@ namespace {
 
 constexpr wchar_t kClassName[] = L"ZelquinCliArrivals";
 constexpr UINT kStopMessage = WM_APP + 1;
+// Posted by the window to itself when a volume arrives (below).
+constexpr UINT kWakeMessage = WM_APP + 2;
 constexpr UINT_PTR kTimeLimitTimer = 1;
 
 // The window that Ctrl+C is posted to; the handler runs on a thread of its own.
@@ -114,7 +116,10 @@ class WindowSource : public EventSource {
         switch (message) {
             case WM_DEVICECHANGE:
                 // The record is only valid during the message: take the letter now and set the
-                // camera up once the message has been answered.
+                // camera up once the message has been answered. The system sends this message
+                // from another thread, and GetMessageW handles such a message inside and goes on
+                // waiting for a posted one; the message posted here ends that wait, so that
+                // Next() returns the arrival at once.
                 if (wParam == DBT_DEVICEARRIVAL) {
                     const wchar_t letter =
                         HandledVolumeLetter(reinterpret_cast<const std::uint8_t*>(lParam));
@@ -122,9 +127,12 @@ class WindowSource : public EventSource {
                         source->pending_.push_back({WatchEvent::Kind::kArrival,
                                                     std::string(1, static_cast<char>(letter)) + ":",
                                                     0});
+                        ::PostMessageW(window, kWakeMessage, 0, 0);
                     }
                 }
                 return TRUE;
+            case kWakeMessage:
+                return 0;
             case WM_TIMER:
                 if (wParam == kTimeLimitTimer) {
                     ::KillTimer(window, kTimeLimitTimer);

@@ -203,13 +203,18 @@ void World::RemoveDrive(char letter) {
     ++generations_[index];
 }
 
-Camera& World::PlaceCamera(char letter) {
-    camera_.letter = LetterOf(Index(letter));
-    camera_.mode = CameraMode::kCommand;
+void World::PlugCameraDrive(char letter) {
     Drive& own = drive(letter);
     own.present = true;
     own.type = os::kDriveRemovable;
     own.opens = true;
+}
+
+Camera& World::PlaceCamera(char letter) {
+    camera_.letter = LetterOf(Index(letter));
+    camera_.home = camera_.letter;
+    camera_.mode = CameraMode::kCommand;
+    PlugCameraDrive(letter);
     return camera_;
 }
 
@@ -222,10 +227,8 @@ void World::VanishCamera() {
 Camera& World::AddCamera(char letter) {
     Camera& added = otherCameras_.emplace_back();
     added.letter = LetterOf(Index(letter));
-    Drive& own = drive(letter);
-    own.present = true;
-    own.type = os::kDriveRemovable;
-    own.opens = true;
+    added.home = added.letter;
+    PlugCameraDrive(letter);
     return added;
 }
 
@@ -240,6 +243,49 @@ Camera* World::CameraOn(char letter) {
         }
     }
     return nullptr;
+}
+
+Camera* World::CameraFrom(char letter) {
+    const int index = Index(letter);
+    if (camera_.letter != 0 && Index(camera_.home) == index) {
+        return &camera_;
+    }
+    for (Camera& other : otherCameras_) {
+        if (other.letter != 0 && Index(other.home) == index) {
+            return &other;
+        }
+    }
+    return nullptr;
+}
+
+Camera& World::PlugFreshCamera(char letter) {
+    if (Camera* there = CameraOn(letter)) {
+        UnplugCamera(*there);
+    }
+    if (drive(letter).present) {
+        RemoveDrive(letter);  // a fresh device: handles from before stay dead
+    }
+    if (camera_.letter == 0) {
+        camera_ = Camera{};
+        return PlaceCamera(letter);
+    }
+    for (Camera& other : otherCameras_) {
+        if (other.letter == 0) {
+            other = Camera{};
+            other.letter = LetterOf(Index(letter));
+            other.home = other.letter;
+            PlugCameraDrive(letter);
+            return other;
+        }
+    }
+    return AddCamera(letter);
+}
+
+void World::UnplugCamera(Camera& camera) {
+    if (camera.letter != 0) {
+        RemoveDrive(camera.letter);
+        camera.letter = 0;
+    }
 }
 
 // ---- faults ----

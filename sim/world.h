@@ -112,6 +112,9 @@ FirmwarePiece MakeFirmwarePiece(std::string_view text);
 
 struct Camera {
     char letter = 0;  // the letter the camera answers on; 0 when no camera has been placed
+    // The letter the camera was plugged in on. The release may move `letter` to the storage
+    // volume's; `home` stays, so that a world file's camera line still finds its camera.
+    char home = 0;
 
     // State answered by the get forms and changed by the set forms (byte 8, stored as sent).
     std::uint8_t state = 2;             // command 14
@@ -268,6 +271,16 @@ class World {
     Camera& AddCamera(char letter);
     // The camera answering on `letter`, camera() or one added; null when none does.
     Camera* CameraOn(char letter);
+    // The camera plugged in on `letter` (its `home`) and not unplugged since, wherever the
+    // release has moved it; null when none is.
+    Camera* CameraFrom(char letter);
+    // A fresh camera (a camera's defaults) plugged in on `letter`, as PlaceCamera does: camera()
+    // when no camera is placed there, otherwise another one (in the place of one unplugged, when
+    // there is such a place). A camera answering on `letter` before is unplugged first.
+    Camera& PlugFreshCamera(char letter);
+    // The camera's letter disappears (RemoveDrive on it) and the camera with it: it answers
+    // nowhere from now on.
+    void UnplugCamera(Camera& camera);
 
     // -- faults --
     // Faults for one vendor command code (CDB byte 7 of a block starting 0xFA) or for the
@@ -363,6 +376,7 @@ class World {
     };
 
     static int Index(char letter);
+    void PlugCameraDrive(char letter);  // present, removable, opens
     void BeforeCall();
     void Record(Event event);
     OpenHandle* FindOpen(os::Handle handle);

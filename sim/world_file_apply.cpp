@@ -23,19 +23,8 @@ void Unplug(World& world, char letter) {
     }
 }
 
-void UnplugCamera(World& world) {
-    Camera& camera = world.camera();
-    if (camera.letter != 0) {
-        Unplug(world, camera.letter);
-        camera.letter = 0;
-    }
-}
-
 void PlugCamera(World& world, const CameraDescription& described) {
-    Unplug(world, described.letter);  // a fresh device: handles from before stay dead
-    Camera& camera = world.PlaceCamera(described.letter);
-    camera = Camera{};
-    camera.letter = described.letter;
+    Camera& camera = world.PlugFreshCamera(described.letter);
     camera.state = described.state;
     camera.loopRecording = described.loopRecording;
     camera.timestampDisplay = described.timestampDisplay;
@@ -56,11 +45,14 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
     const WorldDescription empty;
     const WorldDescription& before = previous != nullptr ? *previous : empty;
 
-    // The camera goes first, so that its letter is free for a drive that takes it.
-    const bool cameraReplugged =
-        next.camera && (!before.camera || before.camera->letter != next.camera->letter);
-    if (before.camera && (!next.camera || cameraReplugged)) {
-        UnplugCamera(world);
+    // Cameras whose line went go first, so that their letters are free for a drive that takes
+    // one. A camera line is known by its letter; one that names another letter is another camera.
+    for (const CameraDescription& old : before.cameras) {
+        if (next.CameraAt(old.letter) == nullptr) {
+            if (Camera* camera = world.CameraFrom(old.letter)) {
+                world.UnplugCamera(*camera);
+            }
+        }
     }
 
     // Drives whose line changed or went are unplugged, then those described now plugged in.
@@ -77,24 +69,33 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
         }
     }
 
-    if (cameraReplugged) {
-        PlugCamera(world, *next.camera);
-    } else if (next.camera) {
-        Camera& camera = world.camera();
-        const CameraDescription& old = *before.camera;
-        TakeIfChanged(camera.state, next.camera->state, old.state);
-        TakeIfChanged(camera.loopRecording, next.camera->loopRecording, old.loopRecording);
-        TakeIfChanged(camera.timestampDisplay, next.camera->timestampDisplay, old.timestampDisplay);
-        TakeIfChanged(camera.resolution, next.camera->resolution, old.resolution);
-        TakeIfChanged(camera.firmware, next.camera->firmware, old.firmware);
+    for (const CameraDescription& now : next.cameras) {
+        const CameraDescription* old = before.CameraAt(now.letter);
+        Camera* camera = old != nullptr ? world.CameraFrom(now.letter) : nullptr;
+        if (camera == nullptr) {
+            PlugCamera(world, now);
+            continue;
+        }
+        TakeIfChanged(camera->state, now.state, old->state);
+        TakeIfChanged(camera->loopRecording, now.loopRecording, old->loopRecording);
+        TakeIfChanged(camera->timestampDisplay, now.timestampDisplay, old->timestampDisplay);
+        TakeIfChanged(camera->resolution, now.resolution, old->resolution);
+        TakeIfChanged(camera->firmware, now.firmware, old->firmware);
     }
 
-    Camera& camera = world.camera();
-    camera.storageLetter = next.storage.letter;
-    camera.storageDriveType = next.storage.type;
-    camera.storageDescriptor = next.storage.vendor ? DescriptorWithVendor(*next.storage.vendor)
-                                                   : DescriptorWithoutVendor();
-    camera.storageAnswers = next.storage.answers;
+    // The storage lines are always taken as they are.
+    for (const CameraDescription& now : next.cameras) {
+        Camera* camera = world.CameraFrom(now.letter);
+        if (camera == nullptr) {
+            continue;  // another camera line's camera took its letter
+        }
+        const StorageDescription storage = next.StorageOf(now.letter);
+        camera->storageLetter = storage.letter;
+        camera->storageDriveType = storage.type;
+        camera->storageDescriptor =
+            storage.vendor ? DescriptorWithVendor(*storage.vendor) : DescriptorWithoutVendor();
+        camera->storageAnswers = storage.answers;
+    }
 
     if (previous == nullptr || !(next.faults == before.faults)) {
         world.ClearFaults();

@@ -287,7 +287,7 @@ constexpr std::string_view kDriveUsage =
 constexpr std::string_view kCameraUsage =
     "camera LETTER [state=N] [overwrite=N] [timestamp=N] [resolution=N] [firmware=A,B,C]";
 constexpr std::string_view kFaultUsage =
-    "fault CODE|inquiry fails|short=N|check=N [times=N|always]";
+    "fault CODE|inquiry fails|short=N|check=N|ignored [times=N|always]";
 
 DriveDescription ParseDrive(const std::vector<std::string>& words) {
     NeedWords(words, 3, kDriveUsage);
@@ -356,7 +356,9 @@ CameraDescription ParseCamera(const std::vector<std::string>& words) {
 StorageDescription ParseStorage(const std::vector<std::string>& words) {
     StorageDescription storage;
     for (const Setting& setting : Settings(words, 1, "storage")) {
-        if (setting.key == "letter") {
+        if (setting.key == "camera") {
+            storage.camera = Letter(setting.raw);
+        } else if (setting.key == "letter") {
             storage.letter = Letter(setting.raw);
         } else if (setting.key == "type") {
             storage.type = DriveType(setting.raw);
@@ -392,8 +394,10 @@ FaultDescription ParseFault(const std::vector<std::string>& words) {
         described.fault = Fault::ShortAnswer(Number(how.substr(6), "short", 36));
     } else if (how.starts_with("check=")) {
         described.fault = Fault::CheckCondition(Number(how.substr(6), "check", 36));
+    } else if (how == "ignored") {
+        described.fault = Fault::Ignored();
     } else {
-        throw LineError{"a fault fails, or is short=N or check=N, not " + Quoted(how)};
+        throw LineError{"a fault fails, is ignored, or is short=N or check=N, not " + Quoted(how)};
     }
     for (const Setting& setting : Settings(words, 3, "fault")) {
         if (setting.key == "times") {
@@ -423,6 +427,25 @@ const DriveDescription* WorldDescription::DriveAt(char letter) const {
     return nullptr;
 }
 
+const CameraDescription* WorldDescription::CameraAt(char letter) const {
+    for (const CameraDescription& camera : cameras) {
+        if (camera.letter == letter) {
+            return &camera;
+        }
+    }
+    return nullptr;
+}
+
+StorageDescription WorldDescription::StorageOf(char letter) const {
+    const bool first = !cameras.empty() && cameras.front().letter == letter;
+    for (const StorageDescription& line : storage) {
+        if (line.camera == letter || (first && line.camera == 0)) {
+            return line;
+        }
+    }
+    return StorageDescription{};
+}
+
 std::string Describe(const WorldFileError& error) {
     return (error.line > 0 ? "line " + std::to_string(error.line) + ": " : std::string()) +
            error.message;
@@ -431,10 +454,12 @@ std::string Describe(const WorldFileError& error) {
 ParsedWorld ParseWorldFile(std::string_view text) {
     ParsedWorld parsed;
     WorldDescription& described = parsed.world;
-    bool storageSeen = false;
-    int storageLine = 0;
-    int cameraLine = 0;
     std::vector<int> driveLines;
+    std::vector<int> cameraLines;
+    std::vector<int> storageLines;
+    const auto lineOf = [](const auto& items, const std::vector<int>& lines, const auto* item) {
+        return lines[static_cast<std::size_t>(item - items.data())];
+    };
 
     int number = 0;
     std::size_t at = 0;
@@ -463,18 +488,27 @@ ParsedWorld ParseWorldFile(std::string_view text) {
                 described.drives.push_back(std::move(drive));
                 driveLines.push_back(number);
             } else if (statement == "camera") {
-                if (described.camera) {
-                    throw LineError{"a second camera (there is one camera)"};
+                CameraDescription camera = ParseCamera(words);
+                if (const CameraDescription* earlier = described.CameraAt(camera.letter)) {
+                    throw LineError{
+                        std::string("a second camera on ") + camera.letter + " (line " +
+                        std::to_string(lineOf(described.cameras, cameraLines, earlier)) + ")"};
                 }
-                described.camera = ParseCamera(words);
-                cameraLine = number;
+                described.cameras.push_back(std::move(camera));
+                cameraLines.push_back(number);
             } else if (statement == "storage") {
-                if (storageSeen) {
-                    throw LineError{"a second storage line"};
+                StorageDescription storage = ParseStorage(words);
+                for (const StorageDescription& earlier : described.storage) {
+                    if (earlier.camera == storage.camera) {
+                        std::string message = "a second storage line";
+                        if (storage.camera != 0) {
+                            message += std::string(" for the camera on ") + storage.camera;
+                        }
+                        throw LineError{message};
+                    }
                 }
-                described.storage = ParseStorage(words);
-                storageSeen = true;
-                storageLine = number;
+                described.storage.push_back(std::move(storage));
+                storageLines.push_back(number);
             } else if (statement == "fault") {
                 described.faults.push_back(ParseFault(words));
             } else if (statement == "trace") {
@@ -500,28 +534,63 @@ ParsedWorld ParseWorldFile(std::string_view text) {
     }
 
     // Letters that two statements claim.
-    if (described.camera) {
-        for (std::size_t i = 0; i < described.drives.size(); ++i) {
-            if (described.drives[i].letter == described.camera->letter) {
-                parsed.errors.push_back({driveLines[i], std::string("drive ") +
-                                                            described.drives[i].letter +
-                                                            " is the camera's letter (line " +
-                                                            std::to_string(cameraLine) + ")"});
-            }
+    for (std::size_t i = 0; i < described.drives.size(); ++i) {
+        const char letter = described.drives[i].letter;
+        if (const CameraDescription* camera = described.CameraAt(letter)) {
+            parsed.errors.push_back(
+                {driveLines[i], std::string("drive ") + letter + " is the camera's letter (line " +
+                                    std::to_string(lineOf(described.cameras, cameraLines, camera)) +
+                                    ")"});
         }
     }
-    if (storageSeen && described.storage.letter != 0) {
-        for (std::size_t i = 0; i < described.drives.size(); ++i) {
-            if (described.drives[i].letter == described.storage.letter) {
+    for (std::size_t i = 0; i < described.storage.size(); ++i) {
+        const StorageDescription& storage = described.storage[i];
+        // The camera line the storage line is for, when the file has it.
+        const char owner = storage.camera != 0          ? storage.camera
+                           : !described.cameras.empty() ? described.cameras.front().letter
+                                                        : 0;
+        if (storage.camera == 0 && owner != 0) {
+            for (std::size_t j = 0; j < described.storage.size(); ++j) {
+                if (described.storage[j].camera == owner) {
+                    parsed.errors.push_back(
+                        {std::max(storageLines[i], storageLines[j]),
+                         std::string("a second storage line for the camera on ") + owner +
+                             ": the storage line without a camera is the first camera's (line " +
+                             std::to_string(std::min(storageLines[i], storageLines[j])) + ")"});
+                }
+            }
+        }
+        if (storage.letter == 0) {
+            continue;
+        }
+        for (std::size_t j = 0; j < described.drives.size(); ++j) {
+            if (described.drives[j].letter == storage.letter) {
                 parsed.errors.push_back(
-                    {driveLines[i], std::string("drive ") + described.drives[i].letter +
+                    {driveLines[j], std::string("drive ") + described.drives[j].letter +
                                         " is where the camera's storage volume appears (line " +
-                                        std::to_string(storageLine) + ")"});
+                                        std::to_string(storageLines[i]) + ")"});
+            }
+        }
+        if (const CameraDescription* camera = described.CameraAt(storage.letter);
+            camera != nullptr && camera->letter != owner) {
+            parsed.errors.push_back(
+                {storageLines[i],
+                 std::string("the storage volume would appear on ") + storage.letter +
+                     ", the letter of another camera (line " +
+                     std::to_string(lineOf(described.cameras, cameraLines, camera)) + ")"});
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (described.storage[j].letter == storage.letter) {
+                parsed.errors.push_back(
+                    {storageLines[i], std::string("the storage volume would appear on ") +
+                                          storage.letter + ", as another camera's does (line " +
+                                          std::to_string(storageLines[j]) + ")"});
             }
         }
     }
-    std::sort(parsed.errors.begin(), parsed.errors.end(),
-              [](const WorldFileError& a, const WorldFileError& b) { return a.line < b.line; });
+    std::stable_sort(
+        parsed.errors.begin(), parsed.errors.end(),
+        [](const WorldFileError& a, const WorldFileError& b) { return a.line < b.line; });
     return parsed;
 }
 

@@ -5,8 +5,11 @@
 //     drive D cdrom inquiry=5              (a SCSI device answering INQUIRY with byte 3 = 5)
 //     drive G removable vendor="KMZ     "  (a memory stick whose storage device says KMZ)
 //     camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,2024,B7
-//     storage letter=F answers=keep        (the camera's volume after the release command)
-//     fault 26 fails times=1               (the next firmware command 26 fails)
+//     camera H state=3                     (a second camera, on a letter of its own)
+//     storage letter=F answers=keep        (the first camera's volume after the release command)
+//     storage camera=H letter=I            (the volume of the camera on H)
+//     fault 26 fails times=1               (the next firmware command 26, on any camera, fails)
+//     fault 2 ignored                      (the next set of command 2 is answered but not kept)
 //     trace zelquin-trace.txt              (where the trace goes, relative to this file)
 //     notify                               (the program's windows hear of letters that come
 //                                           and go, as Windows would tell them)
@@ -40,8 +43,9 @@ struct DriveDescription {
     bool operator==(const DriveDescription&) const = default;
 };
 
-// The camera's volume after the release command: `storage key=value...`.
+// A camera's volume after the release command: `storage key=value...`.
 struct StorageDescription {
+    char camera = 0;  // the letter of the camera line it is for; 0: the first camera line's
     char letter = 0;  // 0: the camera's own letter
     std::uint32_t type = os::kDriveRemovable;
     std::optional<std::string> vendor = std::string(kCameraVendorId);
@@ -62,7 +66,7 @@ struct CameraDescription {
     bool operator==(const CameraDescription&) const = default;
 };
 
-// `fault CODE|inquiry fails|short=N|check=N [times=N|always]`.
+// `fault CODE|inquiry fails|short=N|check=N|ignored [times=N|always]`.
 struct FaultDescription {
     bool inquiry = false;
     std::uint8_t code = 0;  // the vendor command code, when not the INQUIRY
@@ -75,16 +79,24 @@ struct FaultDescription {
 };
 
 struct WorldDescription {
-    std::vector<DriveDescription> drives;  // in the order of the file
-    std::optional<CameraDescription> camera;
-    StorageDescription storage;
-    std::vector<FaultDescription> faults;  // in the order of the file
+    std::vector<DriveDescription> drives;    // in the order of the file
+    std::vector<CameraDescription> cameras;  // in the order of the file, each on its own letter
+    // In the order of the file: at most one for each camera, and one without a camera letter,
+    // which is the first camera line's (kept for the camera to come when there is none).
+    std::vector<StorageDescription> storage;
+    // In the order of the file. Faults belong to the computer, not to one camera: a fault hits
+    // the next matching request whichever camera it goes to.
+    std::vector<FaultDescription> faults;
     std::optional<std::string> trace;
     // The simulated program watches the file also while idle and sends its windows the volume
     // arrival and removal events for the drive letters that come and go.
     bool notify = false;
 
     const DriveDescription* DriveAt(char letter) const;
+    const CameraDescription* CameraAt(char letter) const;
+    // The volume of the camera line on `letter`: the storage line naming that letter; for the
+    // first camera line, the storage line naming none; otherwise the defaults.
+    StorageDescription StorageOf(char letter) const;
     bool operator==(const WorldDescription&) const = default;
 };
 

@@ -94,7 +94,7 @@ TEST_F(LiveWorldFileTest, WithoutAFileTheComputerIsEmptyUntilOneAppears) {
     live.Refresh();
     EXPECT_EQ(NewLines(), std::vector<std::string>{"# world file read again: " + WorldPath()});
     ASSERT_NE(live.applied(), nullptr);
-    EXPECT_TRUE(live.applied()->camera);
+    EXPECT_EQ(live.applied()->cameras.size(), 1u);
     EXPECT_TRUE(world.drive('C').present);
     EXPECT_TRUE(CameraFound());
 }
@@ -142,7 +142,8 @@ TEST_F(LiveWorldFileTest, AFileWithErrorsIsNotTakenAndTheWorldStaysAsItWas) {
                   "notify)"}));
     EXPECT_TRUE(world.IsOpenHandle(camera));
     ASSERT_NE(live.applied(), nullptr);
-    EXPECT_TRUE(live.applied()->camera) << "the description applied is still the last good one";
+    EXPECT_EQ(live.applied()->cameras.size(), 1u)
+        << "the description applied is still the last good one";
 
     // Fixed: taken as the change from the last good one.
     folder_.Write("world.txt", "drive C fixed\n");
@@ -214,7 +215,7 @@ TEST_F(LiveWorldFileTest, TheExampleWorldUnplugsAndPlugsTheCameraByItsCameraLine
     ASSERT_TRUE(CameraFound());
     std::int32_t err = 0;
     ASSERT_TRUE(ReleaseCamera(err));
-    EXPECT_EQ(world.camera().storageLetter, live.applied()->storage.letter);
+    EXPECT_EQ(world.camera().storageLetter, live.applied()->StorageOf(cameraLetter).letter);
     EXPECT_NE(world.camera().storageLetter, 0) << "the example's storage line names a letter";
     EXPECT_TRUE(world.drive(world.camera().storageLetter).present);
 }

@@ -39,6 +39,41 @@ class WorldFileApply : public zqtest::SimTest {
         return read(value, err) ? value : -1;
     }
 
+    // Takes the camera on `letter` as the link's camera (found as discovery finds one, by its
+    // mark); false when the letter holds none.
+    bool Take(char letter) {
+        CloseCamera(err_);
+        const LetterProbe probe = ProbeDriveLetter(static_cast<wchar_t>(letter));
+        if (probe.result != LetterProbeResult::kCamera) {
+            return false;
+        }
+        g_hCamera = probe.handle;
+        return true;
+    }
+
+    // What the camera on `letter` answers, through the link: "state=2 overwrite=1 timestamp=0
+    // resolution=1", or "none".
+    std::string Answers(char letter) {
+        if (!Take(letter)) {
+            return "none";
+        }
+        return "state=" + std::to_string(Read(GetCameraState)) +
+               " overwrite=" + std::to_string(Read(GetLoopRecording)) +
+               " timestamp=" + std::to_string(Read(GetTimestampDisplay)) +
+               " resolution=" + std::to_string(Read(GetResolution));
+    }
+
+    // The letters present, "CEG".
+    std::string Letters() const {
+        std::string letters;
+        for (char letter = 'A'; letter <= 'Z'; ++letter) {
+            if (world.drive(letter).present) {
+                letters += letter;
+            }
+        }
+        return letters;
+    }
+
     std::optional<sim::WorldDescription> loaded_;
     std::int32_t err_ = 0;
 };
@@ -202,6 +237,104 @@ TEST_F(WorldFileApply, AStorageLineWithoutACameraShapesTheCameraThatComesBack) {
     EXPECT_EQ(world.drive('G').type, os::kDriveFixed);
     EXPECT_EQ(world.drive('G').descriptor.bytes, sim::DescriptorWithoutVendor().bytes);
     EXPECT_FALSE(FindCamera(err_)) << "answers=plaindisk: the volume is a plain disk";
+}
+
+// ---- several cameras ----
+
+TEST_F(WorldFileApply, EachCameraLinePlugsACameraWithItsOwnSettings) {
+    Load(
+        "drive C fixed\n"
+        "camera G resolution=1 firmware=G1,,\n"
+        "camera E state=3 overwrite=1 firmware=E1,,\n");
+    EXPECT_EQ(Letters(), "CEG");
+    EXPECT_EQ(Answers('E'), "state=3 overwrite=1 timestamp=0 resolution=0");
+    EXPECT_EQ(Firmware(), "Firmware Version:   E1");
+    EXPECT_EQ(Answers('G'), "state=2 overwrite=0 timestamp=0 resolution=1");
+    EXPECT_EQ(Firmware(), "Firmware Version:   G1");
+    ASSERT_TRUE(FindCamera(err_));
+    EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\E:") << "discovery takes the first letter";
+}
+
+TEST_F(WorldFileApply, EachCameraLineIsFollowedOnItsOwn) {
+    struct Step {
+        const char* file;
+        std::string letters;
+        std::string e;  // what the camera on E answers afterwards
+        std::string g;
+        std::string h;
+    };
+    // Before each step the program sets overwrite=1 on every camera there is, so that a camera
+    // that stays keeps it and a fresh one has the file's value.
+    const Step steps[] = {
+        {"camera E\ncamera G timestamp=1", "EG", "state=2 overwrite=0 timestamp=0 resolution=0",
+         "state=2 overwrite=0 timestamp=1 resolution=0", "none"},
+        {"camera G timestamp=1  # E unplugged", "G", "none",
+         "state=2 overwrite=1 timestamp=1 resolution=0", "none"},
+        {"camera G timestamp=1 state=3\ncamera E  # E fresh, G takes the state", "EG",
+         "state=2 overwrite=0 timestamp=0 resolution=0",
+         "state=3 overwrite=1 timestamp=1 resolution=0", "none"},
+        {"camera E\ncamera H  # G gone, H comes", "EH",
+         "state=2 overwrite=1 timestamp=0 resolution=0", "none",
+         "state=2 overwrite=0 timestamp=0 resolution=0"},
+        {"camera E\ncamera H\ndrive G removable  # a drive where G was", "EGH",
+         "state=2 overwrite=1 timestamp=0 resolution=0", "none",
+         "state=2 overwrite=1 timestamp=0 resolution=0"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.file);
+        for (const char letter : std::string("EGH")) {
+            if (Take(letter)) {
+                ASSERT_TRUE(SetLoopRecording(1, err_));
+            }
+        }
+        Load(step.file);
+        EXPECT_EQ(Letters(), step.letters);
+        EXPECT_EQ(Answers('E'), step.e);
+        EXPECT_EQ(Answers('G'), step.g);
+        EXPECT_EQ(Answers('H'), step.h);
+    }
+}
+
+TEST_F(WorldFileApply, EachCameraIsReleasedToTheVolumeOfItsStorageLine) {
+    const std::string file =
+        "camera E\ncamera G\nstorage letter=F\nstorage camera=G letter=H answers=plaindisk\n";
+    Load(file);
+    ASSERT_TRUE(Take('E'));
+    ASSERT_TRUE(ReleaseCamera(err_));
+    EXPECT_EQ(Letters(), "FG");
+    ASSERT_TRUE(Take('G'));
+    ASSERT_TRUE(ReleaseCamera(err_));
+    EXPECT_EQ(Letters(), "FH");
+    EXPECT_EQ(Answers('F'), "state=2 overwrite=0 timestamp=0 resolution=0")
+        << "E's volume: the camera keeps answering";
+    EXPECT_EQ(Answers('H'), "none") << "G's volume: a plain disk";
+
+    Load(file + "drive C fixed\n");
+    EXPECT_EQ(Letters(), "CFH") << "both stay released across a reload";
+
+    Load("camera E\nstorage letter=F\ndrive C fixed\n");
+    EXPECT_EQ(Letters(), "CF") << "G's line went, its volume with it";
+    Load("camera E\ncamera G\nstorage letter=F\ndrive C fixed\n");
+    EXPECT_EQ(Letters(), "CFG") << "G back, fresh, in command mode";
+    ASSERT_TRUE(Take('G'));
+    ASSERT_TRUE(ReleaseCamera(err_));
+    EXPECT_EQ(Letters(), "CFG") << "no storage line of its own: its volume is its own letter";
+    EXPECT_EQ(world.CameraOn('G')->mode, sim::CameraMode::kStorage);
+}
+
+TEST_F(WorldFileApply, AFaultHitsTheNextMatchingRequestOfAnyCamera) {
+    Load("camera E\ncamera G\nfault 14 fails\nfault 2 ignored\n");
+    ASSERT_TRUE(Take('G'));
+    EXPECT_EQ(Read(GetCameraState), -1) << "G asked first";
+    EXPECT_EQ(Read(GetCameraState), 2);
+    ASSERT_TRUE(Take('E'));
+    EXPECT_EQ(Read(GetCameraState), 2) << "used up on G";
+
+    // An ignored set is answered as done, and not kept.
+    EXPECT_TRUE(SetLoopRecording(1, err_));
+    EXPECT_EQ(Read(GetLoopRecording), 0);
+    EXPECT_TRUE(SetLoopRecording(1, err_));
+    EXPECT_EQ(Read(GetLoopRecording), 1);
 }
 
 // ---- the before-call hook ----

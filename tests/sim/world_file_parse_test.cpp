@@ -29,8 +29,7 @@ std::string Summary(const sim::WorldDescription& described) {
             " vendor=" + (drive.vendor ? "[" + *drive.vendor + "]" : "none") +
             (drive.queryFails ? " query=fails" : ""));
     }
-    if (described.camera) {
-        const sim::CameraDescription& camera = *described.camera;
+    for (const sim::CameraDescription& camera : described.cameras) {
         std::string firmware;
         for (const sim::FirmwarePiece& piece : camera.firmware) {
             firmware += "[" + Hex(piece) + "]";
@@ -40,16 +39,17 @@ std::string Summary(const sim::WorldDescription& described) {
             " timestamp=" + std::to_string(camera.timestampDisplay) +
             " resolution=" + std::to_string(camera.resolution) + " firmware=" + firmware);
     }
-    if (!(described.storage == sim::StorageDescription{})) {
-        const sim::StorageDescription& storage = described.storage;
-        add(std::string("storage letter=") + (storage.letter == 0 ? '-' : storage.letter) +
-            " type=" + std::to_string(storage.type) +
+    for (const sim::StorageDescription& storage : described.storage) {
+        add(std::string("storage ") +
+            (storage.camera != 0 ? std::string("camera=") + storage.camera + " " : "") + "letter=" +
+            (storage.letter == 0 ? '-' : storage.letter) + " type=" + std::to_string(storage.type) +
             " vendor=" + (storage.vendor ? "[" + *storage.vendor + "]" : "none") + " answers=" +
             (storage.answers == sim::StorageAnswers::kKeepsAnswering ? "keep" : "plaindisk"));
     }
     for (const sim::FaultDescription& fault : described.faults) {
         const char* kind = fault.fault.kind == sim::FaultKind::kCallFails     ? "fails"
                            : fault.fault.kind == sim::FaultKind::kShortAnswer ? "short"
+                           : fault.fault.kind == sim::FaultKind::kIgnored     ? "ignored"
                                                                               : "check";
         add(std::string("fault ") + (fault.inquiry ? "inquiry" : std::to_string(fault.code)) + " " +
             kind + " bytes=" + std::to_string(fault.fault.dataBytes) +
@@ -125,9 +125,28 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
              "; storage letter=- type=2 vendor=[kmz] answers=keep"},
         {"storage letter=F answers=plaindisk  # no camera now; for the one that comes",
          "storage letter=F type=2 vendor=[KMZ     ] answers=plaindisk"},
+        {"camera E\ncamera g: state=3 overwrite=1",
+         "camera E state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
+             "; camera G state=3 overwrite=1 timestamp=0 resolution=0 firmware=" +
+             kDefaultFirmware},
+        {"camera E\ncamera G\nstorage letter=F\nstorage camera=g: letter=H answers=plaindisk",
+         "camera E state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
+             "; camera G state=2 overwrite=0 timestamp=0 resolution=0 firmware=" +
+             kDefaultFirmware +
+             "; storage letter=F type=2 vendor=[KMZ     ] answers=keep"
+             "; storage camera=G letter=H type=2 vendor=[KMZ     ] answers=plaindisk"},
+        {"camera E\ncamera G\nstorage camera=G letter=G\nstorage letter=E",
+         "camera E state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
+             "; camera G state=2 overwrite=0 timestamp=0 resolution=0 firmware=" +
+             kDefaultFirmware +
+             "; storage camera=G letter=G type=2 vendor=[KMZ     ] answers=keep"
+             "; storage letter=E type=2 vendor=[KMZ     ] answers=keep"},
+        {"storage camera=G letter=H  # for a camera to come on G",
+         "storage camera=G letter=H type=2 vendor=[KMZ     ] answers=keep"},
         {"fault 26 fails", "fault 26 fails bytes=0 times=1"},
         {"fault 0x1B short=3 times=2\nfault inquiry check=0 times=always",
          "fault 27 short bytes=3 times=2; fault inquiry check bytes=0 times=-1"},
+        {"fault 2 ignored times=always", "fault 2 ignored bytes=8 times=-1"},
         {"trace out.txt", "trace [out.txt]"},
         {"notify  # tell the windows", "notify"},
         {"trace \"C:\\\\My traces\\\\t.txt\"", "trace [C:\\My traces\\t.txt]"},
@@ -181,7 +200,23 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
          "line 1: a firmware piece has 8 characters at most: "
          "\"ABCDEFGHI\"\n"},
         {"camera E firmware=\"A\"B", "line 1: firmware pieces are separated by commas\n"},
-        {"camera E\ncamera F", "line 2: a second camera (there is one camera)\n"},
+        {"camera E\ncamera G\ncamera e:", "line 3: a second camera on E (line 1)\n"},
+        {"camera E\ncamera G\ndrive G fixed", "line 3: drive G is the camera's letter (line 2)\n"},
+        {"camera E\nstorage camera=E letter=F\nstorage letter=H",
+         "line 3: a second storage line for the camera on E: the storage line without a camera "
+         "is the first camera's (line 2)\n"},
+        {"camera G\ncamera E\nstorage letter=H\nstorage camera=G letter=F",
+         "line 4: a second storage line for the camera on G: the storage line without a camera "
+         "is the first camera's (line 3)\n"},
+        {"storage camera=G letter=F\nstorage camera=g:",
+         "line 2: a second storage line for the camera on G\n"},
+        {"storage camera=GH", "line 1: a drive letter A to Z is needed, not \"GH\"\n"},
+        {"camera E\ncamera G\nstorage letter=G",
+         "line 3: the storage volume would appear on G, the letter of another camera (line 2)\n"},
+        {"camera E\ncamera G\nstorage camera=G letter=E",
+         "line 3: the storage volume would appear on E, the letter of another camera (line 1)\n"},
+        {"camera E\ncamera G\nstorage letter=F\nstorage camera=G letter=F",
+         "line 4: the storage volume would appear on F, as another camera's does (line 3)\n"},
         {"camera E\ndrive E fixed", "line 2: drive E is the camera's letter (line 1)\n"},
         {"drive F fixed\nstorage letter=F",
          "line 1: drive F is where the camera's storage volume appears (line 2)\n"},
@@ -191,9 +226,10 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"camera E\nstorage answers=maybe",
          "line 2: answers must be keep or plaindisk, not \"maybe\"\n"},
         {"fault 26",
-         "line 1: too short; the form is: fault CODE|inquiry fails|short=N|check=N "
+         "line 1: too short; the form is: fault CODE|inquiry fails|short=N|check=N|ignored "
          "[times=N|always]\n"},
-        {"fault 26 breaks", "line 1: a fault fails, or is short=N or check=N, not \"breaks\"\n"},
+        {"fault 26 breaks",
+         "line 1: a fault fails, is ignored, or is short=N or check=N, not \"breaks\"\n"},
         {"fault 300 fails",
          "line 1: a fault's command code must be a number from 0 to 255, not "
          "\"300\"\n"},
@@ -226,6 +262,38 @@ TEST(WorldFileParse, KeepsTheGoodLinesAroundBadOnes) {
               "drive D type=3 scsi=none inquiry=2 opens=yes vendor=none");
 }
 
+TEST(WorldFileParse, EachCameraHasTheVolumeOfItsStorageLine) {
+    struct Case {
+        const char* text;
+        char camera;
+        char volume;  // 0: the camera's own letter
+        sim::StorageAnswers answers;
+    };
+    using enum sim::StorageAnswers;
+    const Case cases[] = {
+        {"camera E\nstorage letter=F answers=plaindisk", 'E', 'F', kPlainDisk},
+        {"camera E\ncamera G\nstorage letter=F answers=plaindisk", 'E', 'F', kPlainDisk},
+        {"camera E\ncamera G\nstorage letter=F answers=plaindisk", 'G', 0, kKeepsAnswering},
+        {"camera E\ncamera G\nstorage camera=G letter=H", 'E', 0, kKeepsAnswering},
+        {"camera E\ncamera G\nstorage camera=G letter=H", 'G', 'H', kKeepsAnswering},
+        {"camera E\nstorage camera=E letter=H", 'E', 'H', kKeepsAnswering},
+        // The first camera line, not the first letter.
+        {"camera G\ncamera E\nstorage letter=F", 'G', 'F', kKeepsAnswering},
+        {"camera G\ncamera E\nstorage letter=F", 'E', 0, kKeepsAnswering},
+        {"camera G\ncamera E\nstorage letter=F\nstorage camera=E letter=H", 'E', 'H',
+         kKeepsAnswering},
+        {"camera E", 'E', 0, kKeepsAnswering},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " / camera " + c.camera);
+        const sim::ParsedWorld parsed = sim::ParseWorldFile(c.text);
+        ASSERT_EQ(Errors(parsed), "");
+        const sim::StorageDescription storage = parsed.world.StorageOf(c.camera);
+        EXPECT_EQ(storage.letter, c.volume);
+        EXPECT_EQ(storage.answers, c.answers);
+    }
+}
+
 TEST(WorldFileParse, TheExampleWorldOfTheDocumentationIsValid) {
     std::ifstream file(ZQ_EXAMPLE_WORLD, std::ios::binary);
     ASSERT_TRUE(file) << ZQ_EXAMPLE_WORLD;
@@ -233,8 +301,8 @@ TEST(WorldFileParse, TheExampleWorldOfTheDocumentationIsValid) {
     text << file.rdbuf();
     const sim::ParsedWorld parsed = sim::ParseWorldFile(text.str());
     EXPECT_EQ(Errors(parsed), "");
-    ASSERT_TRUE(parsed.world.camera);
-    EXPECT_EQ(parsed.world.camera->state, 2);
+    ASSERT_EQ(parsed.world.cameras.size(), 1u);
+    EXPECT_EQ(parsed.world.cameras[0].state, 2);
 }
 
 }  // namespace

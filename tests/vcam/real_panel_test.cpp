@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/vcam/vcam_fixture.h"
 #include "vcam/camera_service.h"
 #include "vcam/driver_link.h"
 #include "vcam/protocol.h"
@@ -37,6 +38,15 @@ using e2e::kResolution;
 using e2e::kStatus;
 using e2e::kSyncTime;
 using e2e::kTimestamp;
+using vcamtest::ClockCommandsBetween;
+using vcamtest::CloseFileManagers;
+using vcamtest::DriverStatus;
+using vcamtest::Fail;
+using vcamtest::FileManager;
+using vcamtest::FileManagers;
+using vcamtest::Letters;
+using vcamtest::PresentedLetters;
+using vcamtest::ServiceProcess;
 
 std::wstring g_exe;
 std::wstring g_service;
@@ -53,172 +63,6 @@ constexpr char kDrives[] =
 
 const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
 
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
-
-// Drive letters as a mask, bit 0 for A: "DE" is D and E.
-std::uint32_t Letters(const std::string& letters) {
-    std::uint32_t mask = 0;
-    for (const char letter : letters) {
-        mask |= 1u << (letter - 'A');
-    }
-    return mask;
-}
-
-vcam::DriverStatus DriverStatus() {
-    vcam::DriverLink link;
-    if (const DWORD error = link.Open(false)) {
-        Fail("the driver's control device does not open (error " + std::to_string(error) + ")");
-    }
-    const std::optional<vcam::DriverStatus> status = link.Status();
-    if (!status) {
-        Fail("the driver gave no status");
-    }
-    return *status;
-}
-
-// The letters the driver presents now.
-std::uint32_t PresentedLetters() {
-    return DriverStatus().LettersWith(ZQVCAM_LETTER_PRESENT);
-}
-
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
-// The camera service of one scenario, started with its own world, trace, volumes and log.
-class ServiceProcess {
-  public:
-    ServiceProcess(std::wstring folder, std::vector<std::wstring> options)
-        : folder_(std::move(folder)), options_(std::move(options)) {}
-    ~ServiceProcess() { Kill(); }
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
-
-    std::wstring world() const { return folder_ + L"\\world.txt"; }
-    std::wstring trace() const { return folder_ + L"\\trace.txt"; }
-    std::wstring log() const {
-        return folder_ + L"\\service-" + std::to_wstring(starts_) + L".log";
-    }
-
-    // Starts the service and waits until it has presented the world's letters.
-    void Start() {
-        ++starts_;
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        const HANDLE output = ::CreateFileW(log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        std::wstring commandLine = Quoted(g_service) + L" --world " + Quoted(world()) +
-                                   L" --trace " + Quoted(trace()) + L" --volumes " +
-                                   Quoted(folder_ + L"\\volumes");
-        for (const std::wstring& option : options_) {
-            commandLine += L" " + option;
-        }
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = output;
-        startup.hStdError = output;
-        const std::size_t readyBefore = ReadyNotes();
-        const BOOL started =
-            ::CreateProcessW(g_service.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                             nullptr, nullptr, &startup, &process_);
-        ::CloseHandle(output);
-        if (!started) {
-            Fail("cannot start " + e2e::Narrow(g_service));
-        }
-        if (!e2e::WaitFor([&] { return ReadyNotes() > readyBefore || !Running(); }) || !Running()) {
-            Fail("the camera service did not get ready: " + e2e::ReadWholeFile(log()));
-        }
-    }
-
-    // Ends the service as a crash would: its letters stay, its handle on the driver goes.
-    void Kill() {
-        if (process_.hProcess == nullptr) {
-            return;
-        }
-        ::TerminateProcess(process_.hProcess, 9);
-        ::WaitForSingleObject(process_.hProcess, 10000);
-        ::CloseHandle(process_.hThread);
-        ::CloseHandle(process_.hProcess);
-        process_ = {};
-    }
-
-    bool Running() const {
-        return process_.hProcess != nullptr &&
-               ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
-    }
-
-  private:
-    std::size_t ReadyNotes() const {
-        const std::vector<std::string> lines = e2e::Trace(trace()).Lines();
-        return static_cast<std::size_t>(
-            std::count(lines.begin(), lines.end(), std::string("# zqvcam-service: ready")));
-    }
-
-    std::wstring folder_;
-    std::vector<std::wstring> options_;
-    PROCESS_INFORMATION process_ = {};
-    int starts_ = 0;
-};
-
-// ---- the file manager ----
-
-struct FileManager {
-    HWND window;
-    std::wstring title;
-    std::wstring program;
-};
-
-struct FileManagerSearch {
-    DWORD panel;
-    std::vector<FileManager> found;
-};
-
-std::wstring ProgramOf(DWORD process) {
-    const HANDLE handle = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
-    if (handle == nullptr) {
-        return {};
-    }
-    wchar_t path[MAX_PATH] = {};
-    DWORD length = MAX_PATH;
-    ::QueryFullProcessImageNameW(handle, 0, path, &length);
-    ::CloseHandle(handle);
-    std::wstring name(path, length);
-    const std::size_t slash = name.find_last_of(L"\\/");
-    name = slash == std::wstring::npos ? name : name.substr(slash + 1);
-    std::transform(name.begin(), name.end(), name.begin(), ::towlower);
-    return name;
-}
-
-BOOL CALLBACK CollectFileManager(HWND window, LPARAM data) {
-    auto& search = *reinterpret_cast<FileManagerSearch*>(data);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    wchar_t title[256] = {};
-    ::GetWindowTextW(window, title, 256);
-    const std::wstring text = title;
-    // A folder window shows the volume as "LABEL (X:)".
-    if (process != search.panel && ::IsWindowVisible(window) && text.size() >= 4 &&
-        text.compare(text.size() - 4, 1, L"(") == 0 && text.back() == L')') {
-        search.found.push_back({window, text, ProgramOf(process)});
-    }
-    return TRUE;
-}
-
-std::vector<FileManager> FileManagers(DWORD panelProcess) {
-    FileManagerSearch search{panelProcess, {}};
-    ::EnumWindows(CollectFileManager, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-void CloseFileManagers() {
-    for (const FileManager& manager : FileManagers(0)) {
-        ::PostMessageW(manager.window, WM_CLOSE, 0, 0);
-    }
-    e2e::WaitFor([] { return FileManagers(0).empty(); }, 10);
-}
-
 // ---- the scenarios ----
 
 class RealPanel : public ::testing::Test {
@@ -232,7 +76,7 @@ class RealPanel : public ::testing::Test {
         folder_ = g_work + L"\\" + e2e::Widen(info->name()) + L"." + std::to_wstring(++runs_);
         ::CreateDirectoryW(g_work.c_str(), nullptr);
         ::CreateDirectoryW(folder_.c_str(), nullptr);
-        service_ = std::make_unique<ServiceProcess>(folder_, std::move(options));
+        service_ = std::make_unique<ServiceProcess>(g_service, folder_, std::move(options));
         startedAt_ = e2e::LocalClockText();
         panel_ = std::make_unique<e2e::Panel>(
             e2e::RunFiles{g_exe, service_->world(), service_->trace()}, world, [this] {
@@ -546,25 +390,6 @@ TEST_F(RealPanel, EachSettingChangeSendsItsValueAndConfirmsIt) {
     }
 }
 
-// The date and time commands the panel may send for a local time between `from` and `to`.
-std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to) {
-    std::set<std::vector<std::string>> commands;
-    FILETIME at;
-    FILETIME end;
-    ::SystemTimeToFileTime(&from, &at);
-    ::SystemTimeToFileTime(&to, &end);
-    ULARGE_INTEGER now{{at.dwLowDateTime, at.dwHighDateTime}};
-    const ULARGE_INTEGER last{{end.dwLowDateTime, end.dwHighDateTime}};
-    for (; now.QuadPart <= last.QuadPart + 10000000ull; now.QuadPart += 10000000ull) {
-        FILETIME time{now.LowPart, now.HighPart};
-        SYSTEMTIME t;
-        ::FileTimeToSystemTime(&time, &t);
-        commands.insert({Cdb(true, 0x04, {(t.wYear - 2000) & 0xFF, t.wMonth, t.wDay}),
-                         Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
-    }
-    return commands;
-}
-
 TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
     const std::string camera = std::string(kDrives) + "camera E\n";
     e2e::Panel& panel = Start(camera);
@@ -826,7 +651,7 @@ TEST_F(RealPanel, TheProductSurvivesAServiceThatDiesMidCommand) {
 
     // A new service: the camera's old handle is dead, so the panel has to look for it again
     // (a removal before any arrival does that), and then commands work.
-    service_ = std::make_unique<ServiceProcess>(folder_, std::vector<std::wstring>{});
+    service_ = std::make_unique<ServiceProcess>(g_service, folder_, std::vector<std::wstring>{});
     service_->Start();
     EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
     ExpectLook(panel, kDefaultFirmware, true, {0, 0, 0});

@@ -1,0 +1,640 @@
+// Scenarios of the real zelquin-cli.exe on the virtual camera: each starts the camera service
+// (zqvcam-service.exe) on a world file of its own, runs the tool as a user would, with its
+// standard output and error going to files, and checks what it printed, its exit code and the
+// requests that reached the service (its trace). The operating system routes the tool's device
+// calls to the driver zqvcam.sys, and the service's notify line sends the volume events of the
+// letters that come and go to every top-level window, the tool's hidden window among them.
+//
+//     cli_vcam_tests.exe [gtest flags] ZELQUIN_CLI_EXE SERVICE_EXE WORK_FOLDER
+//
+// Every JSON document a scenario reads is also kept in its folder (json/N.json), for the check
+// against the schema that follows each scenario (vcam_cli_scenario.py). It runs in the virtual
+// camera's Wine prefix, with the driver started (scripts/vcam_prefix.sh).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/panel_driver.h"
+#include "tests/vcam/vcam_fixture.h"
+
+namespace {
+
+using e2e::Cdb;
+using e2e::Codes;
+using nlohmann::json;
+using vcamtest::ClockCommandsBetween;
+using vcamtest::CloseFileManagers;
+using vcamtest::Fail;
+using vcamtest::FileManager;
+using vcamtest::FileManagers;
+using vcamtest::Letters;
+using vcamtest::PresentedLetters;
+using vcamtest::ServiceProcess;
+
+std::wstring g_tool;
+std::wstring g_service;
+std::wstring g_work;
+
+// How long one run of the tool may take (a watch: its own time-out and then some).
+constexpr double kRunSeconds = 60;
+
+// Wine's Z:, the Unix root, is a drive that refuses to open for reading and writing: the tool
+// tells it on standard error whenever it looks at every letter.
+const std::string kZNote = "zelquin-cli: Z: could not be opened: Access denied. (system error 5)\n";
+
+// The computer's own C:, which the service leaves alone, and an optical drive that is no camera.
+const std::string kDrives =
+    "drive C fixed\n"
+    "drive D cdrom inquiry=5\n";
+
+// Two cameras that differ in every value the tool reports.
+const std::string kTwoCameras =
+    kDrives +
+    "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n"
+    "camera G state=3 overwrite=0 timestamp=1 resolution=0 firmware=V2.1,.2025,C4\n";
+
+// What the tool reads of a camera to report it: state, the three firmware pieces, the settings.
+const std::vector<std::string> kReportCodes = {"0E", "1A", "1B", "1C", "02", "0B", "01"};
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+std::string WithoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+// What one run of the tool did.
+struct ToolRun {
+    DWORD exitCode = 0;
+    std::string out;
+    std::string err;
+};
+
+// One run of zelquin-cli.exe, its standard output and error going to files of the scenario.
+class ToolProcess {
+  public:
+    ToolProcess(const std::wstring& folder, int number, const std::vector<std::string>& args)
+        : out_(folder + L"\\tool-" + std::to_wstring(number) + L".out"),
+          err_(folder + L"\\tool-" + std::to_wstring(number) + L".err") {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        const HANDLE out = ::CreateFileW(out_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE err = ::CreateFileW(err_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        std::wstring commandLine = Quoted(g_tool);
+        for (const std::string& arg : args) {
+            commandLine += L" " + e2e::Widen(arg);
+        }
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out;
+        startup.hStdError = err;
+        const BOOL started =
+            ::CreateProcessW(g_tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process_);
+        ::CloseHandle(out);
+        ::CloseHandle(err);
+        if (!started) {
+            Fail("cannot start " + e2e::Narrow(g_tool));
+        }
+    }
+    ~ToolProcess() {
+        if (Running()) {
+            ::TerminateProcess(process_.hProcess, 9);
+            ::WaitForSingleObject(process_.hProcess, 10000);
+        }
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+    }
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    DWORD id() const { return process_.dwProcessId; }
+    bool Running() const { return ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    bool WaitForExit(double seconds = kRunSeconds) const {
+        return ::WaitForSingleObject(process_.hProcess, static_cast<DWORD>(seconds * 1000)) ==
+               WAIT_OBJECT_0;
+    }
+
+    // Waits for the tool to end and answers what it did; a tool that does not end is ended and
+    // the scenario fails.
+    ToolRun Finish(double seconds = kRunSeconds) {
+        if (!WaitForExit(seconds)) {
+            Fail("zelquin-cli did not end within " + std::to_string(seconds) + " s");
+        }
+        ToolRun run;
+        ::GetExitCodeProcess(process_.hProcess, &run.exitCode);
+        run.out = WithoutCarriageReturns(e2e::ReadWholeFile(out_));
+        run.err = WithoutCarriageReturns(e2e::ReadWholeFile(err_));
+        return run;
+    }
+
+    // Whether the tool has its hidden window, which hears the volume events, up.
+    bool Listening() const {
+        HWND window = nullptr;
+        while ((window = ::FindWindowExW(nullptr, window, L"ZelquinCliArrivals", nullptr))) {
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(window, &process);
+            if (process == process_.dwProcessId) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+  private:
+    std::wstring out_;
+    std::wstring err_;
+    PROCESS_INFORMATION process_ = {};
+};
+
+// The vendor command blocks sent to `letter` among `calls`, " failed" appended to a failed one.
+std::vector<std::string> VendorCdbsOn(const std::vector<std::string>& calls, char letter) {
+    const std::string prefix = std::string("DeviceIoControl ") + letter + ": ";
+    std::vector<std::string> cdbs;
+    for (const std::string& call : calls) {
+        const std::size_t at = call.find(" cdb=FA ");
+        if (call.rfind(prefix, 0) != 0 || at == std::string::npos) {
+            continue;
+        }
+        cdbs.push_back(call.substr(at + 5, 47) +
+                       (call.find("-> failed") != std::string::npos ? " failed" : ""));
+    }
+    return cdbs;
+}
+
+// The letters opened among `calls`, in order.
+std::string Opened(const std::vector<std::string>& calls) {
+    std::string letters;
+    for (const std::string& call : calls) {
+        if (call.rfind("CreateFileW ", 0) == 0) {
+            letters += call[17];
+        }
+    }
+    return letters;
+}
+
+// The handles opened among `calls` that were not closed there.
+std::set<std::string> LeftOpen(const std::vector<std::string>& calls) {
+    std::set<std::string> open;
+    for (const std::string& call : calls) {
+        const std::size_t handle = call.find("-> handle ");
+        if (call.rfind("CreateFileW ", 0) == 0 && handle != std::string::npos) {
+            open.insert(call.substr(handle + 10, 8));
+        } else if (call.rfind("CloseHandle ", 0) == 0) {
+            open.erase(call.substr(call.find(" handle ") + 8, 8));
+        }
+    }
+    return open;
+}
+
+// The three bytes of a clock command as the JSON report gives them, [26, 12, 10].
+std::vector<int> Bytes(const json& bytes) {
+    std::vector<int> values;
+    for (const json& byte : bytes) {
+        values.push_back(byte.get<int>());
+    }
+    return values;
+}
+
+// The local time a date and a time command carry (as the trace shows their blocks), as the tool
+// writes it: "2025-03-07 14:05:09".
+std::string ClockText(const std::vector<std::string>& dateAndTime) {
+    const auto byte = [&dateAndTime](std::size_t command, std::size_t at) {
+        return std::stoi(dateAndTime[command].substr(24 + at * 3, 2), nullptr, 16);
+    };
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + byte(0, 0), byte(0, 1),
+                  byte(0, 2), byte(1, 0), byte(1, 1), byte(1, 2));
+    return text;
+}
+
+class CliOnVcam : public ::testing::Test {
+  protected:
+    // Starts the service on `world` in a folder of its own and waits for its letters.
+    void Start(const std::string& world) {
+        service_.reset();
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = g_work + L"\\" + e2e::Widen(info->name()) + L"." + std::to_wstring(++starts_);
+        ::CreateDirectoryW(g_work.c_str(), nullptr);
+        ::CreateDirectoryW(folder_.c_str(), nullptr);
+        ::CreateDirectoryW((folder_ + L"\\json").c_str(), nullptr);
+        service_ =
+            std::make_unique<ServiceProcess>(g_service, folder_, std::vector<std::wstring>{});
+        e2e::WriteFileAtomically(service_->world(), world);
+        ::DeleteFileW(service_->trace().c_str());
+        service_->Start();
+    }
+
+    void TearDown() override {
+        if (HasFailure() && service_) {
+            std::printf("trace of the last run, %s:\n", e2e::Narrow(service_->trace()).c_str());
+            for (const std::string& line : e2e::Trace(service_->trace()).Lines()) {
+                std::printf("    %s\n", line.c_str());
+            }
+            std::printf("service output: %s\n", e2e::ReadWholeFile(service_->log()).c_str());
+        }
+        CloseFileManagers();
+        service_.reset();
+    }
+
+    std::unique_ptr<ToolProcess> Begin(const std::vector<std::string>& args) {
+        return std::make_unique<ToolProcess>(folder_, ++runs_, args);
+    }
+
+    // Runs the tool to its end.
+    ToolRun Tool(const std::vector<std::string>& args) { return Begin(args)->Finish(); }
+
+    // Reads one JSON document (one line) and keeps it for the schema check.
+    json Document(const std::string& text) {
+        const std::wstring kept = folder_ + L"\\json\\" + std::to_wstring(++documents_) + L".json";
+        e2e::WriteFileAtomically(kept, text);
+        return json::parse(text);
+    }
+
+    // The device calls from call `first` on, once the closes still on their way have come (the
+    // driver passes a close on a moment after the program's call returned).
+    std::vector<std::string> Calls(std::size_t first = 0) const {
+        const e2e::Trace trace(service_->trace());
+        std::vector<std::string> calls = trace.Calls(first);
+        for (int quiet = 0; quiet < 3;) {
+            ::Sleep(100);
+            std::vector<std::string> now = trace.Calls(first);
+            quiet = now.size() == calls.size() ? quiet + 1 : 0;
+            calls = std::move(now);
+        }
+        return calls;
+    }
+    std::size_t CallCount() const { return e2e::Trace(service_->trace()).CallCount(); }
+
+    // The service's notes (trace lines starting "# ") that contain `text`.
+    std::vector<std::string> Notes(const std::string& text) const {
+        std::vector<std::string> notes;
+        for (const std::string& line : e2e::Trace(service_->trace()).Lines()) {
+            if (line.rfind("# ", 0) == 0 && line.find(text) != std::string::npos) {
+                notes.push_back(line.substr(2));
+            }
+        }
+        return notes;
+    }
+
+    // Rewrites the world file and waits until the service presents `letters`.
+    void EditWorld(const std::string& world, const std::string& letters) {
+        e2e::WriteFileAtomically(service_->world(), world);
+        if (!e2e::WaitFor([&] { return PresentedLetters() == Letters(letters); })) {
+            Fail("the service did not present the letters " + letters);
+        }
+    }
+
+    std::unique_ptr<ServiceProcess> service_;
+    std::wstring folder_;
+    int starts_ = 0;
+    int runs_ = 0;
+    int documents_ = 0;
+};
+
+// ---- list ----
+
+TEST_F(CliOnVcam, ListShowsBothCameras) {
+    Start(kTwoCameras);
+
+    const ToolRun text = Tool({"list"});
+    EXPECT_EQ(text.exitCode, 0u);
+    EXPECT_EQ(text.out,
+              "DRIVE  STATE  READY  FIRMWARE     OVERWRITE  TIMESTAMP  RESOLUTION\n"
+              "E:     2      yes    V1.0.2024B7  on         off        720p\n"
+              "G:     3      yes    V2.1.2025C4  off        on         1080p\n");
+    EXPECT_EQ(text.err, kZNote);
+    // Every letter of the world asked once, each camera read and nothing changed; every handle
+    // closed again.
+    std::vector<std::string> calls = Calls();
+    EXPECT_EQ(Opened(calls), "DEG");
+    EXPECT_EQ(Codes(VendorCdbsOn(calls, 'D')), std::vector<std::string>{});
+    EXPECT_EQ(Codes(VendorCdbsOn(calls, 'E')), kReportCodes);
+    EXPECT_EQ(Codes(VendorCdbsOn(calls, 'G')), kReportCodes);
+    EXPECT_EQ(LeftOpen(calls), std::set<std::string>{});
+
+    const std::size_t mark = CallCount();
+    const ToolRun asJson = Tool({"list", "--json"});
+    EXPECT_EQ(asJson.exitCode, 0u);
+    EXPECT_EQ(asJson.err, "") << "nothing goes to standard error with --json";
+    const json document = Document(asJson.out);
+    EXPECT_EQ(document["schema"], "zelquin-cli/1");
+    EXPECT_EQ(document["exit_code"], 0);
+    EXPECT_TRUE(document["error"].is_null());
+    struct Expected {
+        std::string drive;
+        int state;
+        std::string firmware;
+        std::vector<int> settings;  // overwrite, time stamp, resolution
+    };
+    const Expected expected[] = {{"E:", 2, "V1.0.2024B7", {1, 0, 1}},
+                                 {"G:", 3, "V2.1.2025C4", {0, 1, 0}}};
+    ASSERT_EQ(document["cameras"].size(), 2u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const json& camera = document["cameras"][i];
+        SCOPED_TRACE(expected[i].drive);
+        EXPECT_EQ(camera["drive"], expected[i].drive);
+        EXPECT_EQ(camera["state"], expected[i].state);
+        EXPECT_EQ(camera["ready"], true);
+        EXPECT_EQ(camera["firmware"], expected[i].firmware);
+        EXPECT_EQ(camera["inquiry"]["vendor"], "KMZ");
+        EXPECT_EQ((std::vector<int>{camera["settings"]["overwrite"]["value"],
+                                    camera["settings"]["timestamp"]["value"],
+                                    camera["settings"]["resolution"]["value"]}),
+                  expected[i].settings);
+        EXPECT_TRUE(camera["error"].is_null());
+    }
+    // D answers, but without the camera's mark; Z: cannot be opened.
+    ASSERT_EQ(document["drives"].size(), 2u);
+    EXPECT_EQ(document["drives"][0]["drive"], "D:");
+    EXPECT_EQ(document["drives"][0]["result"], "not-camera");
+    EXPECT_EQ(document["drives"][0]["inquiry_byte3"], 5);
+    EXPECT_EQ(document["drives"][1]["drive"], "Z:");
+    EXPECT_EQ(document["drives"][1]["result"], "open-failed");
+    EXPECT_EQ(document["drives"][1]["system_error"]["code"], 5);
+    calls = Calls(mark);
+    EXPECT_EQ(Codes(VendorCdbsOn(calls, 'E')), kReportCodes);
+    EXPECT_EQ(Codes(VendorCdbsOn(calls, 'G')), kReportCodes);
+}
+
+// ---- set ----
+
+TEST_F(CliOnVcam, SetSendsEachSettingAndReadsItBack) {
+    Start(kTwoCameras);
+
+    // G's three settings, each set and read back; E is not touched.
+    const ToolRun set =
+        Tool({"set", "--drive", "g:", "overwrite=on", "timestamp=off", "resolution=720p"});
+    EXPECT_EQ(set.exitCode, 0u);
+    EXPECT_EQ(set.out,
+              "G: overwrite=on confirmed\nG: timestamp=off confirmed\nG: resolution=720p "
+              "confirmed\n");
+    EXPECT_EQ(set.err, "");
+    std::vector<std::string> calls = Calls();
+    EXPECT_EQ(Opened(calls), "G");
+    EXPECT_EQ(VendorCdbsOn(calls, 'G'),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x02, {1}), Cdb(false, 0x02),
+                                        Cdb(true, 0x0B, {0}), Cdb(false, 0x0B),
+                                        Cdb(true, 0x01, {1}), Cdb(false, 0x01)}));
+    EXPECT_EQ(LeftOpen(calls), std::set<std::string>{});
+
+    // The camera keeps what was set: a later run reads it.
+    std::size_t mark = CallCount();
+    const json status = Document(Tool({"status", "--drive", "G:", "--json"}).out);
+    const json& settings = status["cameras"][0]["settings"];
+    EXPECT_EQ((std::vector<int>{settings["overwrite"]["value"], settings["timestamp"]["value"],
+                                settings["resolution"]["value"]}),
+              (std::vector<int>{1, 0, 1}));
+    EXPECT_EQ(Codes(VendorCdbsOn(Calls(mark), 'G')), kReportCodes);
+
+    // E answers its set of loop recording as done but does not keep it: E is a mismatch (7),
+    // G is confirmed, and the first camera that failed decides the exit code.
+    EditWorld(kTwoCameras + "fault 2 ignored\n", "DEG");
+    mark = CallCount();
+    const ToolRun mismatch = Tool({"set", "--all", "overwrite=off", "--json"});
+    EXPECT_EQ(mismatch.exitCode, 7u);
+    EXPECT_EQ(mismatch.err, "");
+    const json document = Document(mismatch.out);
+    EXPECT_EQ(document["exit_code"], 7);
+    EXPECT_EQ(document["error"]["kind"], "mismatch");
+    EXPECT_EQ(document["error"]["drive"], "E:");
+    EXPECT_EQ(document["error"]["setting"]["name"], "overwrite");
+    EXPECT_EQ(document["error"]["setting"]["sent"]["value"], 0);
+    EXPECT_EQ(document["error"]["setting"]["read_back"]["value"], 1);
+    ASSERT_EQ(document["cameras"].size(), 2u);
+    const json& e = document["cameras"][0]["changes"][0];
+    EXPECT_EQ(e["confirmed"], false);
+    EXPECT_EQ(e["read_back"]["value"], 1);
+    const json& g = document["cameras"][1]["changes"][0];
+    EXPECT_EQ(g["confirmed"], true);
+    EXPECT_EQ(g["read_back"]["value"], 0);
+    calls = Calls(mark);
+    EXPECT_EQ(VendorCdbsOn(calls, 'E'),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x02, {0}), Cdb(false, 0x02)}));
+    EXPECT_EQ(VendorCdbsOn(calls, 'G'),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x02, {0}), Cdb(false, 0x02)}));
+}
+
+// ---- sync-time ----
+
+TEST_F(CliOnVcam, SyncTimeSetsEachCameraFromTheLocalTime) {
+    Start(kTwoCameras);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string letters;  // the cameras whose clock is set
+    };
+    const Case cases[] = {{{"sync-time", "--drive", "G:"}, "G"},
+                          {{"sync-time", "--all", "--json"}, "EG"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const std::size_t mark = CallCount();
+        SYSTEMTIME before;
+        ::GetLocalTime(&before);
+        before.wMilliseconds = 0;
+        const ToolRun run = Tool(c.args);
+        SYSTEMTIME after;
+        ::GetLocalTime(&after);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.err, "");
+        const std::vector<std::string> calls = Calls(mark);
+        const auto possible = ClockCommandsBetween(before, after);
+
+        json document;
+        if (c.letters.size() > 1) {
+            document = Document(run.out);
+            ASSERT_EQ(document["cameras"].size(), c.letters.size());
+        }
+        std::string text;
+        for (std::size_t i = 0; i < c.letters.size(); ++i) {
+            const char letter = c.letters[i];
+            SCOPED_TRACE(letter);
+            // The state, then the date, then the time, of a moment of the run.
+            std::vector<std::string> sent = VendorCdbsOn(calls, letter);
+            ASSERT_EQ(sent.size(), 3u);
+            EXPECT_EQ(sent[0], Cdb(false, 0x0E));
+            sent.erase(sent.begin());
+            EXPECT_EQ(possible.count(sent), 1u)
+                << "sent " << ::testing::PrintToString(sent) << ", expected one of "
+                << ::testing::PrintToString(possible);
+            // What the tool reports is what it sent.
+            const std::string clock = ClockText(sent);
+            if (document.is_null()) {
+                text += std::string(1, letter) + ": clock set to " + clock +
+                        " (date command 4: " + sent[0].substr(24, 8) +
+                        ", time command 3: " + sent[1].substr(24, 8) + ")\n";
+                continue;
+            }
+            const json& camera = document["cameras"][i];
+            EXPECT_EQ(camera["drive"], std::string(1, letter) + ":");
+            EXPECT_EQ(camera["clock"]["local_time"], clock.substr(0, 10) + "T" + clock.substr(11));
+            EXPECT_EQ(sent,
+                      (std::vector<std::string>{Cdb(true, 0x04, Bytes(camera["clock"]["date"])),
+                                                Cdb(true, 0x03, Bytes(camera["clock"]["time"]))}));
+        }
+        if (document.is_null()) {
+            EXPECT_EQ(run.out, text);
+        }
+        if (c.letters == "G") {
+            EXPECT_EQ(VendorCdbsOn(calls, 'E'), std::vector<std::string>{}) << "E not asked";
+        }
+    }
+}
+
+// ---- release ----
+
+TEST_F(CliOnVcam, ReleaseOpenShowsTheVolumeInTheFileManager) {
+    Start(kTwoCameras +
+          "storage letter=F\n"
+          "storage camera=G letter=H\n");
+
+    struct Case {
+        std::vector<std::string> args;
+        char camera;
+        char volume;
+        std::string lettersAfter;
+    };
+    const Case cases[] = {{{"release", "--drive", "G:", "--open"}, 'G', 'H', "DEH"},
+                          {{"release", "--open", "--json"}, 'E', 'F', "DFH"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.camera);
+        const std::size_t mark = CallCount();
+        const ToolRun run = Tool(c.args);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.err, "");
+        const std::string root = std::string(1, c.volume) + ":\\";
+        if (c.args.back() == "--json") {
+            const json document = Document(run.out);
+            ASSERT_EQ(document["cameras"].size(), 1u);
+            EXPECT_EQ(document["cameras"][0]["drive"], std::string(1, c.camera) + ":");
+            EXPECT_EQ(document["cameras"][0]["volume"], root);
+            EXPECT_EQ(document["cameras"][0]["opened"], true);
+        } else {
+            EXPECT_EQ(run.out, root + "\n");
+        }
+        EXPECT_EQ(PresentedLetters(), Letters(c.lettersAfter));
+
+        // The state, then the release; the camera moved to its volume's letter.
+        EXPECT_EQ(VendorCdbsOn(Calls(mark), c.camera),
+                  (std::vector<std::string>{Cdb(false, 0x0E), Cdb(false, 0x0F)}));
+        EXPECT_EQ(Notes(std::string("letter ") + c.camera + ": withdrawn").size(), 1u);
+        EXPECT_EQ(Notes(std::string("letter ") + c.volume + ": presented").size(), 1u);
+
+        // The file manager shows the volume.
+        std::vector<FileManager> managers;
+        ASSERT_TRUE(e2e::WaitFor([&] {
+            managers = FileManagers();
+            return !managers.empty();
+        }));
+        ASSERT_EQ(managers.size(), 1u);
+        const std::wstring title = managers[0].title;
+        EXPECT_EQ(title.substr(title.size() - 4), L"(" + e2e::Widen(root.substr(0, 2)) + L")");
+        EXPECT_EQ(managers[0].program, L"explorer.exe");
+        CloseFileManagers();
+        EXPECT_TRUE(FileManagers().empty()) << "the file manager did not close";
+    }
+
+    // A volume that never shows as the camera's: the tool waits, then gives up with its own code.
+    Start(kDrives + "camera E\nstorage letter=F vendor=none\n");
+    const ToolRun run = Tool({"release", "--timeout", "1"});
+    EXPECT_EQ(run.exitCode, 8u);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("E: the camera's storage volume did not appear within 1 s"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(FileManagers().size(), 0u);
+}
+
+// ---- watch ----
+
+TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
+    const std::string computer = "notify\n" + kDrives;
+    Start(computer);
+    // Its own time limit is far away: the camera has to be set up when it comes, not when the
+    // watch ends.
+    std::unique_ptr<ToolProcess> watch =
+        Begin({"watch", "--sync-time", "--count", "1", "--timeout", "600", "--json"});
+    ASSERT_TRUE(e2e::WaitFor([&] { return watch->Listening() || !watch->Running(); }));
+    ASSERT_TRUE(watch->Running()) << "the watch ended before a camera came";
+
+    // The camera is plugged in: the service presents G and tells every window.
+    const std::size_t mark = CallCount();
+    SYSTEMTIME before;
+    ::GetLocalTime(&before);
+    before.wMilliseconds = 0;
+    EditWorld(computer + "camera G state=2\n", "DG");
+    ASSERT_TRUE(watch->WaitForExit(e2e::kPatience))
+        << "the watch did not set up the camera that arrived";
+    const ToolRun run = watch->Finish();
+    SYSTEMTIME after;
+    ::GetLocalTime(&after);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Notes("notify: "), std::vector<std::string>{"notify: DBT_DEVICEARRIVAL G:"});
+
+    std::vector<json> lines;
+    std::size_t at = 0;
+    while (at < run.out.size()) {
+        const std::size_t end = run.out.find('\n', at);
+        lines.push_back(Document(run.out.substr(at, end - at)));
+        at = end == std::string::npos ? run.out.size() : end + 1;
+    }
+    ASSERT_EQ(lines.size(), 2u) << run.out;
+    EXPECT_EQ(lines[0]["event"], "arrival");
+    EXPECT_EQ(lines[0]["exit_code"], 0);
+    EXPECT_EQ(lines[0]["camera"]["drive"], "G:");
+    EXPECT_EQ(lines[1]["event"], "stopped");
+    EXPECT_EQ(lines[1]["reason"], "count");
+    EXPECT_EQ(lines[1]["cameras"], 1);
+    EXPECT_EQ(lines[1]["exit_code"], 0);
+
+    // The clock set on G, from the local time of the arrival, as reported.
+    std::vector<std::string> sent = VendorCdbsOn(Calls(mark), 'G');
+    ASSERT_EQ(sent.size(), 3u) << ::testing::PrintToString(sent);
+    EXPECT_EQ(sent[0], Cdb(false, 0x0E));
+    sent.erase(sent.begin());
+    const auto possible = ClockCommandsBetween(before, after);
+    EXPECT_EQ(possible.count(sent), 1u)
+        << "sent " << ::testing::PrintToString(sent) << ", expected one of "
+        << ::testing::PrintToString(possible);
+    const json& clock = lines[0]["camera"]["clock"];
+    const std::vector<int> d = Bytes(clock["date"]);
+    const std::vector<int> t = Bytes(clock["time"]);
+    EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, 0x04, d), Cdb(true, 0x03, t)}));
+    const std::string text = ClockText(sent);
+    EXPECT_EQ(clock["local_time"], text.substr(0, 10) + "T" + text.substr(11));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_CLI_EXE SERVICE_EXE WORK_FOLDER\n",
+                     argv[0]);
+        return 2;
+    }
+    g_tool = e2e::WindowsPath(argv[1]);
+    g_service = e2e::WindowsPath(argv[2]);
+    g_work = e2e::WindowsPath(argv[3]);
+    const int status = RUN_ALL_TESTS();
+    if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
+        std::fprintf(stderr, "no scenario matched the filter\n");
+        return 1;
+    }
+    return status;
+}
