@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "guest/mass_storage.h"
+#include "guest/usbip_io.h"
 #include "guest/usbip_wire.h"
 #include "sim/world.h"
 #include "sim/world_file_apply.h"
@@ -59,35 +60,8 @@ void Log(const std::string& line) {
     std::fflush(stderr);
 }
 
-bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = read(fd, bytes + done, count - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
+using usbip::ReadAll;
+using usbip::WriteAll;
 
 // ---- descriptors ----
 
