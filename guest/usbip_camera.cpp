@@ -46,6 +46,7 @@
 #include "sim/world.h"
 #include "sim/world_file_apply.h"
 #include "sim/world_file_parse.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -349,11 +350,11 @@ void Server::Reconcile() {
         device->transport->SetOnCommand([self](const usbcam::BulkOnlyTransport::Record& r) {
             std::string line =
                 self->busid + " " + std::string(1, self->letter) +
-                ": cdb=" + usbcam::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
+                ": cdb=" + zqtest::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
                 std::to_string(r.hostLength) + " -> csw=" + std::to_string(r.cswStatus) +
                 " status=" + std::to_string(r.scsiStatus) + " data=" + std::to_string(r.dataBytes);
             if (!r.sense.empty()) {
-                line += " sense=" + usbcam::Hex(r.sense.data(), r.sense.size());
+                line += " sense=" + zqtest::Hex(r.sense.data(), r.sense.size());
             }
             Log(line);
         });
