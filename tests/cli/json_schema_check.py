@@ -18,11 +18,8 @@ import sys
 sys.dont_write_bytecode = True  # no __pycache__ beside the sources
 import cli_json  # noqa: E402  (the schema check the tool's JSON checks share)
 
-EXPECTED = {
-    "commands": {"list", "status", "set", "sync-time", "release", "watch"},
-    "error kinds": {"no-camera", "not-ready", "system-error", "refused", "mismatch", "no-volume"},
-    "watch lines": {"arrival", "stopped"},
-}
+# Every error kind the tests make.
+ERROR_KINDS = {"no-camera", "not-ready", "system-error", "refused", "mismatch", "no-volume"}
 
 
 def main():
@@ -39,7 +36,7 @@ def main():
     validator = cli_json.load_validator(schema_path)
     samples = sorted(folder.glob("*.json"))
     documents, failures = cli_json.check_documents(validator, samples)
-    failures += cli_json.check_coverage(documents, EXPECTED)
+    failures += cli_json.check_coverage(documents, ERROR_KINDS)
 
     print(f"{len(samples)} JSON documents checked against {schema_path.name}: "
           f"{'ok' if not failures else f'{failures} failures'}")
