@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 
 namespace usbcam {
 
@@ -74,19 +73,6 @@ std::vector<std::uint8_t> FixedSense(std::uint8_t key, std::uint8_t asc, std::ui
     sense[12] = asc;
     sense[13] = ascq;
     return sense;
-}
-
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(bytes[i]));
-        if (i != 0) {
-            text += ' ';
-        }
-        text += two;
-    }
-    return text;
 }
 
 // ---- SCSI ----

@@ -138,7 +138,4 @@ class BulkOnlyTransport {
     std::function<void(const Record&)> onCommand_;
 };
 
-// "FA 55 66": upper-case hex, single spaces.
-std::string Hex(const std::uint8_t* bytes, std::size_t count);
-
 }  // namespace usbcam

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "guest/usbip_io.h"
 #include "guest/usbip_wire.h"
 
 namespace {
@@ -41,35 +42,8 @@ void OnSignal(int) {
     g_stop = 1;
 }
 
-bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = read(fd, bytes + done, count - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
+using usbip::ReadAll;
+using usbip::WriteAll;
 
 int Connect(int port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -41,10 +41,12 @@
 #include <vector>
 
 #include "guest/mass_storage.h"
+#include "guest/usbip_io.h"
 #include "guest/usbip_wire.h"
 #include "sim/world.h"
 #include "sim/world_file_apply.h"
 #include "sim/world_file_parse.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -59,35 +61,8 @@ void Log(const std::string& line) {
     std::fflush(stderr);
 }
 
-bool ReadAll(int fd, std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = read(fd, bytes + done, count - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t put = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
-}
+using usbip::ReadAll;
+using usbip::WriteAll;
 
 // ---- descriptors ----
 
@@ -375,11 +350,11 @@ void Server::Reconcile() {
         device->transport->SetOnCommand([self](const usbcam::BulkOnlyTransport::Record& r) {
             std::string line =
                 self->busid + " " + std::string(1, self->letter) +
-                ": cdb=" + usbcam::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
+                ": cdb=" + zqtest::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
                 std::to_string(r.hostLength) + " -> csw=" + std::to_string(r.cswStatus) +
                 " status=" + std::to_string(r.scsiStatus) + " data=" + std::to_string(r.dataBytes);
             if (!r.sense.empty()) {
-                line += " sense=" + usbcam::Hex(r.sense.data(), r.sense.size());
+                line += " sense=" + zqtest::Hex(r.sense.data(), r.sense.size());
             }
             Log(line);
         });

@@ -55,15 +55,10 @@ finish() {
     sh scripts/vcam_prefix.sh "$prefix" stop
 }
 trap finish EXIT
-sh scripts/vcam_prefix.sh "$prefix" run "$vcam/zqvcam-service.exe" \
-    --world "$(windows_path "$world")" --trace "$(windows_path "$trace")" \
+sh scripts/vcam_prefix.sh "$prefix" serve "$vcam/zqvcam-service.exe" "$world" "$trace" \
     --volumes "$(windows_path "$demo/volumes")" </dev/null >"$demo/service.log" 2>&1 &
 service=$!
-for _ in $(seq 1 100); do
-    grep -q '^# zqvcam-service: ready$' "$trace" 2>/dev/null && break
-    sleep 0.2
-done
-if ! grep -q '^# zqvcam-service: ready$' "$trace" 2>/dev/null; then
+if ! sh scripts/vcam_prefix.sh "$prefix" ready "$trace"; then
     echo "cli-demo: the camera service did not start; see $demo/service.log" >&2
     exit 1
 fi

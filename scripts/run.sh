@@ -33,9 +33,6 @@ panels=$vcam/panels        # one file per panel that a later run started, named 
 if [ ! -f "$world" ]; then
     cp docs/example-world.txt "$world"
 fi
-windows_path() {
-    printf 'Z:%s' "$1" | tr / '\\'
-}
 # The panels now on the screen (mapped: a panel's window exists, hidden, while it starts up).
 panel_windows() {
     xdotool search --onlyvisible --name '^OSTRAVEL QXM V1\.1$' 2>/dev/null | sort || true
@@ -121,20 +118,14 @@ trap 'interrupted=1; exit 130' INT TERM
 rm -f "$trace"
 if [ -n "${DISPLAY:-}" ]; then
     # The service's notes go to this terminal as well as to the trace.
-    sh scripts/vcam_prefix.sh "$prefix" run "$vcam/zqvcam-service.exe" \
-        --world "$(windows_path "$world")" --trace "$(windows_path "$trace")" --echo notes \
-        </dev/null &
+    sh scripts/vcam_prefix.sh "$prefix" serve "$vcam/zqvcam-service.exe" "$world" "$trace" \
+        --echo notes </dev/null &
 else
-    sh scripts/vcam_prefix.sh "$prefix" run "$vcam/zqvcam-service.exe" \
-        --world "$(windows_path "$world")" --trace "$(windows_path "$trace")" \
+    sh scripts/vcam_prefix.sh "$prefix" serve "$vcam/zqvcam-service.exe" "$world" "$trace" \
         </dev/null >"$vcam/service.log" 2>&1 &
 fi
 service=$!
-for _ in $(seq 1 100); do
-    grep -q '^# zqvcam-service: ready$' "$trace" 2>/dev/null && break
-    sleep 0.2
-done
-if ! grep -q '^# zqvcam-service: ready$' "$trace" 2>/dev/null; then
+if ! sh scripts/vcam_prefix.sh "$prefix" ready "$trace"; then
     echo "run: the camera service did not start; see $vcam/service.log" >&2
     exit 1
 fi

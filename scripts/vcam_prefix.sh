@@ -12,6 +12,13 @@
 #                                            (for a person at a desktop), otherwise Wine manages
 #                                            them itself (what the tests need on their displays)
 #   vcam_prefix.sh PREFIX run PROGRAM [ARG]  run a Windows program there; its status is the script's
+#   vcam_prefix.sh PREFIX serve SERVICE_EXE WORLD TRACE [OPTION...]
+#                                            run the camera service there on the world file WORLD,
+#                                            tracing to TRACE (both Unix paths), with the service's
+#                                            options given; started in the background by the caller,
+#                                            which keeps its process id to end it
+#   vcam_prefix.sh PREFIX ready TRACE        wait (20 s at most) until the service tracing to TRACE
+#                                            has said it is ready; fails when it has not
 #   vcam_prefix.sh PREFIX stop               end the prefix's Wine server (the driver with it) and
 #                                            the private display
 #
@@ -65,6 +72,20 @@ start_display() {
     export DISPLAY=":$number"
 }
 
+# A Unix path as the prefix's programs take it: /work/x is Z:\work\x.
+windows_path() {
+    printf 'Z:%s' "$1" | tr / '\\'
+}
+
+# Runs a Windows program in the prefix in place of this script, on its display.
+run_program() {
+    if ! use_display; then
+        echo "vcam_prefix: no X display; start the prefix first" >&2
+        exit 1
+    fi
+    exec wine "$@"
+}
+
 case "$1" in
 start)
     driver=$2
@@ -92,11 +113,21 @@ start)
     ;;
 run)
     shift
-    if ! use_display; then
-        echo "vcam_prefix: no X display; start the prefix first" >&2
-        exit 1
-    fi
-    exec wine "$@"
+    run_program "$@"
+    ;;
+serve)
+    service=$2
+    world=$3
+    trace=$4
+    shift 4
+    run_program "$service" --world "$(windows_path "$world")" --trace "$(windows_path "$trace")" "$@"
+    ;;
+ready)
+    for _ in $(seq 1 100); do
+        grep -q '^# zqvcam-service: ready$' "$2" 2>/dev/null && exit 0
+        sleep 0.2
+    done
+    grep -q '^# zqvcam-service: ready$' "$2" 2>/dev/null
     ;;
 stop)
     wineserver -k </dev/null >/dev/null 2>&1 || true
@@ -107,7 +138,8 @@ stop)
     fi
     ;;
 *)
-    echo "usage: vcam_prefix.sh PREFIX start DRIVER_SYS [managed] | run PROGRAM [ARG...] | stop" >&2
+    echo "usage: vcam_prefix.sh PREFIX start DRIVER_SYS [managed] | run PROGRAM [ARG...] |" \
+        "serve SERVICE_EXE WORLD TRACE [OPTION...] | ready TRACE | stop" >&2
     exit 2
     ;;
 esac

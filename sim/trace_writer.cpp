@@ -13,15 +13,6 @@ namespace sim {
 
 namespace {
 
-std::string Quoted(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    quoted += text;
-    quoted += '"';
-    return quoted;
-}
-
 std::string Hex(const std::uint8_t* bytes, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count; ++i) {

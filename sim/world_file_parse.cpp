@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "sim/drive_types.h"
+#include "sim/utf8.h"
 
 namespace sim {
 
@@ -72,15 +73,6 @@ std::vector<std::string> Words(std::string_view line) {
         words.push_back(std::move(word));
     }
     return words;
-}
-
-std::string Quoted(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted += '"';
-    quoted += text;
-    quoted += '"';
-    return quoted;
 }
 
 // A text value: as written, or between double quotes with the escapes \\ \" \t and \xHH.

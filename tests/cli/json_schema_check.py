@@ -10,13 +10,16 @@ cover every command, every error kind that the tests make and every watch line. 
 python3-jsonschema.
 """
 
-import json
 import pathlib
 import shutil
 import subprocess
 import sys
 
-import jsonschema
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+import cli_json  # noqa: E402  (the schema check the tool's JSON checks share)
+
+# Every error kind the tests make.
+ERROR_KINDS = {"no-camera", "not-ready", "system-error", "refused", "mismatch", "no-volume"}
 
 
 def main():
@@ -30,34 +33,10 @@ def main():
         print("FAIL: the tests that write the samples failed")
         return 1
 
-    schema = json.loads(schema_path.read_text(encoding="utf-8"))
-    jsonschema.Draft202012Validator.check_schema(schema)
-    validator = jsonschema.Draft202012Validator(schema)
-
-    failures = 0
-    commands, kinds, events = set(), set(), set()
+    validator = cli_json.load_validator(schema_path)
     samples = sorted(folder.glob("*.json"))
-    for sample in samples:
-        document = json.loads(sample.read_text(encoding="utf-8"))
-        for error in validator.iter_errors(document):
-            failures += 1
-            path = "/".join(str(p) for p in error.absolute_path)
-            print(f"FAIL: {sample.name}: at /{path}: {error.message[:300]}")
-        commands.add(document.get("command"))
-        events.add(document.get("event"))
-        error = document.get("error") or (document.get("camera") or {}).get("error")
-        if error:
-            kinds.add(error["kind"])
-
-    expected_commands = {"list", "status", "set", "sync-time", "release", "watch"}
-    expected_kinds = {"no-camera", "not-ready", "system-error", "refused", "mismatch", "no-volume"}
-    for what, seen, expected in (("commands", commands, expected_commands),
-                                 ("error kinds", kinds, expected_kinds),
-                                 ("watch lines", events, {"arrival", "stopped"})):
-        missing = expected - seen
-        if missing:
-            failures += 1
-            print(f"FAIL: no sample of the {what} {sorted(missing)}")
+    documents, failures = cli_json.check_documents(validator, samples)
+    failures += cli_json.check_coverage(documents, ERROR_KINDS)
 
     print(f"{len(samples)} JSON documents checked against {schema_path.name}: "
           f"{'ok' if not failures else f'{failures} failures'}")

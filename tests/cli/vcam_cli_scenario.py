@@ -10,13 +10,13 @@ validated against the schema (docs/zelquin-cli.schema.json, with python3-jsonsch
 scenario that kept none fails: every scenario reads the tool's JSON at least once.
 """
 
-import json
 import pathlib
 import shutil
 import subprocess
 import sys
 
-import jsonschema
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+import cli_json  # noqa: E402  (the schema check the tool's JSON checks share)
 
 
 def main():
@@ -34,17 +34,9 @@ def main():
         print(f"FAIL: the scenario {scenario} failed (status {run.returncode})")
         return 1
 
-    schema = json.loads(pathlib.Path(schema_path).read_text(encoding="utf-8"))
-    jsonschema.Draft202012Validator.check_schema(schema)
-    validator = jsonschema.Draft202012Validator(schema)
+    validator = cli_json.load_validator(schema_path)
     documents = sorted(work.glob(scenario + ".*/json/*.json"))
-    failures = 0
-    for path in documents:
-        document = json.loads(path.read_text(encoding="utf-8"))
-        for error in validator.iter_errors(document):
-            failures += 1
-            where = "/".join(str(p) for p in error.absolute_path)
-            print(f"FAIL: {path}: at /{where}: {error.message[:300]}")
+    _, failures = cli_json.check_documents(validator, documents, name=str)
     if not documents:
         failures += 1
         print(f"FAIL: the scenario {scenario} kept no JSON document in {work}")

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "sim/read_file_win32.h"
+#include "tests/support/wire.h"
 
 namespace e2e {
 
@@ -16,10 +17,6 @@ namespace {
 constexpr UINT kSendTimeoutMs = static_cast<UINT>(kPatience * 1000);
 constexpr wchar_t kSettleMarker[] = L"(settling)";
 constexpr UINT_PTR kSettleTimerId = 0x5E77;
-
-[[noreturn]] void Fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
 
 std::wstring ClassName(HWND window) {
     wchar_t name[64] = {};
@@ -60,13 +57,17 @@ std::vector<HWND> TopDialogs(DWORD process, const std::wstring& caption) {
     return search.found;
 }
 
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
 }  // namespace
 
 // ---- helpers ----
+
+void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
 
 bool WaitFor(const std::function<bool()>& done, double seconds) {
     const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
@@ -166,13 +167,7 @@ std::string Cdb(bool set, int code, std::vector<int> args) {
     std::vector<int> bytes = {0xFA, 0x55, 0x66, 0xFE, set ? 0x06 : 0x60, 0, 0, code};
     bytes.insert(bytes.end(), args.begin(), args.end());
     bytes.resize(16, 0);
-    std::string text;
-    for (const int byte : bytes) {
-        char two[4];
-        std::snprintf(two, sizeof two, text.empty() ? "%02X" : " %02X", byte);
-        text += two;
-    }
-    return text;
+    return zqtest::Hex(bytes);
 }
 
 std::vector<std::string> Codes(const std::vector<std::string>& cdbs) {
@@ -181,6 +176,36 @@ std::vector<std::string> Codes(const std::vector<std::string>& cdbs) {
         codes.push_back(cdb.substr(21, 2) + (cdb.size() > 47 ? cdb.substr(47) : ""));
     }
     return codes;
+}
+
+std::vector<std::string> VendorCdbs(const std::vector<std::string>& calls, char letter) {
+    const std::string prefix = letter == 0 ? std::string("DeviceIoControl ")
+                                           : std::string("DeviceIoControl ") + letter + ": ";
+    const std::string marker = " cdb=FA ";
+    constexpr std::size_t kCdbText = 16 * 3 - 1;
+    std::vector<std::string> cdbs;
+    for (const std::string& call : calls) {
+        const std::size_t at = call.find(marker);
+        if (call.rfind(prefix, 0) != 0 || at == std::string::npos) {
+            continue;
+        }
+        std::string cdb = call.substr(at + 5, kCdbText);
+        if (call.find("-> failed") != std::string::npos) {
+            cdb += " failed";
+        }
+        cdbs.push_back(std::move(cdb));
+    }
+    return cdbs;
+}
+
+std::string OpenedLetters(const std::vector<std::string>& calls) {
+    std::string letters;
+    for (const std::string& call : calls) {
+        if (call.rfind("CreateFileW ", 0) == 0) {
+            letters += call[17];
+        }
+    }
+    return letters;
 }
 
 // ---- the trace ----
@@ -216,22 +241,19 @@ std::vector<std::string> Trace::Calls(std::size_t first) const {
     return calls;
 }
 
-std::vector<std::string> Trace::VendorCdbs(std::size_t first) const {
-    std::vector<std::string> cdbs;
-    const std::string marker = " cdb=FA ";
-    constexpr std::size_t kCdbText = 16 * 3 - 1;
-    for (const std::string& call : Calls(first)) {
-        const std::size_t at = call.find(marker);
-        if (call.rfind("DeviceIoControl ", 0) != 0 || at == std::string::npos) {
-            continue;
-        }
-        std::string cdb = call.substr(at + 5, kCdbText);
-        if (call.find("-> failed") != std::string::npos) {
-            cdb += " failed";
-        }
-        cdbs.push_back(std::move(cdb));
+std::vector<std::string> Trace::SettledCalls(std::size_t first) const {
+    std::vector<std::string> calls = Calls(first);
+    for (int quiet = 0; quiet < 3;) {
+        ::Sleep(100);
+        std::vector<std::string> now = Calls(first);
+        quiet = now.size() == calls.size() ? quiet + 1 : 0;
+        calls = std::move(now);
     }
-    return cdbs;
+    return calls;
+}
+
+std::vector<std::string> Trace::VendorCdbs(std::size_t first) const {
+    return e2e::VendorCdbs(Calls(first));
 }
 
 void Trace::WaitForCall(const std::string& text, std::size_t first) const {

@@ -42,6 +42,12 @@ inline constexpr double kPatience = 30;
 // Calls `done` every 20 ms until it answers true (then true) or `seconds` have passed (false).
 bool WaitFor(const std::function<bool()>& done, double seconds = kPatience);
 
+// Ends the scenario: throws std::runtime_error with `what`.
+[[noreturn]] void Fail(const std::string& what);
+
+// `text` between double quotes, as a command line takes a path.
+std::wstring Quoted(const std::wstring& text);
+
 std::wstring Widen(const std::string& text);   // from UTF-8
 std::string Narrow(const std::wstring& text);  // to UTF-8
 
@@ -65,6 +71,13 @@ std::string Cdb(bool set, int code, std::vector<int> args = {});
 // " failed" kept.
 std::vector<std::string> Codes(const std::vector<std::string>& cdbs);
 
+// The command blocks of the vendor commands among `calls` (the trace's device calls), sent to any
+// drive or, when `letter` is given, to that drive only, as "FA 55 66 ...", each with " failed"
+// appended when the call failed.
+std::vector<std::string> VendorCdbs(const std::vector<std::string>& calls, char letter = 0);
+// The letters opened among `calls`, in order: "DE".
+std::string OpenedLetters(const std::vector<std::string>& calls);
+
 // The trace file of one run: one device call a line, comments starting with '#'.
 class Trace {
   public:
@@ -75,6 +88,9 @@ class Trace {
     // The device calls (no comments), from the `first` of them on.
     std::vector<std::string> Calls(std::size_t first = 0) const;
     std::size_t CallCount() const { return Calls().size(); }
+    // Calls(first) once the closes still on their way have come: when no call has been added for
+    // 0.3 s (a program's close reaches the virtual camera's driver after CloseHandle returned).
+    std::vector<std::string> SettledCalls(std::size_t first = 0) const;
     // The command blocks of the vendor commands among Calls(first), as "FA 55 66 ...", each with
     // " failed" appended when the call failed.
     std::vector<std::string> VendorCdbs(std::size_t first = 0) const;

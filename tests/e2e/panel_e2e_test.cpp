@@ -10,19 +10,25 @@
 #include <dbt.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/e2e/scenario_support.h"
 #include "tests/support/controls.h"
 #include "tests/support/wire.h"
 
 namespace {
 
+using e2e::Cdb;
+using e2e::Codes;
+using e2e::ExpectLook;
+using e2e::kConnectionCodes;
+using e2e::kDefaultFirmware;
+using e2e::kDrives;
+using e2e::kNotConnected;
 using e2e::kOpenFolder;
 using e2e::kOverwrite;
 using e2e::kPcTime;
@@ -35,25 +41,13 @@ using e2e::kTimestamp;
 std::wstring g_exe;
 std::wstring g_work;
 
-constexpr wchar_t kNotConnected[] = L"Device not connected.";
-
 using zqtest::ControlName;
-using zqtest::kCommandControls;
 
 // The pass-through heads the program sends as the trace shows them: a vendor command (CDB
 // length 16, 8 bytes in) and the INQUIRY (CDB length 6, 36 bytes in) with its block.
 const std::string kVendorHead = std::string("head=") + zqtest::kVendorHead + " ";
 const std::string kInquiryHead =
     std::string("head=") + zqtest::kInquiryHead + " cdb=" + zqtest::kInquiryCdb + " -> ";
-
-constexpr char kDrives[] =
-    "drive C fixed\n"
-    "drive D cdrom inquiry=2\n";
-
-using e2e::Cdb;
-using e2e::Codes;
-
-const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
 
 class PanelScenario : public ::testing::Test {
   protected:
@@ -73,26 +67,9 @@ class PanelScenario : public ::testing::Test {
 
     void TearDown() override {
         if (HasFailure() && panel_) {
-            std::printf("trace of the last run, %s:\n",
-                        e2e::Narrow(panel_->trace().path()).c_str());
-            for (const std::string& line : panel_->trace().Lines()) {
-                std::printf("    %s\n", line.c_str());
-            }
+            e2e::PrintTrace(panel_->trace().path());
         }
         panel_.reset();
-    }
-
-    // The look of a connected or disconnected panel: status line, five controls, selections.
-    void ExpectLook(const e2e::Panel& panel, const std::wstring& status, bool enabled,
-                    std::vector<int> selections) {
-        EXPECT_EQ(panel.Text(kStatus), status);
-        for (const int id : kCommandControls) {
-            EXPECT_EQ(panel.Enabled(id), enabled) << ControlName(id);
-        }
-        EXPECT_EQ((std::vector<int>{panel.Selection(kOverwrite), panel.Selection(kTimestamp),
-                                    panel.Selection(kResolution)}),
-                  selections)
-            << "selections of overwrite, time stamp, resolution";
     }
 
     std::unique_ptr<e2e::Panel> panel_;
@@ -185,50 +162,7 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
 }
 
 TEST_F(PanelScenario, StartUpConnectsWhenTheCameraIsReady) {
-    struct Case {
-        const char* what;
-        std::string world;
-        std::wstring status;
-        bool connected;
-        std::vector<int> selections;  // overwrite, time stamp, resolution
-        std::vector<std::string> codes;
-    };
-    const Case cases[] = {
-        {"no camera", kDrives, kNotConnected, false, {-1, -1, -1}, {}},
-        {"camera in state 1",
-         std::string(kDrives) + "camera E state=1 overwrite=1\n",
-         kNotConnected,
-         false,
-         {-1, -1, -1},
-         {"0E"}},
-        {"camera in state 2",
-         std::string(kDrives) +
-             "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n",
-         L"Firmware Version:   V1.0.2024B7",
-         true,
-         {1, 0, 1},
-         kConnectionCodes},
-        {"camera in state 3",
-         std::string(kDrives) +
-             "camera E state=3 overwrite=0 timestamp=1 resolution=0 firmware=AB,CD,EFGHIJKL\n",
-         L"Firmware Version:   ABCDEFGHIJKL",
-         true,
-         {0, 1, 0},
-         kConnectionCodes},
-        {"firmware command 27 fails",
-         std::string(kDrives) + "camera E overwrite=1 timestamp=1\nfault 27 fails\n",
-         L"Firware Version Error: 8",
-         true,
-         {1, 1, 0},
-         {"0E", "1A", "1B failed", "02", "01", "0B"}},
-        {"a setting outside the list and a setting read that fails",
-         std::string(kDrives) + "camera E overwrite=2 timestamp=1 resolution=1\nfault 11 fails\n",
-         L"Firmware Version:   V1.1.0720240101",
-         true,
-         {-1, -1, 1},
-         {"0E", "1A", "1B", "1C", "02", "01", "0B failed"}},
-    };
-    for (const Case& c : cases) {
+    for (const e2e::StartUpCase& c : e2e::StartUpCases()) {
         SCOPED_TRACE(c.what);
         e2e::Panel& panel = Start(c.world);
         ExpectLook(panel, c.status, c.connected, c.selections);
@@ -281,30 +215,10 @@ TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
 // ---- the user's commands ----
 
 TEST_F(PanelScenario, EachSettingChangeSendsItsValueAndConfirmsIt) {
-    e2e::Panel& panel =
-        Start(std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n");
-    struct Change {
-        int combo;
-        int index;
-        const wchar_t* message;
-        std::string cdb;
-    };
-    const Change changes[] = {
-        {kOverwrite, 1, L"Loop recording on.", Cdb(true, 0x02, {1})},
-        {kOverwrite, 0, L"Loop recording off.", Cdb(true, 0x02, {0})},
-        {kTimestamp, 1, L"Time stamp display turned on.", Cdb(true, 0x0B, {1})},
-        {kTimestamp, 0, L"Time stamp display turned off.", Cdb(true, 0x0B, {0})},
-        {kResolution, 1, L"Video resolution set to 720P.", Cdb(true, 0x01, {1})},
-        {kResolution, 0, L"Video resolution set to 1080P.", Cdb(true, 0x01, {0})},
-    };
-    for (const Change& change : changes) {
-        SCOPED_TRACE(e2e::Narrow(change.message));
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Choose(change.combo, change.index);
-        EXPECT_EQ(panel.TakeMessageBox(), change.message);
-        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
-        EXPECT_EQ(panel.Selection(change.combo), change.index);
-    }
+    const std::string camera =
+        std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n";
+    e2e::Panel& panel = Start(camera);
+    e2e::ExpectSettingChanges(panel, e2e::SettingChanges());
 
     // A box has no owner: while one is open the panel takes the next change, which shows its
     // own box, and the clock goes on.
@@ -331,42 +245,8 @@ TEST_F(PanelScenario, EachSettingChangeSendsItsValueAndConfirmsIt) {
     EXPECT_TRUE(panel.MessageBoxes().empty());
 
     // The camera refuses every setting from now on: the error texts, and the picks stay.
-    panel.EditWorld(std::string(kDrives) +
-                    "camera E overwrite=0 timestamp=0 resolution=0\n"
-                    "fault 2 fails\nfault 11 fails\nfault 1 fails\n");
-    const Change refused[] = {
-        {kOverwrite, 1, L"Loop recording error.", Cdb(true, 0x02, {1}) + " failed"},
-        {kTimestamp, 1, L"Time Stamp Display change error.", Cdb(true, 0x0B, {1}) + " failed"},
-        {kResolution, 1, L"Video Relution change error.", Cdb(true, 0x01, {1}) + " failed"},
-    };
-    for (const Change& change : refused) {
-        SCOPED_TRACE(e2e::Narrow(change.message));
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Choose(change.combo, change.index);
-        EXPECT_EQ(panel.TakeMessageBox(), change.message);
-        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
-        EXPECT_EQ(panel.Selection(change.combo), change.index);
-    }
-}
-
-// The date and time commands for every second from `from` to `to`.
-std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to) {
-    constexpr std::uint64_t kSecond = 10000000;  // in FILETIME's 100 ns
-    const auto ticks = [](const SYSTEMTIME& time) {
-        FILETIME file;
-        ::SystemTimeToFileTime(&time, &file);
-        return (std::uint64_t{file.dwHighDateTime} << 32) | file.dwLowDateTime;
-    };
-    std::set<std::vector<std::string>> commands;
-    const std::uint64_t last = ticks(to);
-    for (std::uint64_t at = ticks(from) / kSecond * kSecond; at <= last; at += kSecond) {
-        const FILETIME file = {static_cast<DWORD>(at & 0xFFFFFFFFu), static_cast<DWORD>(at >> 32)};
-        SYSTEMTIME t;
-        ::FileTimeToSystemTime(&file, &t);
-        commands.insert({Cdb(true, 0x04, {(t.wYear % 2000) & 0xFF, t.wMonth, t.wDay}),
-                         Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
-    }
-    return commands;
+    panel.EditWorld(camera + e2e::kSettingsFail);
+    e2e::ExpectSettingChanges(panel, e2e::RefusedSettingChanges());
 }
 
 TEST_F(PanelScenario, SyncWithPcTimeSendsTheDateThenTheTime) {
@@ -380,18 +260,9 @@ TEST_F(PanelScenario, SyncWithPcTimeSendsTheDateThenTheTime) {
     EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
     SYSTEMTIME after;
     ::GetLocalTime(&after);
-    const std::vector<std::string> sent = panel.trace().VendorCdbs(mark);
-    const auto possible = ClockCommandsBetween(before, after);
-    EXPECT_TRUE(possible.count(sent) == 1)
-        << "sent " << ::testing::PrintToString(sent) << ", expected one of "
-        << ::testing::PrintToString(possible);
+    EXPECT_TRUE(e2e::SentAClockBetween(panel.trace().VendorCdbs(mark), before, after));
 
-    struct Refusal {
-        const char* fault;
-        std::vector<std::string> codes;
-    };
-    for (const Refusal& refusal : {Refusal{"fault 4 fails\n", {"04 failed"}},
-                                   Refusal{"fault 3 fails\n", {"04", "03 failed"}}}) {
+    for (const e2e::ClockRefusal& refusal : e2e::ClockRefusals()) {
         SCOPED_TRACE(refusal.fault);
         panel.EditWorld(camera + refusal.fault);
         mark = panel.trace().CallCount();
@@ -402,25 +273,11 @@ TEST_F(PanelScenario, SyncWithPcTimeSendsTheDateThenTheTime) {
 }
 
 TEST_F(PanelScenario, OpenFileFolderReleasesTheCameraOpensItsVolumeAndReconnects) {
-    struct Case {
-        const char* storage;
-        bool opensFolder;
-        bool reconnects;
-    };
-    const Case cases[] = {
-        {"storage letter=F answers=keep\n", true, true},
-        {"storage letter=F answers=plaindisk\n", true, false},
-        {"storage letter=F vendor=none\n", false, true},
-    };
     const std::string shellOpen =
         "ShellExecuteW operation=null file=\"explorer\" parameters=\"F:\\\" directory=null show=5";
-    for (const Case& c : cases) {
+    for (const e2e::ReleaseCase& c : e2e::ReleaseCases()) {
         SCOPED_TRACE(c.storage);
-        e2e::Panel& panel = Start(
-            "drive C fixed\n"
-            "drive G removable vendor=\"SANDISK \"\n"
-            "camera E overwrite=1 timestamp=1 resolution=1 firmware=V2,,\n" +
-            std::string(c.storage));
+        e2e::Panel& panel = Start(c.world);
         const std::size_t mark = panel.trace().CallCount();
         panel.Click(kOpenFolder);
         panel.Settle();
@@ -516,7 +373,7 @@ TEST_F(PanelScenario, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
         EXPECT_EQ(panel.DeviceChange(step.event, step.letter, step.flags), TRUE);
         EXPECT_EQ(panel.trace().CallCount() > mark, step.asksDevices);
         if (step.connected) {
-            ExpectLook(panel, L"Firmware Version:   V1.1.0720240101", true, {1, 0, 1});
+            ExpectLook(panel, kDefaultFirmware, true, {1, 0, 1});
         } else {
             ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
         }
@@ -536,7 +393,7 @@ TEST_F(PanelScenario, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
     std::size_t mark = panel.trace().CallCount();
     EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
     EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes);
-    ExpectLook(panel, L"Firmware Version:   V1.1.0720240101", true, {1, 0, 0});
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
 
     // The camera itself goes: the new search finds nothing.
     panel.EditWorld("drive C fixed\ndrive G removable\n");
@@ -550,13 +407,12 @@ TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
     // No event is sent from here: the simulated program tells its window itself.
     const std::string computer = "drive C fixed\nnotify\n";
     const std::string camera = computer + "camera E overwrite=1\nstorage letter=F\n";
-    const std::wstring firmware = L"Firmware Version:   V1.1.0720240101";
     e2e::Panel& panel = Start(computer);
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
 
     panel.EditWorld(camera);
-    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == firmware; }));
-    ExpectLook(panel, firmware, true, {1, 0, 0});
+    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kDefaultFirmware; }));
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
 
     // The release moves the camera from E to F: E goes (the panel's arrival drive, so it
     // disconnects) and F arrives (it connects again).
@@ -571,7 +427,7 @@ TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
         return false;
     }));
     panel.Settle();
-    ExpectLook(panel, firmware, true, {1, 0, 0});
+    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
 
     panel.EditWorld(computer);
     ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
@@ -599,7 +455,7 @@ TEST_F(PanelScenario, AWorldFileWithErrorsIsReportedAndAFixedOneTaken) {
 
     panel.EditWorld("drive C fixed\ncamera E state=2\n");
     EXPECT_EQ(panel.DeviceChange(DBT_DEVICEARRIVAL, 'E'), TRUE);
-    EXPECT_EQ(panel.Text(kStatus), L"Firmware Version:   V1.1.0720240101");
+    EXPECT_EQ(panel.Text(kStatus), kDefaultFirmware);
 }
 
 // ---- keys and closing ----
@@ -635,7 +491,7 @@ TEST_F(PanelScenario, EnterAndEscapeLeaveThePanelOpenAndPressNothing) {
             EXPECT_EQ(panel.trace().CallCount(), mark);
         }
     }
-    EXPECT_EQ(panel.Text(kStatus), L"Firmware Version:   V1.1.0720240101");
+    EXPECT_EQ(panel.Text(kStatus), kDefaultFirmware);
 }
 
 TEST_F(PanelScenario, MaximisingLeavesEveryControlWhereItWas) {
@@ -716,16 +572,5 @@ TEST_F(PanelScenario, ClosingWithABoxOpenHidesThePanelAndEndsWhenTheBoxIsClosed)
 }  // namespace
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    // Listing the scenarios (as ctest does when it starts) needs neither the program nor a folder.
-    if (GTEST_FLAG_GET(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_SIM_EXE WORK_FOLDER\n", argv[0]);
-        return 2;
-    }
-    g_exe = e2e::WindowsPath(argv[1]);
-    g_work = e2e::WindowsPath(argv[2]);
-    return RUN_ALL_TESTS();
+    return e2e::RunScenarios(argc, argv, "ZELQUIN_SIM_EXE WORK_FOLDER", {&g_exe, &g_work});
 }

@@ -9,16 +9,14 @@
 #include <vector>
 
 #include "guest/mass_storage.h"
+#include "tests/support/wire.h"
 
 namespace {
 
 using usbcam::BulkOnlyTransport;
 using usbcam::ScsiPlumbing;
 using usbcam::ScsiResult;
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    return usbcam::Hex(bytes.data(), bytes.size());
-}
+using zqtest::Hex;
 
 std::vector<std::uint8_t> Cbw(std::uint32_t tag, std::uint32_t length, bool in,
                               std::vector<std::uint8_t> cdb) {

@@ -23,6 +23,7 @@
 #include "os/linux/scsi_generic.h"
 #include "tests/guest/guest_fixture.h"
 #include "tests/guest/scenario.h"
+#include "tests/support/wire.h"
 
 namespace {
 
@@ -34,16 +35,7 @@ using guest::kNogroup;
 using guest::Scenario;
 using guest::Served;
 using guest::WaitFor;
-
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(bytes[i]));
-        text += (i == 0 ? "" : " ") + std::string(two);
-    }
-    return text;
-}
+using zqtest::Hex;
 
 // One vendor command: FA 55 66 FE, the get (60) or set (06) form, 00 00, the code, arguments.
 struct Answer {

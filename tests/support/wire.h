@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,16 +32,7 @@ std::string Hex(const Bytes& bytes) {
 }
 
 inline std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned>(bytes[i]));
-        if (i != 0) {
-            text += ' ';
-        }
-        text += two;
-    }
-    return text;
+    return Hex(std::span<const std::uint8_t>(bytes, count));
 }
 
 // Bytes 0-27 of the SCSI_PASS_THROUGH head of every vendor command: Length 44, TargetId 1,

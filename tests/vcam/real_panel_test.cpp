@@ -15,14 +15,13 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/e2e/scenario_support.h"
 #include "tests/vcam/vcam_fixture.h"
 #include "vcam/camera_service.h"
 #include "vcam/driver_link.h"
@@ -32,16 +31,20 @@ namespace {
 
 using e2e::Cdb;
 using e2e::Codes;
+using e2e::ExpectLook;
+using e2e::kConnectionCodes;
+using e2e::kDefaultFirmware;
+using e2e::kDrives;
+using e2e::kNotConnected;
 using e2e::kOpenFolder;
 using e2e::kOverwrite;
 using e2e::kResolution;
 using e2e::kStatus;
 using e2e::kSyncTime;
 using e2e::kTimestamp;
-using vcamtest::ClockCommandsBetween;
+using e2e::OpenedLetters;
 using vcamtest::CloseFileManagers;
 using vcamtest::DriverStatus;
-using vcamtest::Fail;
 using vcamtest::FileManager;
 using vcamtest::FileManagers;
 using vcamtest::Letters;
@@ -51,17 +54,6 @@ using vcamtest::ServiceProcess;
 std::wstring g_exe;
 std::wstring g_service;
 std::wstring g_work;
-
-constexpr wchar_t kNotConnected[] = L"Device not connected.";
-constexpr wchar_t kDefaultFirmware[] = L"Firmware Version:   V1.1.0720240101";
-constexpr int kCommandControls[] = {kSyncTime, kOpenFolder, kOverwrite, kResolution, kTimestamp};
-
-// C is this computer's own drive: the service leaves it as it is.
-constexpr char kDrives[] =
-    "drive C fixed\n"
-    "drive D cdrom inquiry=2\n";
-
-const std::vector<std::string> kConnectionCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
 
 // ---- the scenarios ----
 
@@ -88,60 +80,21 @@ class RealPanel : public ::testing::Test {
 
     void TearDown() override {
         if (HasFailure() && service_) {
-            std::printf("trace of the last run, %s:\n", e2e::Narrow(service_->trace()).c_str());
-            for (const std::string& line : e2e::Trace(service_->trace()).Lines()) {
-                std::printf("    %s\n", line.c_str());
-            }
-            std::printf("service output: %s\n", e2e::ReadWholeFile(service_->log()).c_str());
+            service_->PrintRun();
         }
         panel_.reset();
         CloseFileManagers();
         service_.reset();
     }
 
-    // Rewrites the world file and waits until the service presents `letters` (its letters being
-    // what the system shows, a program finds them only then).
+    // Rewrites the world file and waits until the service presents `letters`.
     void EditWorld(const std::string& world, const std::string& letters) {
-        panel_->EditWorld(world);
-        if (!e2e::WaitFor([&] { return PresentedLetters() == Letters(letters); })) {
-            Fail("the service did not present the letters " + letters);
-        }
+        service_->EditWorld(world, letters);
     }
 
-    void ExpectLook(const e2e::Panel& panel, const std::wstring& status, bool enabled,
-                    std::vector<int> selections) {
-        EXPECT_EQ(panel.Text(kStatus), status);
-        for (const int id : kCommandControls) {
-            EXPECT_EQ(panel.Enabled(id), enabled) << "control " << id;
-        }
-        EXPECT_EQ((std::vector<int>{panel.Selection(kOverwrite), panel.Selection(kTimestamp),
-                                    panel.Selection(kResolution)}),
-                  selections)
-            << "selections of overwrite, time stamp, resolution";
-    }
-
-    // The letters opened, in order, from call `first` of the trace on.
-    static std::vector<char> Opened(const e2e::Trace& trace, std::size_t first = 0) {
-        std::vector<char> letters;
-        for (const std::string& call : trace.Calls(first)) {
-            if (call.rfind("CreateFileW ", 0) == 0) {
-                letters.push_back(call[17]);
-            }
-        }
-        return letters;
-    }
-
-    // The calls from `first` on, after the closes that are still on their way have come (a
-    // program's close reaches the driver after CloseHandle has returned).
+    // The calls from `first` on, after the closes that are still on their way have come.
     std::vector<std::string> SettledCalls(std::size_t first = 0) const {
-        std::vector<std::string> calls = panel_->trace().Calls(first);
-        for (int quiet = 0; quiet < 3;) {
-            ::Sleep(100);
-            std::vector<std::string> now = panel_->trace().Calls(first);
-            quiet = now.size() == calls.size() ? quiet + 1 : 0;
-            calls = std::move(now);
-        }
-        return calls;
+        return panel_->trace().SettledCalls(first);
     }
 
     std::unique_ptr<ServiceProcess> service_;
@@ -155,61 +108,13 @@ class RealPanel : public ::testing::Test {
 // ---- start-up ----
 
 TEST_F(RealPanel, StartUpConnectsWhenTheCameraIsReady) {
-    struct Case {
-        const char* what;
-        std::string world;
-        std::wstring status;
-        bool connected;
-        std::vector<int> selections;  // overwrite, time stamp, resolution
-        std::vector<std::string> codes;
-        std::vector<char> opened;
-    };
-    const Case cases[] = {
-        {"no camera", kDrives, kNotConnected, false, {-1, -1, -1}, {}, {'D'}},
-        {"camera in state 1",
-         std::string(kDrives) + "camera E state=1 overwrite=1\n",
-         kNotConnected,
-         false,
-         {-1, -1, -1},
-         {"0E"},
-         {'D', 'E'}},
-        {"camera in state 2",
-         std::string(kDrives) +
-             "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n",
-         L"Firmware Version:   V1.0.2024B7",
-         true,
-         {1, 0, 1},
-         kConnectionCodes,
-         {'D', 'E'}},
-        {"camera in state 3",
-         std::string(kDrives) +
-             "camera E state=3 overwrite=0 timestamp=1 resolution=0 firmware=AB,CD,EFGHIJKL\n",
-         L"Firmware Version:   ABCDEFGHIJKL",
-         true,
-         {0, 1, 0},
-         kConnectionCodes,
-         {'D', 'E'}},
-        {"firmware command 27 fails",
-         std::string(kDrives) + "camera E overwrite=1 timestamp=1\nfault 27 fails\n",
-         L"Firware Version Error: 8",
-         true,
-         {1, 1, 0},
-         {"0E", "1A", "1B failed", "02", "01", "0B"},
-         {'D', 'E'}},
-        {"a setting outside the list and a setting read that fails",
-         std::string(kDrives) + "camera E overwrite=2 timestamp=1 resolution=1\nfault 11 fails\n",
-         kDefaultFirmware,
-         true,
-         {-1, -1, 1},
-         {"0E", "1A", "1B", "1C", "02", "01", "0B failed"},
-         {'D', 'E'}},
-    };
-    for (const Case& c : cases) {
+    for (const e2e::StartUpCase& c : e2e::StartUpCases()) {
         SCOPED_TRACE(c.what);
         e2e::Panel& panel = Start(c.world);
         ExpectLook(panel, c.status, c.connected, c.selections);
         EXPECT_EQ(Codes(panel.trace().VendorCdbs()), c.codes);
-        EXPECT_EQ(Opened(panel.trace()), c.opened);
+        // Only the letters the driver presents reach it; the panel opens each of them.
+        EXPECT_EQ(OpenedLetters(panel.trace().Calls()), c.letters);
     }
 }
 
@@ -218,14 +123,14 @@ TEST_F(RealPanel, AMarkedDeviceOnAnEarlierLetterIsTakenForTheCamera) {
     // its state (a refusal with no data, so state 0) and stays disconnected; E is never opened.
     e2e::Panel& panel = Start("drive D removable inquiry=1\ncamera E\n");
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-    EXPECT_EQ(Opened(panel.trace()), std::vector<char>{'D'});
+    EXPECT_EQ(OpenedLetters(panel.trace().Calls()), "D");
     EXPECT_EQ(panel.trace().VendorCdbs(), std::vector<std::string>{Cdb(false, 0x0E)});
     panel.trace().WaitForCall("DeviceIoControl D: ");
 
     // The camera on E, another marked device on G: G is never opened.
     e2e::Panel& second = Start("camera E\ndrive G removable inquiry=1\n");
     ExpectLook(second, kDefaultFirmware, true, {0, 0, 0});
-    EXPECT_EQ(Opened(second.trace()), std::vector<char>{'E'});
+    EXPECT_EQ(OpenedLetters(second.trace().Calls()), "E");
 }
 
 // ---- what the product hands the system ----
@@ -350,44 +255,11 @@ TEST_F(RealPanel, EachSettingChangeSendsItsValueAndConfirmsIt) {
     const std::string camera =
         std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n";
     e2e::Panel& panel = Start(camera);
-    struct Change {
-        int combo;
-        int index;
-        const wchar_t* message;
-        std::string cdb;
-    };
-    const Change changes[] = {
-        {kOverwrite, 1, L"Loop recording on.", Cdb(true, 0x02, {1})},
-        {kOverwrite, 0, L"Loop recording off.", Cdb(true, 0x02, {0})},
-        {kTimestamp, 1, L"Time stamp display turned on.", Cdb(true, 0x0B, {1})},
-        {kTimestamp, 0, L"Time stamp display turned off.", Cdb(true, 0x0B, {0})},
-        {kResolution, 1, L"Video resolution set to 720P.", Cdb(true, 0x01, {1})},
-        {kResolution, 0, L"Video resolution set to 1080P.", Cdb(true, 0x01, {0})},
-    };
-    for (const Change& change : changes) {
-        SCOPED_TRACE(e2e::Narrow(change.message));
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Choose(change.combo, change.index);
-        EXPECT_EQ(panel.TakeMessageBox(), change.message);
-        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
-        EXPECT_EQ(panel.Selection(change.combo), change.index);
-    }
+    e2e::ExpectSettingChanges(panel, e2e::SettingChanges());
 
     // The camera refuses every setting from now on: the error texts, and the picks stay.
-    panel.EditWorld(camera + "fault 2 fails\nfault 11 fails\nfault 1 fails\n");
-    const Change refused[] = {
-        {kOverwrite, 1, L"Loop recording error.", Cdb(true, 0x02, {1}) + " failed"},
-        {kTimestamp, 1, L"Time Stamp Display change error.", Cdb(true, 0x0B, {1}) + " failed"},
-        {kResolution, 1, L"Video Relution change error.", Cdb(true, 0x01, {1}) + " failed"},
-    };
-    for (const Change& change : refused) {
-        SCOPED_TRACE(e2e::Narrow(change.message));
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Choose(change.combo, change.index);
-        EXPECT_EQ(panel.TakeMessageBox(), change.message);
-        EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{change.cdb});
-        EXPECT_EQ(panel.Selection(change.combo), change.index);
-    }
+    panel.EditWorld(camera + e2e::kSettingsFail);
+    e2e::ExpectSettingChanges(panel, e2e::RefusedSettingChanges());
 }
 
 TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
@@ -397,23 +269,14 @@ TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
     std::size_t mark = panel.trace().CallCount();
     SYSTEMTIME before;
     ::GetLocalTime(&before);
-    before.wMilliseconds = 0;
     panel.Click(kSyncTime);
     EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
     SYSTEMTIME after;
     ::GetLocalTime(&after);
-    const std::vector<std::string> sent = panel.trace().VendorCdbs(mark);
-    const auto possible = ClockCommandsBetween(before, after);
-    EXPECT_TRUE(possible.count(sent) == 1)
-        << "sent " << ::testing::PrintToString(sent) << ", expected one of "
-        << ::testing::PrintToString(possible);
+    EXPECT_TRUE(e2e::SentAClockBetween(panel.trace().VendorCdbs(mark), before, after,
+                                       vcamtest::kClockSlack));
 
-    struct Refusal {
-        const char* fault;
-        std::vector<std::string> codes;
-    };
-    for (const Refusal& refusal : {Refusal{"fault 4 fails\n", {"04 failed"}},
-                                   Refusal{"fault 3 fails\n", {"04", "03 failed"}}}) {
+    for (const e2e::ClockRefusal& refusal : e2e::ClockRefusals()) {
         SCOPED_TRACE(refusal.fault);
         panel.EditWorld(camera + refusal.fault);
         mark = panel.trace().CallCount();
@@ -424,23 +287,9 @@ TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
 }
 
 TEST_F(RealPanel, OpenFileFolderReachesTheFileManagerAndReconnects) {
-    struct Case {
-        const char* storage;
-        bool opensFolder;
-        bool reconnects;
-    };
-    const Case cases[] = {
-        {"storage letter=F answers=keep\n", true, true},
-        {"storage letter=F answers=plaindisk\n", true, false},
-        {"storage letter=F vendor=none\n", false, true},
-    };
-    for (const Case& c : cases) {
+    for (const e2e::ReleaseCase& c : e2e::ReleaseCases()) {
         SCOPED_TRACE(c.storage);
-        e2e::Panel& panel = Start(
-            "drive C fixed\n"
-            "drive G removable vendor=\"SANDISK \"\n"
-            "camera E overwrite=1 timestamp=1 resolution=1 firmware=V2,,\n" +
-            std::string(c.storage));
+        e2e::Panel& panel = Start(c.world);
         const std::size_t mark = panel.trace().CallCount();
         panel.Click(kOpenFolder);
         panel.Settle();
@@ -662,19 +511,6 @@ TEST_F(RealPanel, TheProductSurvivesAServiceThatDiesMidCommand) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s [gtest flags] ZELQUIN_EXE SERVICE_EXE WORK_FOLDER\n",
-                     argv[0]);
-        return 2;
-    }
-    g_exe = e2e::WindowsPath(argv[1]);
-    g_service = e2e::WindowsPath(argv[2]);
-    g_work = e2e::WindowsPath(argv[3]);
-    const int status = RUN_ALL_TESTS();
-    if (::testing::UnitTest::GetInstance()->test_to_run_count() == 0) {
-        std::fprintf(stderr, "no scenario matched the filter\n");
-        return 1;
-    }
-    return status;
+    return e2e::RunScenarios(argc, argv, "ZELQUIN_EXE SERVICE_EXE WORK_FOLDER",
+                             {&g_exe, &g_service, &g_work});
 }

@@ -1,11 +1,12 @@
 #include "tests/vcam/vcam_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <optional>
-#include <stdexcept>
 #include <utility>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/e2e/scenario_support.h"
 #include "vcam/driver_link.h"
 #include "vcam/protocol.h"
 
@@ -13,9 +14,8 @@ namespace vcamtest {
 
 namespace {
 
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
+using e2e::Fail;
+using e2e::Quoted;
 
 std::wstring ProgramOf(DWORD process) {
     const HANDLE handle = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
@@ -54,10 +54,6 @@ BOOL CALLBACK CollectFileManager(HWND window, LPARAM data) {
 }
 
 }  // namespace
-
-void Fail(const std::string& what) {
-    throw std::runtime_error(what);
-}
 
 std::uint32_t Letters(const std::string& letters) {
     std::uint32_t mask = 0;
@@ -136,6 +132,18 @@ bool ServiceProcess::Running() const {
            ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+void ServiceProcess::EditWorld(const std::string& world, const std::string& letters) const {
+    e2e::WriteFileAtomically(this->world(), world);
+    if (!e2e::WaitFor([&] { return PresentedLetters() == Letters(letters); })) {
+        Fail("the service did not present the letters " + letters);
+    }
+}
+
+void ServiceProcess::PrintRun() const {
+    e2e::PrintTrace(trace());
+    std::printf("service output: %s\n", e2e::ReadWholeFile(log()).c_str());
+}
+
 std::size_t ServiceProcess::ReadyNotes() const {
     const std::vector<std::string> lines = e2e::Trace(trace()).Lines();
     return static_cast<std::size_t>(
@@ -155,26 +163,6 @@ void CloseFileManagers() {
         ::PostMessageW(manager.window, WM_CLOSE, 0, 0);
     }
     e2e::WaitFor([] { return FileManagers().empty(); }, 10);
-}
-
-// ---- the clock ----
-
-std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to) {
-    std::set<std::vector<std::string>> commands;
-    FILETIME at;
-    FILETIME end;
-    ::SystemTimeToFileTime(&from, &at);
-    ::SystemTimeToFileTime(&to, &end);
-    ULARGE_INTEGER now{{at.dwLowDateTime, at.dwHighDateTime}};
-    const ULARGE_INTEGER last{{end.dwLowDateTime, end.dwHighDateTime}};
-    for (; now.QuadPart <= last.QuadPart + 10000000ull; now.QuadPart += 10000000ull) {
-        FILETIME time{now.LowPart, now.HighPart};
-        SYSTEMTIME t;
-        ::FileTimeToSystemTime(&time, &t);
-        commands.insert({e2e::Cdb(true, 0x04, {(t.wYear - 2000) & 0xFF, t.wMonth, t.wDay}),
-                         e2e::Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
-    }
-    return commands;
 }
 
 }  // namespace vcamtest

@@ -1,23 +1,21 @@
 // What the scenarios on the virtual camera share: the camera service of one scenario, started on
-// a world file of its own, the driver's status and letters, the file manager's windows and the
-// clock commands a program may send. Used by the real control panel's scenarios
-// (real_panel_test.cpp) and by the command-line tool's (tests/cli/vcam_cli_test.cpp); they run
-// in the virtual camera's Wine prefix with the driver started (scripts/vcam_prefix.sh).
+// a world file of its own, the driver's status and letters, and the file manager's windows. Used
+// by the real control panel's scenarios (real_panel_test.cpp) and by the command-line tool's
+// (tests/cli/vcam_cli_test.cpp), with what every scenario program shares
+// (tests/e2e/scenario_support.h); they run in the virtual camera's Wine prefix with the driver
+// started (scripts/vcam_prefix.sh).
 #pragma once
 
 #include <windows.h>
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "vcam/camera_service.h"
 
 namespace vcamtest {
-
-[[noreturn]] void Fail(const std::string& what);
 
 // Drive letters as a mask, bit 0 for A: "DE" is D and E.
 std::uint32_t Letters(const std::string& letters);
@@ -47,6 +45,12 @@ class ServiceProcess {
     void Kill();
     bool Running() const;
 
+    // Rewrites the world file and waits until the service presents `letters` (its letters being
+    // what the system shows, a program finds them only then).
+    void EditWorld(const std::string& world, const std::string& letters) const;
+    // Prints the trace and the service's output, for a scenario that failed.
+    void PrintRun() const;
+
   private:
     std::size_t ReadyNotes() const;
 
@@ -69,8 +73,8 @@ std::vector<FileManager> FileManagers(DWORD except = 0);
 // Asks every folder window to close and waits (a while) until they have gone.
 void CloseFileManagers();
 
-// The date and time commands (as the trace shows their blocks) a program may send for a local
-// time between `from` and `to`, a second of slack after.
-std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMTIME to);
+// The seconds the clock commands a program sends on the virtual camera may carry after the
+// scenario last read the local time (e2e::SentAClockBetween).
+inline constexpr int kClockSlack = 1;
 
 }  // namespace vcamtest
