@@ -241,6 +241,17 @@ std::vector<std::string> Trace::Calls(std::size_t first) const {
     return calls;
 }
 
+std::vector<std::string> Trace::Notifications() const {
+    static const std::string kNote = "# notify: ";
+    std::vector<std::string> events;
+    for (const std::string& line : Lines()) {
+        if (line.rfind(kNote, 0) == 0) {
+            events.push_back(line.substr(kNote.size()));
+        }
+    }
+    return events;
+}
+
 std::vector<std::string> Trace::SettledCalls(std::size_t first) const {
     std::vector<std::string> calls = Calls(first);
     for (int quiet = 0; quiet < 3;) {

@@ -88,6 +88,9 @@ class Trace {
     // The device calls (no comments), from the `first` of them on.
     std::vector<std::string> Calls(std::size_t first = 0) const;
     std::size_t CallCount() const { return Calls().size(); }
+    // The volume events the world's notify line made the service send, in order, as the trace
+    // notes them: "DBT_DEVICEARRIVAL F:".
+    std::vector<std::string> Notifications() const;
     // Calls(first) once the closes still on their way have come: when no call has been added for
     // 0.3 s (a program's close reaches the virtual camera's driver after CloseHandle returned).
     std::vector<std::string> SettledCalls(std::size_t first = 0) const;

@@ -419,12 +419,8 @@ TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
     panel.Click(kOpenFolder);
     panel.trace().WaitForCall("ShellExecuteW");
     ASSERT_TRUE(e2e::WaitFor([&] {
-        for (const std::string& line : panel.trace().Lines()) {
-            if (line == "# notify: DBT_DEVICEARRIVAL F:") {
-                return true;
-            }
-        }
-        return false;
+        const std::vector<std::string> events = panel.trace().Notifications();
+        return std::find(events.begin(), events.end(), "DBT_DEVICEARRIVAL F:") != events.end();
     }));
     panel.Settle();
     ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
@@ -433,13 +429,7 @@ TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
     ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
 
-    std::vector<std::string> notes;
-    for (const std::string& line : panel.trace().Lines()) {
-        if (line.rfind("# notify: ", 0) == 0) {
-            notes.push_back(line.substr(10));
-        }
-    }
-    EXPECT_EQ(notes,
+    EXPECT_EQ(panel.trace().Notifications(),
               (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
                                         "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
 }

@@ -440,13 +440,7 @@ TEST_F(RealPanel, WithNotifyTheServiceTellsTheWindowsOfLettersThatComeAndGo) {
     ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
 
-    std::vector<std::string> notes;
-    for (const std::string& line : panel.trace().Lines()) {
-        if (line.rfind("# notify: ", 0) == 0) {
-            notes.push_back(line.substr(10));
-        }
-    }
-    EXPECT_EQ(notes,
+    EXPECT_EQ(panel.trace().Notifications(),
               (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
                                         "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
 }
