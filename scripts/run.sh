@@ -9,8 +9,8 @@
 # With an X display (DISPLAY set) the panel opens there, its window left to the desktop's window
 # manager, and the script ends when it is closed. Run again while the panel is open, the script
 # starts a second panel on the same virtual camera (a second copy of the program on one computer,
-# as Windows allows) and, when xdotool is installed, places it beside the first rather than on it;
-# the demo then ends with its last panel.
+# as Windows allows) and, when xdotool is installed, moves it down and to the right of the first
+# (as cascaded windows are) rather than on it; the demo then ends with its last panel.
 #
 # Without a display the panel runs on a private virtual display just long enough for a picture of
 # it, written to build/win32/zelquin.png, and the script ends. Either way the service and the
