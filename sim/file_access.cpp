@@ -45,7 +45,7 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
     const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                                 nullptr) != FALSE;
     ::CloseHandle(file);
-    return ok;
+    return ok && written == bytes.size();
 }
 
 void WriteLineToStandardError(std::string_view line) {
