@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/text.h"
 #include "host/volume.h"
 #include "link/discovery.h"
 #include "link/transport.h"
 #include "os/os.h"
+#include "os/text.h"
 
 namespace cli {
 
@@ -96,7 +96,7 @@ std::vector<Volume> SeamBackend::CameraVolumes() {
     std::vector<Volume> volumes;
     for (const std::wstring& root : FindCameraVolumes()) {
         Volume volume;
-        volume.root = Utf8FromWide(root);
+        volume.root = os::ToUtf8(root);
         volume.device = ParseDevice(volume.root).value_or(std::string());
         volumes.push_back(volume);
     }
@@ -104,7 +104,7 @@ std::vector<Volume> SeamBackend::CameraVolumes() {
 }
 
 bool SeamBackend::OpenFolder(const std::string& root) {
-    const std::wstring path = WideFromUtf8(root);
+    const std::wstring path = os::FromUtf8(root);
     return os::ShellExecuteW(nullptr, L"explorer", path.c_str(), nullptr, os::kSwShow);
 }
 
@@ -121,7 +121,7 @@ std::string SeamBackend::ErrorText(std::uint32_t error) {
     while (!line.empty() && line.back() == L' ') {
         line.pop_back();
     }
-    return Utf8FromWide(line);
+    return os::ToUtf8(line);
 }
 
 std::string SeamBackend::DeviceText(std::span<const std::uint8_t> bytes) {
@@ -133,7 +133,7 @@ std::string SeamBackend::DeviceText(std::span<const std::uint8_t> bytes) {
     const int length =
         os::MultiByteToWideChar(os::kCpAcp, 0, text.data(), static_cast<int>(text.size()),
                                 wide.data(), static_cast<int>(wide.size()));
-    return Utf8FromWide(
+    return os::ToUtf8(
         std::wstring_view(wide.data(), length > 0 ? static_cast<std::size_t>(length) : 0));
 }
 

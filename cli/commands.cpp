@@ -314,16 +314,15 @@ std::optional<CameraReport> SetUpArrival(Backend& backend, const std::string& de
             break;
         }
     }
-    if (probe.result == ProbeResult::kAbsent || probe.result == ProbeResult::kNotCamera) {
+    // Gone again, no camera, or a device that does not answer the INQUIRY: nothing to tell.
+    if (probe.result == ProbeResult::kAbsent || probe.result == ProbeResult::kNotCamera ||
+        probe.result == ProbeResult::kInquiryFailed) {
         return std::nullopt;
     }
     CameraReport camera;
     camera.device = device;
     if (probe.result != ProbeResult::kCamera) {
-        // Whatever arrived there, it could not be asked whether it is a camera.
-        if (probe.result == ProbeResult::kInquiryFailed) {
-            return std::nullopt;
-        }
+        // Whatever arrived there could not be opened to ask whether it is a camera.
         camera.error = NamedDeviceFailure(backend, probe);
         return camera;
     }

@@ -18,7 +18,7 @@ namespace cli {
 struct CommandRef {
     bool inquiry = false;
     CommandForm form = CommandForm::kGet;
-    std::uint8_t code = 0;
+    std::uint8_t code = 0;  // the vendor command code, or the INQUIRY's operation code (kOpInquiry)
 };
 
 // "get camera state (command 14)", "set loop recording (command 2)", "INQUIRY".

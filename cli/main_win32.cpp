@@ -9,9 +9,9 @@
 
 #include "cli/arrivals_win32.h"
 #include "cli/backend_seam.h"
-#include "cli/text.h"
 #include "cli/tool.h"
 #include "os/os.h"
+#include "os/text.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ class ConsoleOutput : public cli::Output {
         DWORD mode = 0;
         DWORD written = 0;
         if (::GetConsoleMode(handle, &mode)) {
-            const std::wstring wide = cli::WideFromUtf8(lines);
+            const std::wstring wide = os::FromUtf8(lines);
             ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written,
                             nullptr);
         } else {
@@ -53,7 +53,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) {
-        args.push_back(cli::Utf8FromWide(argv[i]));
+        args.push_back(os::ToUtf8(argv[i]));
     }
 #ifdef ZQ_CLI_SIM_PROGRAM
     // The simulated program reads its world file before its first device call; this one makes

@@ -7,6 +7,7 @@
 
 #include "cli/sense.h"
 #include "cli/text.h"
+#include "os/text.h"
 
 namespace cli {
 
@@ -22,16 +23,12 @@ std::string ChangeText(const SettingChange& change) {
     return std::string(InfoOf(change.setting).name) + "=" + ValueText(change.setting, change.value);
 }
 
-std::string ByteList(const std::array<std::uint8_t, 3>& bytes) {
-    return HexBytes(bytes);
-}
-
 std::string ClockText(const ClockReport& clock) {
     return "clock set to " + FormatLocalTime(clock.local) + " (date command " +
            std::to_string(kCmdSetDate) + ": " +
-           ByteList({clock.sent.year, clock.sent.month, clock.sent.day}) + ", time command " +
-           std::to_string(kCmdSetTime) + ": " +
-           ByteList({clock.sent.hour, clock.sent.minute, clock.sent.second}) + ")";
+           os::HexBytes(std::array{clock.sent.year, clock.sent.month, clock.sent.day}) +
+           ", time command " + std::to_string(kCmdSetTime) + ": " +
+           os::HexBytes(std::array{clock.sent.hour, clock.sent.minute, clock.sent.second}) + ")";
 }
 
 // "overwrite=on confirmed", "resolution=720p NOT TAKEN, reads back 1080p", "timestamp=on FAILED".
@@ -64,7 +61,7 @@ Json ValueJson(Setting setting, const std::optional<int>& value) {
 
 Json CommandJson(const CommandRef& command) {
     return Json{{"name", DescribeCommand(command)},
-                {"code", command.inquiry ? 0x12 : command.code},
+                {"code", command.code},
                 {"form", command.inquiry                     ? "inquiry"
                          : command.form == CommandForm::kGet ? "get"
                                                              : "set"}};
@@ -87,7 +84,7 @@ Json FailureJson(const Failure& failure) {
         json["scsi"] = Json{
             {"status", *failure.scsiStatus},
             {"status_name", StatusName(*failure.scsiStatus)},
-            {"sense", HexBytes(failure.sense)},
+            {"sense", os::HexBytes(failure.sense)},
             {"sense_key", fields.valid ? Json(fields.key) : Json(nullptr)},
             {"sense_key_name", fields.valid ? Json(SenseKeyName(fields.key)) : Json(nullptr)},
             {"asc", fields.valid ? Json(fields.asc) : Json(nullptr)},
@@ -112,13 +109,6 @@ Json FailureJson(const Failure& failure) {
 
 Json OptionalFailureJson(const std::optional<Failure>& failure) {
     return failure ? FailureJson(*failure) : Json(nullptr);
-}
-
-std::string IsoTime(const std::tm& local) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return text;
 }
 
 Json CameraJson(const CameraReport& camera, CommandKind command) {
@@ -151,7 +141,7 @@ Json CameraJson(const CameraReport& camera, CommandKind command) {
     if (command == CommandKind::kSyncTime || command == CommandKind::kWatch) {
         if (camera.clock) {
             const CameraDateTime& sent = camera.clock->sent;
-            json["clock"] = Json{{"local_time", IsoTime(camera.clock->local)},
+            json["clock"] = Json{{"local_time", FormatLocalTime(camera.clock->local, 'T')},
                                  {"date", {sent.year, sent.month, sent.day}},
                                  {"time", {sent.hour, sent.minute, sent.second}}};
         } else {
@@ -359,10 +349,11 @@ std::string DescribeDrive(const DriveReport& drive) {
     return drive.device;
 }
 
-std::string FormatLocalTime(const std::tm& local) {
+std::string FormatLocalTime(const std::tm& local, char separator) {
     char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, separator, local.tm_hour, local.tm_min,
+                  local.tm_sec);
     return text;
 }
 

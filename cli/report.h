@@ -82,8 +82,8 @@ Exit ExitOf(const Report& report);
 // "F: could not be opened: Access is denied. (system error 5)".
 std::string DescribeDrive(const DriveReport& drive);
 
-// "2025-03-07 14:05:09".
-std::string FormatLocalTime(const std::tm& local);
+// "2025-03-07 14:05:09", or with 'T' as `separator` "2025-03-07T14:05:09" (ISO 8601, for JSON).
+std::string FormatLocalTime(const std::tm& local, char separator = ' ');
 
 // The text rendering: the report to Out, the failure and the drives worth knowing about to Err
 // (with `verbose`, every drive that was there).

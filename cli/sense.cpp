@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/text.h"
+#include "os/text.h"
 
 namespace cli {
 
@@ -108,7 +108,7 @@ std::string DescribeStatus(std::uint8_t status, std::span<const std::uint8_t> se
         }
     }
     if (!sense.empty()) {
-        text += ", sense data " + HexBytes(sense);
+        text += ", sense data " + os::HexBytes(sense);
     } else {
         text += ", no sense data";
     }

@@ -43,10 +43,10 @@
 #include "guest/mass_storage.h"
 #include "guest/usbip_io.h"
 #include "guest/usbip_wire.h"
+#include "os/text.h"
 #include "sim/world.h"
 #include "sim/world_file_apply.h"
 #include "sim/world_file_parse.h"
-#include "tests/support/wire.h"
 
 namespace {
 
@@ -349,12 +349,12 @@ void Server::Reconcile() {
             });
         device->transport->SetOnCommand([self](const usbcam::BulkOnlyTransport::Record& r) {
             std::string line =
-                self->busid + " " + std::string(1, self->letter) +
-                ": cdb=" + zqtest::Hex(r.cdb.data(), r.cdb.size()) + (r.dataIn ? " in=" : " out=") +
-                std::to_string(r.hostLength) + " -> csw=" + std::to_string(r.cswStatus) +
+                self->busid + " " + std::string(1, self->letter) + ": cdb=" + os::HexBytes(r.cdb) +
+                (r.dataIn ? " in=" : " out=") + std::to_string(r.hostLength) +
+                " -> csw=" + std::to_string(r.cswStatus) +
                 " status=" + std::to_string(r.scsiStatus) + " data=" + std::to_string(r.dataBytes);
             if (!r.sense.empty()) {
-                line += " sense=" + zqtest::Hex(r.sense.data(), r.sense.size());
+                line += " sense=" + os::HexBytes(r.sense);
             }
             Log(line);
         });

@@ -13,7 +13,6 @@ namespace {
 
 // The path template; its fifth character is replaced by the drive letter.
 constexpr wchar_t kDevicePathTemplate[] = L"\\\\.\\F:";
-constexpr std::size_t kDevicePathLetterIndex = 4;
 
 }  // namespace
 

@@ -30,6 +30,8 @@ extern wchar_t g_szDevicePath[kDevicePathChars];
 
 // The device path of a drive letter, "\\.\X:": six characters and the terminator.
 inline constexpr std::size_t kDriveDevicePathChars = 7;
+// Where the drive letter stands in such a path.
+inline constexpr std::size_t kDevicePathLetterIndex = 4;
 
 // Writes the device path of drive `letter` into `path`.
 void MakeDevicePath(wchar_t letter, std::span<wchar_t, kDriveDevicePathChars> path);

@@ -12,7 +12,7 @@ namespace {
 
 // The drive letter of the camera last found, from its device path "\\.\X:".
 wchar_t CameraLetter() {
-    return g_szDevicePath[4];
+    return g_szDevicePath[kDevicePathLetterIndex];
 }
 
 }  // namespace

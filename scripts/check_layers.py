@@ -5,7 +5,9 @@ The layers, bottom to top: os (the operating-system seam and byte helpers), link
 host (host integration), panel (panel logic), then the programs: app (the Windows program) and
 cli (the command-line tool), side by side. A file may include from its own folder and from the
 folders below it, never from a folder above it or beside it. sim (the simulated camera and
-drives) stands beside the real operating-system backend: it may use os only.
+drives) stands beside the real operating-system backend: it may use os only. The other test
+doubles, vcam (the virtual camera's driver and service) and guest (the USB/IP camera and the
+guest's helpers), stand on os and sim.
 
 Folders that are not layers (tests, fuzz, bench, ...) may include anything; nothing in a layer may
 include from them. Usage:
@@ -27,6 +29,8 @@ ALLOWED = {
     "app": {"os", "link", "host", "panel"},
     "cli": {"os", "link", "host", "panel"},
     "sim": {"os"},
+    "vcam": {"os", "sim"},
+    "guest": {"os", "sim"},
 }
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".c", ".cc", ".cpp", ".rc", ".inc")

@@ -10,7 +10,7 @@
 
 #include <cstdio>
 
-#include "sim/utf8.h"
+#include "os/text.h"
 #endif
 
 namespace sim {
@@ -45,7 +45,7 @@ bool AppendToFile(const std::wstring& path, std::string_view bytes) {
     const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
                                 nullptr) != FALSE;
     ::CloseHandle(file);
-    return ok;
+    return ok && written == bytes.size();
 }
 
 void WriteLineToStandardError(std::string_view line) {
@@ -70,7 +70,7 @@ std::wstring ExecutableFolder() {
 FileStamp StampOf(const std::wstring& path) {
     FileStamp stamp;
     struct stat data = {};
-    if (::stat(ToUtf8(path).c_str(), &data) == 0 && !S_ISDIR(data.st_mode)) {
+    if (::stat(os::ToUtf8(path).c_str(), &data) == 0 && !S_ISDIR(data.st_mode)) {
         stamp.exists = true;
         stamp.written = static_cast<std::uint64_t>(data.st_mtim.tv_sec) * 1000000000u +
                         static_cast<std::uint64_t>(data.st_mtim.tv_nsec);
@@ -80,7 +80,7 @@ FileStamp StampOf(const std::wstring& path) {
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path) {
-    std::FILE* file = std::fopen(ToUtf8(path).c_str(), "rb");
+    std::FILE* file = std::fopen(os::ToUtf8(path).c_str(), "rb");
     if (file == nullptr) {
         return std::nullopt;
     }
@@ -95,7 +95,7 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
 }
 
 bool AppendToFile(const std::wstring& path, std::string_view bytes) {
-    std::FILE* file = std::fopen(ToUtf8(path).c_str(), "ab");
+    std::FILE* file = std::fopen(os::ToUtf8(path).c_str(), "ab");
     if (file == nullptr) {
         return false;
     }
@@ -115,7 +115,7 @@ std::wstring ExecutableFolder() {
     if (length <= 0 || static_cast<std::size_t>(length) >= sizeof path) {
         return {};
     }
-    return FolderOf(FromUtf8(std::string_view(path, static_cast<std::size_t>(length))));
+    return FolderOf(os::FromUtf8(std::string_view(path, static_cast<std::size_t>(length))));
 }
 
 #endif

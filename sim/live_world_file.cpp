@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "os/text.h"
 #include "sim/file_access.h"
-#include "sim/utf8.h"
 #include "sim/world_file_apply.h"
 
 namespace sim {
@@ -13,7 +13,7 @@ std::wstring TracePath(const WorldFilePlaces& places, const std::optional<std::s
         return *places.traceOverride;
     }
     if (traceLine) {
-        const std::wstring path = FromUtf8(*traceLine);
+        const std::wstring path = os::FromUtf8(*traceLine);
         return IsAbsolutePath(path) ? path : FolderOf(places.world) + path;
     }
     return places.defaultTrace;
@@ -32,7 +32,7 @@ bool LiveWorldFile::Refresh() {
         stamp_ = StampOf(places_.world);
         if (!stamp_.exists) {
             trace_.SetPath(TracePath(places_, std::nullopt));
-            Note(programName_ + ": no world file at " + ToUtf8(places_.world) +
+            Note(programName_ + ": no world file at " + os::ToUtf8(places_.world) +
                  "; an empty computer, no drives and no camera");
             return false;
         }
@@ -44,7 +44,7 @@ bool LiveWorldFile::Refresh() {
     }
     stamp_ = now;
     if (!now.exists) {
-        Note("world file " + ToUtf8(places_.world) + " is gone; the world stays as it is");
+        Note("world file " + os::ToUtf8(places_.world) + " is gone; the world stays as it is");
         return false;
     }
     return Load("read again");
@@ -56,13 +56,13 @@ bool LiveWorldFile::Load(const char* how) {
         applied_ ? applied_->trace : std::optional<std::string>();
     if (!text) {
         trace_.SetPath(TracePath(places_, traceBefore));
-        Note("world file " + ToUtf8(places_.world) + " cannot be read");
+        Note("world file " + os::ToUtf8(places_.world) + " cannot be read");
         return false;
     }
     ParsedWorld parsed = ParseWorldFile(*text);
     if (!parsed.ok()) {
         trace_.SetPath(TracePath(places_, traceBefore));
-        Note("world file " + ToUtf8(places_.world) + " not taken, the world stays as it is:");
+        Note("world file " + os::ToUtf8(places_.world) + " not taken, the world stays as it is:");
         for (const WorldFileError& error : parsed.errors) {
             Note("  " + Describe(error));
         }
@@ -70,7 +70,7 @@ bool LiveWorldFile::Load(const char* how) {
     }
     trace_.SetPath(TracePath(places_, parsed.world.trace));
     ApplyWorldFile(world_, parsed.world, applied_ ? &*applied_ : nullptr);
-    Note(std::string("world file ") + how + ": " + ToUtf8(places_.world));
+    Note(std::string("world file ") + how + ": " + os::ToUtf8(places_.world));
     applied_ = std::move(parsed.world);
     return true;
 }

@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "os/text.h"
 #include "sim/file_access.h"
 #include "sim/letters.h"
 #include "sim/live_world_file.h"
 #include "sim/trace_writer.h"
-#include "sim/utf8.h"
 #include "sim/world.h"
 
 namespace {
@@ -101,11 +101,11 @@ class ProgramWorld {
     void UseEcho() {
         const std::optional<std::wstring> named = Environment(kEchoVariable);
         const std::optional<sim::TraceEcho> echo =
-            sim::ParseTraceEcho(named ? sim::ToUtf8(*named) : std::string());
+            sim::ParseTraceEcho(named ? os::ToUtf8(*named) : std::string());
         if (echo) {
             trace_.SetEcho(*echo, sim::WriteLineToStandardError);
         } else {
-            sim::WriteLineToStandardError("Zelquin-sim: ZELQUIN_SIM_ECHO=" + sim::ToUtf8(*named) +
+            sim::WriteLineToStandardError("Zelquin-sim: ZELQUIN_SIM_ECHO=" + os::ToUtf8(*named) +
                                           " is none, notes or all; nothing is echoed");
         }
     }

@@ -3,25 +3,17 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <utility>
 
+#include "os/text.h"
 #include "sim/drive_types.h"
 #include "sim/file_access.h"
-#include "sim/utf8.h"
+#include "sim/quoted.h"
 
 namespace sim {
 
 namespace {
-
-std::string Hex(const std::uint8_t* bytes, std::size_t count) {
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        char two[4];
-        std::snprintf(two, sizeof two, i == 0 ? "%02X" : " %02X", static_cast<unsigned>(bytes[i]));
-        text += two;
-    }
-    return text;
-}
 
 std::string Hex32(std::uint32_t value) {
     char text[12];
@@ -44,7 +36,7 @@ std::string DriveOf(const Event& event) {
 }
 
 std::string Wide(const std::optional<std::wstring>& text) {
-    return text ? Quoted(ToUtf8(*text)) : std::string("null");
+    return text ? Quoted(os::ToUtf8(*text)) : std::string("null");
 }
 
 std::string Outcome(bool ok) {
@@ -57,8 +49,8 @@ std::string TraceLine(const Event& event) {
     std::string line;
     switch (event.call) {
         case Call::kCreateFile:
-            line = "CreateFileW " + Quoted(ToUtf8(event.path)) + " access=" + Hex32(event.access) +
-                   " share=" + Hex32(event.share) +
+            line = "CreateFileW " + Quoted(os::ToUtf8(event.path)) +
+                   " access=" + Hex32(event.access) + " share=" + Hex32(event.share) +
                    " disposition=" + std::to_string(event.disposition) +
                    " flags=" + Hex32(event.flags) + " -> " +
                    (event.result ? "handle " + HandleText(event.handle) : "INVALID_HANDLE_VALUE");
@@ -70,19 +62,19 @@ std::string TraceLine(const Event& event) {
                 const std::size_t headBytes = std::min<std::size_t>(event.inSize, 28);
                 line += "IOCTL_SCSI_PASS_THROUGH in=" + std::to_string(event.inSize) +
                         " out=" + std::to_string(event.outSize) +
-                        " head=" + Hex(event.head.data(), headBytes) +
-                        " cdb=" + Hex(event.cdb.data(), event.cdb.size()) + " -> " +
-                        Outcome(event.result);
+                        " head=" + os::HexBytes(std::span(event.head).first(headBytes)) +
+                        " cdb=" + os::HexBytes(event.cdb) + " -> " + Outcome(event.result);
                 if (event.result) {
-                    line += " status=" + Hex(&event.scsiStatus, 1) +
+                    line += " status=" + os::HexBytes({&event.scsiStatus, 1}) +
                             " data=" + std::to_string(event.dataBytes) +
                             " returned=" + std::to_string(event.bytesReturned);
                 }
             } else if (event.ioctl == os::kIoctlStorageQueryProperty) {
                 line += "IOCTL_STORAGE_QUERY_PROPERTY in=" + std::to_string(event.inSize) +
                         " out=" + std::to_string(event.outSize) + " query=" +
-                        Hex(event.query.data(), std::min<std::size_t>(event.inSize, 12)) + " -> " +
-                        Outcome(event.result);
+                        os::HexBytes(
+                            std::span(event.query).first(std::min<std::size_t>(event.inSize, 12))) +
+                        " -> " + Outcome(event.result);
                 if (event.result) {
                     line += " returned=" + std::to_string(event.bytesReturned);
                 }
@@ -100,7 +92,7 @@ std::string TraceLine(const Event& event) {
                    std::to_string(event.value);
             break;
         case Call::kGetDriveType:
-            line = "GetDriveTypeW " + Quoted(ToUtf8(event.path)) + " -> " +
+            line = "GetDriveTypeW " + Quoted(os::ToUtf8(event.path)) + " -> " +
                    std::to_string(event.value) + " (" + std::string(DriveTypeName(event.value)) +
                    ")";
             break;

@@ -233,25 +233,20 @@ Camera& World::AddCamera(char letter) {
 }
 
 Camera* World::CameraOn(char letter) {
-    const int index = Index(letter);
-    if (camera_.letter != 0 && Index(camera_.letter) == index) {
-        return &camera_;
-    }
-    for (Camera& other : otherCameras_) {
-        if (other.letter != 0 && Index(other.letter) == index) {
-            return &other;
-        }
-    }
-    return nullptr;
+    return CameraWhere(&Camera::letter, letter);
 }
 
 Camera* World::CameraFrom(char letter) {
+    return CameraWhere(&Camera::home, letter);
+}
+
+Camera* World::CameraWhere(char Camera::*field, char letter) {
     const int index = Index(letter);
-    if (camera_.letter != 0 && Index(camera_.home) == index) {
+    if (camera_.letter != 0 && Index(camera_.*field) == index) {
         return &camera_;
     }
     for (Camera& other : otherCameras_) {
-        if (other.letter != 0 && Index(other.home) == index) {
+        if (other.letter != 0 && Index(other.*field) == index) {
             return &other;
         }
     }

@@ -168,6 +168,8 @@ struct Fault {
         return {FaultKind::kCheckCondition, bytes, times};
     }
     static Fault Ignored(int times = 1) { return {FaultKind::kIgnored, 8, times}; }
+
+    bool operator==(const Fault&) const = default;
 };
 
 // ---- the trace ----
@@ -377,6 +379,8 @@ class World {
 
     static int Index(char letter);
     void PlugCameraDrive(char letter);  // present, removable, opens
+    // The camera (of those plugged in) whose `field`, its letter or its home, is `letter`.
+    Camera* CameraWhere(char Camera::*field, char letter);
     void BeforeCall();
     void Record(Event event);
     OpenHandle* FindOpen(os::Handle handle);

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "sim/drive_types.h"
-#include "sim/utf8.h"
+#include "sim/quoted.h"
 
 namespace sim {
 

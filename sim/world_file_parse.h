@@ -72,10 +72,7 @@ struct FaultDescription {
     std::uint8_t code = 0;  // the vendor command code, when not the INQUIRY
     Fault fault;
 
-    bool operator==(const FaultDescription& other) const {
-        return inquiry == other.inquiry && code == other.code && fault.kind == other.fault.kind &&
-               fault.dataBytes == other.fault.dataBytes && fault.times == other.fault.times;
-    }
+    bool operator==(const FaultDescription&) const = default;
 };
 
 struct WorldDescription {

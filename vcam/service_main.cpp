@@ -36,11 +36,11 @@
 #include <thread>
 #include <vector>
 
+#include "os/text.h"
 #include "sim/file_access.h"
 #include "sim/letters.h"
 #include "sim/live_world_file.h"
 #include "sim/trace_writer.h"
-#include "sim/utf8.h"
 #include "sim/world.h"
 #include "vcam/camera_service.h"
 #include "vcam/driver_link.h"
@@ -88,7 +88,7 @@ std::optional<Options> ParseOptions(int argc, wchar_t** argv) {
         } else if (name == L"--hold-set") {
             options.holdSet = static_cast<int>(std::wcstol(value.c_str(), nullptr, 0));
         } else if (name == L"--echo") {
-            const std::optional<sim::TraceEcho> echo = sim::ParseTraceEcho(sim::ToUtf8(value));
+            const std::optional<sim::TraceEcho> echo = sim::ParseTraceEcho(os::ToUtf8(value));
             if (!echo) {
                 return std::nullopt;
             }
@@ -247,7 +247,7 @@ class Service {
         Announce();
         Note("ready");
         std::printf("%s: ready; world %s, trace %s\n", kProgram,
-                    sim::ToUtf8(live_.places().world).c_str(), sim::ToUtf8(trace_.path()).c_str());
+                    os::ToUtf8(live_.places().world).c_str(), os::ToUtf8(trace_.path()).c_str());
         std::fflush(stdout);
         return Loop();
     }
@@ -334,7 +334,7 @@ class Service {
                 driver_.SetLetter(letter, 0);
             }
             const std::optional<std::string> folder = wine_.MountPoint(letter);
-            const std::string own = "/" + sim::ToUtf8(vcam::WineDrives::FolderName(letter));
+            const std::string own = "/" + os::ToUtf8(vcam::WineDrives::FolderName(letter));
             if (folder && folder->size() >= own.size() &&
                 folder->compare(folder->size() - own.size(), own.size(), own) == 0) {
                 wine_.Undefine(letter);

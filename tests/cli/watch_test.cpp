@@ -89,6 +89,8 @@ TEST_F(WatchTest, ArrivalsThatAreNoCameraArePassedOverSilently) {
     events.Arrive('F', [this] { world.AddDisk('F', 2, os::kDriveRemovable); });
     events.Arrive('G', [this] { world.AddDrive('G', os::kDriveRemovable); });  // no SCSI device
     events.Arrive('H');                                                        // gone again
+    // A camera on C: stays unseen: the tool looks at D: to Z: only.
+    events.Arrive('C', [this] { world.AddCamera('C'); });
 
     const zqtest::ToolRun run = Run({"watch", "--sync-time"});
 

@@ -166,11 +166,7 @@ class VendorTextTest : public VolumeTest, public ::testing::WithParamInterface<V
 TEST_P(VendorTextTest, VendorIdentificationIsReturnedUntrimmedAndConverted) {
     const VendorText& c = GetParam();
     Stick('E', c.vendor);
-    const std::wstring root = L"E:\\";
-
-    EXPECT_EQ(QueryVolumeVendorId(root), c.text);
-
-    EXPECT_EQ(root, L"E:\\");
+    EXPECT_EQ(QueryVolumeVendorId(L"E:\\"), c.text);
     ExpectEveryHandleClosed();
 }
 

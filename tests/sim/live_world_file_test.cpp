@@ -15,7 +15,7 @@
 #include "link/discovery.h"
 #include "os/os.h"
 #include "sim/live_world_file.h"
-#include "sim/utf8.h"
+
 #include "temp_folder.h"
 #include "tests/support/sim_test.h"
 

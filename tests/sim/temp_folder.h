@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/utf8.h"
+#include "os/text.h"
 
 namespace simtest {
 
@@ -35,7 +35,7 @@ class TempFolder {
 
     std::filesystem::path Path(const std::string& name) const { return path_ / name; }
     // The path as the simulator's file calls take it.
-    std::wstring Wide(const std::string& name) const { return sim::FromUtf8(Path(name).string()); }
+    std::wstring Wide(const std::string& name) const { return os::FromUtf8(Path(name).string()); }
 
     // Writes `text` as the whole file, with a time of writing a second later than the file had,
     // so that a rewrite shows even where the clock is coarse.
