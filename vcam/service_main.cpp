@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/records.h"
 #include "sim/file_access.h"
 #include "sim/letters.h"
 #include "sim/live_world_file.h"
@@ -192,9 +193,9 @@ std::string Describe(const vcam::Request& request) {
 // The vendor command whose set form a device control carries: a pass-through whose command
 // block starts 0xFA and whose form byte is 0x06.
 std::optional<int> SetCommand(const vcam::Request& request) {
-    constexpr std::size_t kCdb = 28;
+    constexpr std::size_t kCdb = os::spt::kCdb;
     if (request.kind != ZQVCAM_KIND_CONTROL || request.code != os::kIoctlScsiPassThrough ||
-        request.input.size() < kCdb + 16 || request.input[kCdb] != 0xFA ||
+        request.input.size() < kCdb + os::spt::kCdbSize || request.input[kCdb] != 0xFA ||
         request.input[kCdb + 4] != 0x06) {
         return std::nullopt;
     }
