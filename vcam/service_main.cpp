@@ -7,7 +7,7 @@
 // go, as Windows does when a stick is plugged in. docs/vcam.md tells the whole story.
 //
 //   zqvcam-service.exe [--world FILE] [--trace FILE] [--volumes FOLDER]
-//                      [--request-timeout MS] [--hold-set CODE]
+//                      [--request-timeout MS] [--hold-set CODE] [--echo none|notes|all]
 //
 //   --world            the world file; zqvcam-world.txt beside the program by default
 //   --trace            the trace file, whatever the world file says; else the world file's trace
@@ -19,6 +19,8 @@
 //                      (milliseconds; the driver's default, 5000, when not given)
 //   --hold-set         for tests: the first pass-through carrying the set form of vendor command
 //                      CODE is never answered, as by a camera that hangs
+//   --echo             also writes the trace's notes (notes: the lines that start with #) or
+//                      every line (all) to standard error; none by default
 //
 // It runs until Ctrl+C (then it withdraws its letters) or until it is ended; a service that was
 // ended leaves its letters to the next one, which clears them up first.
