@@ -27,9 +27,6 @@ prefix=$root/build/win32/cli-demo-prefix
 tool=$root/build/win32/cli/zelquin-cli.exe
 world=$demo/world.txt
 trace=$demo/trace.txt
-windows_path() {
-    printf 'Z:%s' "$1" | tr / '\\'
-}
 
 computer='notify
 drive C fixed
@@ -56,7 +53,7 @@ finish() {
 }
 trap finish EXIT
 sh scripts/vcam_prefix.sh "$prefix" serve "$vcam/zqvcam-service.exe" "$world" "$trace" \
-    --volumes "$(windows_path "$demo/volumes")" </dev/null >"$demo/service.log" 2>&1 &
+    </dev/null >"$demo/service.log" 2>&1 &
 service=$!
 if ! sh scripts/vcam_prefix.sh "$prefix" ready "$trace"; then
     echo "cli-demo: the camera service did not start; see $demo/service.log" >&2

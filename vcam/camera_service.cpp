@@ -257,14 +257,9 @@ std::optional<Answer> CameraService::Carry(const Request& request) {
             answer.output = std::move(output);
             return answer;
         }
-        case ZQVCAM_KIND_CLOSE: {
-            const auto open = opens_.find(request.handle);
-            if (open != opens_.end()) {
-                world_.CloseHandle(open->second);
-                opens_.erase(open);
-            }
+        case ZQVCAM_KIND_CLOSE:
+            Abandon(request.handle);
             return std::nullopt;
-        }
         default:
             answer.status = kStatusIoDeviceError;
             return answer;

@@ -106,8 +106,9 @@ class CameraService {
     // is a notice that gets no answer.
     std::optional<Answer> Carry(const Request& request);
 
-    // Closes the world's handle of an open whose program never got it (the system gave the open
-    // up before its answer came). False when the open holds no world handle.
+    // Closes the world's handle of an open and forgets the open: at its close, or when its
+    // program never got it (the system gave the open up before its answer came). False when the
+    // open holds no world handle.
     bool Abandon(std::uint32_t number);
 
     // The opens that hold a world handle.

@@ -7,7 +7,7 @@
 // go, as Windows does when a stick is plugged in. docs/vcam.md tells the whole story.
 //
 //   zqvcam-service.exe [--world FILE] [--trace FILE] [--volumes FOLDER]
-//                      [--request-timeout MS] [--hold-set CODE]
+//                      [--request-timeout MS] [--hold-set CODE] [--echo none|notes|all]
 //
 //   --world            the world file; zqvcam-world.txt beside the program by default
 //   --trace            the trace file, whatever the world file says; else the world file's trace
@@ -19,6 +19,8 @@
 //                      (milliseconds; the driver's default, 5000, when not given)
 //   --hold-set         for tests: the first pass-through carrying the set form of vendor command
 //                      CODE is never answered, as by a camera that hangs
+//   --echo             also writes the trace's notes (notes: the lines that start with #) or
+//                      every line (all) to standard error; none by default
 //
 // It runs until Ctrl+C (then it withdraws its letters) or until it is ended; a service that was
 // ended leaves its letters to the next one, which clears them up first.
@@ -36,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/records.h"
 #include "os/text.h"
 #include "sim/file_access.h"
 #include "sim/letters.h"
@@ -192,9 +195,9 @@ std::string Describe(const vcam::Request& request) {
 // The vendor command whose set form a device control carries: a pass-through whose command
 // block starts 0xFA and whose form byte is 0x06.
 std::optional<int> SetCommand(const vcam::Request& request) {
-    constexpr std::size_t kCdb = 28;
+    constexpr std::size_t kCdb = os::spt::kCdb;
     if (request.kind != ZQVCAM_KIND_CONTROL || request.code != os::kIoctlScsiPassThrough ||
-        request.input.size() < kCdb + 16 || request.input[kCdb] != 0xFA ||
+        request.input.size() < kCdb + os::spt::kCdbSize || request.input[kCdb] != 0xFA ||
         request.input[kCdb + 4] != 0x06) {
         return std::nullopt;
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "os/bytes.h"
 #include "vcam/protocol.h"
 
 namespace vcam {
@@ -24,15 +25,6 @@ constexpr unsigned kUdType = 4;               // u32 DRIVE_..., DRIVE_NO_ROOT_DI
 constexpr unsigned kUdLetter = 24;            // u16 the letter
 constexpr unsigned kUdMountPointOffset = 26;  // u16 offset of the folder's Unix path, 0 for none
 constexpr unsigned kUdHead = 32;
-
-void Put16(std::vector<std::uint8_t>& bytes, unsigned offset, unsigned value) {
-    bytes[offset] = static_cast<std::uint8_t>(value & 0xFFu);
-    bytes[offset + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFFu);
-}
-
-unsigned Get16(const std::vector<std::uint8_t>& bytes, unsigned offset) {
-    return bytes[offset] | (static_cast<unsigned>(bytes[offset + 1]) << 8);
-}
 
 std::uint32_t CallMountManager(DWORD code, std::vector<std::uint8_t>& record, DWORD outSize) {
     const HANDLE manager =
@@ -86,8 +78,8 @@ std::uint32_t WineDrives::Define(char letter, std::uint32_t driveType, const std
     std::vector<std::uint8_t> record(kUdHead + mountPoint.size() + 1, 0);
     zqvcam_put32(record.data(), kUdSize, static_cast<unsigned long>(record.size()));
     zqvcam_put32(record.data(), kUdType, driveType);
-    Put16(record, kUdLetter, static_cast<unsigned>(letter));
-    Put16(record, kUdMountPointOffset, kUdHead);
+    bytes::PutLe16(record.data(), kUdLetter, static_cast<std::uint16_t>(letter));
+    bytes::PutLe16(record.data(), kUdMountPointOffset, kUdHead);
     std::copy(mountPoint.begin(), mountPoint.end(), record.begin() + kUdHead);
     return CallMountManager(kDefineUnixDrive, record, 0);
 }
@@ -99,7 +91,7 @@ std::uint32_t WineDrives::Undefine(char letter) {
     std::vector<std::uint8_t> record(kUdHead, 0);
     zqvcam_put32(record.data(), kUdSize, kUdHead);
     zqvcam_put32(record.data(), kUdType, DRIVE_NO_ROOT_DIR);
-    Put16(record, kUdLetter, static_cast<unsigned>(letter));
+    bytes::PutLe16(record.data(), kUdLetter, static_cast<std::uint16_t>(letter));
     return CallMountManager(kDefineUnixDrive, record, 0);
 }
 
@@ -109,11 +101,11 @@ std::optional<std::string> WineDrives::MountPoint(char letter) {
     }
     std::vector<std::uint8_t> record(kUdHead, 0);
     zqvcam_put32(record.data(), kUdSize, kUdHead);
-    Put16(record, kUdLetter, static_cast<unsigned>(letter));
+    bytes::PutLe16(record.data(), kUdLetter, static_cast<std::uint16_t>(letter));
     if (CallMountManager(kQueryUnixDrive, record, 1024) != 0 || record.size() < kUdHead) {
         return std::nullopt;
     }
-    const unsigned offset = Get16(record, kUdMountPointOffset);
+    const unsigned offset = bytes::GetLe16(record.data(), kUdMountPointOffset);
     if (offset == 0 || offset >= record.size()) {
         return std::string();
     }

@@ -537,7 +537,8 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     ::GetLocalTime(&after);
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(Notes("notify: "), std::vector<std::string>{"notify: DBT_DEVICEARRIVAL G:"});
+    EXPECT_EQ(e2e::Trace(service_->trace()).Notifications(),
+              std::vector<std::string>{"DBT_DEVICEARRIVAL G:"});
 
     std::vector<json> lines;
     std::size_t at = 0;

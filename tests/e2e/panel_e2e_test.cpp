@@ -336,37 +336,12 @@ TEST_F(PanelScenario, OpenFileFolderReleasesTheCameraOpensItsVolumeAndReconnects
 // ---- plugging and unplugging ----
 
 TEST_F(PanelScenario, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
-    const std::string noCamera = "drive C fixed\n";
-    const std::string camera = noCamera + "camera E overwrite=1 timestamp=0 resolution=1\n";
-    const std::string cameraAndStick = camera + "drive F removable\n";
-    e2e::Panel& panel = Start(noCamera);
+    e2e::Panel& panel = Start(e2e::kBareComputer);
     ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
 
-    struct Step {
-        const char* what;
-        const std::string* world;  // null: the file stays as it is
-        WPARAM event;
-        char letter;
-        WORD flags;
-        bool connected;
-        bool asksDevices;
-    };
-    const Step steps[] = {
-        {"the camera arrives as E", &camera, DBT_DEVICEARRIVAL, 'E', 0, true, true},
-        {"a memory stick arrives as F", &cameraAndStick, DBT_DEVICEARRIVAL, 'F', 0, true, false},
-        {"the stick F goes, the camera stays", &camera, DBT_DEVICEREMOVECOMPLETE, 'F', 0, true,
-         true},
-        {"E goes, though F arrived last", &noCamera, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
-        {"a removal while disconnected", nullptr, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, false},
-        {"a medium change on E", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_MEDIA, false, false},
-        {"a network volume", nullptr, DBT_DEVICEARRIVAL, 'E', DBTF_NET, false, false},
-        {"device nodes changed", nullptr, DBT_DEVNODES_CHANGED, 'E', 0, false, false},
-        {"the camera arrives again", &camera, DBT_DEVICEARRIVAL, 'E', 0, true, true},
-        {"the camera is unplugged", &noCamera, DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
-    };
-    for (const Step& step : steps) {
+    for (const e2e::VolumeStep& step : e2e::VolumeSteps()) {
         SCOPED_TRACE(step.what);
-        if (step.world != nullptr) {
+        if (step.world) {
             panel.EditWorld(*step.world);
         }
         const std::size_t mark = panel.trace().CallCount();

@@ -1,5 +1,7 @@
 #include "tests/e2e/scenario_support.h"
 
+#include <dbt.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <set>
@@ -119,6 +121,29 @@ void ExpectSettingChanges(const Panel& panel, const std::vector<SettingChange>& 
 
 std::vector<ClockRefusal> ClockRefusals() {
     return {{"fault 4 fails\n", {"04 failed"}}, {"fault 3 fails\n", {"04", "03 failed"}}};
+}
+
+std::vector<VolumeStep> VolumeSteps() {
+    const std::string noCamera = kBareComputer;
+    const std::string camera = noCamera + "camera E overwrite=1 timestamp=0 resolution=1\n";
+    const std::string cameraAndStick = camera + "drive F removable\n";
+    return {
+        {"the camera arrives as E", camera, "E", DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"a memory stick arrives as F", cameraAndStick, "EF", DBT_DEVICEARRIVAL, 'F', 0, true,
+         false},
+        {"the stick F goes, the camera stays", camera, "E", DBT_DEVICEREMOVECOMPLETE, 'F', 0, true,
+         true},
+        {"E goes, though F arrived last", noCamera, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false,
+         true},
+        {"a removal while disconnected", std::nullopt, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false,
+         false},
+        {"a medium change on E", std::nullopt, "", DBT_DEVICEARRIVAL, 'E', DBTF_MEDIA, false,
+         false},
+        {"a network volume", std::nullopt, "", DBT_DEVICEARRIVAL, 'E', DBTF_NET, false, false},
+        {"device nodes changed", std::nullopt, "", DBT_DEVNODES_CHANGED, 'E', 0, false, false},
+        {"the camera arrives again", camera, "E", DBT_DEVICEARRIVAL, 'E', 0, true, true},
+        {"the camera is unplugged", noCamera, "", DBT_DEVICEREMOVECOMPLETE, 'E', 0, false, true},
+    };
 }
 
 std::vector<ReleaseCase> ReleaseCases() {

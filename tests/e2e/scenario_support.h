@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,26 @@ struct ClockRefusal {
     std::vector<std::string> codes;
 };
 std::vector<ClockRefusal> ClockRefusals();
+
+// A computer with nothing but its own drive C: where the volume steps start.
+inline constexpr char kBareComputer[] = "drive C fixed\n";
+
+// One step of a camera and a memory stick coming and going: the world file then, the volume
+// event the panel is sent, and what the panel makes of it.
+struct VolumeStep {
+    const char* what;
+    std::optional<std::string> world;  // none: the file stays as it is
+    std::string letters;  // the world's letters but C: what the virtual camera's driver presents
+    WPARAM event;
+    char letter;
+    WORD flags;
+    bool connected;    // the panel then shows the camera connected
+    bool asksDevices;  // the panel makes device calls on the event
+};
+// From kBareComputer: arrivals and removals of the camera and of a stick, in either order, and
+// events the panel leaves alone (a removal while disconnected, a medium change, a network volume,
+// device nodes changed).
+std::vector<VolumeStep> VolumeSteps();
 
 // Open File Folder on a camera whose volume, after the release, appears as the camera's and
 // answers as it (keep), appears as the camera's but answers as a plain disk, or never appears as

@@ -94,8 +94,9 @@ void ServiceProcess::Start() {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const HANDLE output = ::CreateFileW(log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::wstring commandLine = Quoted(exe_) + L" --world " + Quoted(world()) + L" --trace " +
-                               Quoted(trace()) + L" --volumes " + Quoted(folder_ + L"\\volumes");
+    // The volumes' folder is the service's own: "volumes" beside the world file.
+    std::wstring commandLine =
+        Quoted(exe_) + L" --world " + Quoted(world()) + L" --trace " + Quoted(trace());
     for (const std::wstring& option : options_) {
         commandLine += L" " + option;
     }
