@@ -274,16 +274,8 @@ void Background::Signal(int signal) {
 CommandResult Background::Wait(std::chrono::milliseconds limit) {
     CommandResult result;
     if (pid_ > 0) {
-        const auto end = Clock::now() + limit;
-        int status = 0;
-        pid_t done = 0;
-        while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (done == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        } else if (done == pid_ && WIFEXITED(status)) {
+        const int status = Reap(pid_, limit);
+        if (status >= 0 && WIFEXITED(status)) {
             status_ = WEXITSTATUS(status);
         }
         pid_ = -1;
