@@ -152,7 +152,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
     CommandResult result;
     int out[2];
     int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) {
+    if (pipe(out) != 0) {
+        return result;
+    }
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
         return result;
     }
     const pid_t pid = fork();
