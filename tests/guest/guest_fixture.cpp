@@ -55,8 +55,12 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
     return pid;
 }
 
-// Waits for `pid` up to `limit`; then SIGKILL. Returns the wait status, or -1.
+// Waits for `pid` up to `limit`; then SIGKILL. Returns the wait status, or -1 (also for the -1
+// of a failed fork, which must neither wait for any child nor signal every process).
 int Reap(pid_t pid, std::chrono::milliseconds limit) {
+    if (pid <= 0) {
+        return -1;
+    }
     const auto end = Clock::now() + limit;
     int status = 0;
     while (Clock::now() < end) {
@@ -161,6 +165,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
         return result;
     }
     const pid_t pid = fork();
+    if (pid < 0) {
+        for (const int fd : {out[0], out[1], err[0], err[1]}) {
+            close(fd);
+        }
+        return result;
+    }
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
