@@ -68,13 +68,6 @@ std::vector<std::uint8_t> KernelInquiry(const sg::Roots& roots, const std::strin
     return data;
 }
 
-std::uint64_t DiskSectors(const sg::Roots& roots, const std::string& disk) {
-    std::ifstream in(fs::path(roots.sys) / "block" / disk / "size");
-    std::uint64_t sectors = 0;
-    in >> sectors;
-    return sectors;
-}
-
 int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
     if (outcome.hostStatus == kDidTimeOut ||
         (outcome.driverStatus & kDriverMask) == kDriverTimeout || outcome.durationMs >= timeoutMs) {
@@ -322,12 +315,7 @@ std::vector<Volume> LinuxBackend::CameraVolumes() {
         if (!disk.removable || Trimmed(disk.vendor) != kCameraVendor) {
             continue;
         }
-        std::uint64_t sectors = disk.sectors;
-        if (sectors == 0 && sg::CheckMedium(disk.path)) {
-            // Nothing polls a disk whose medium was missing: opening it made the kernel look.
-            sectors = DiskSectors(settings_.roots, disk.name);
-        }
-        if (sectors == 0) {
+        if (sg::MediumSectors(disk, settings_.roots) == 0) {
             continue;
         }
         Volume volume;

@@ -151,4 +151,9 @@ std::vector<BlockDevice> ListBlockDevices(const Roots& roots = {});
 // medium again (nothing polls a disk whose medium was missing). False when it cannot be opened.
 bool CheckMedium(const std::string& devicePath);
 
+// The sectors of `disk`'s medium: those ListBlockDevices saw or, when it saw none, those the
+// kernel reports after CheckMedium made it look again. 0 while there is still no medium, or when
+// the disk cannot be opened.
+std::uint64_t MediumSectors(const BlockDevice& disk, const Roots& roots = {});
+
 }  // namespace sg
