@@ -33,7 +33,6 @@ constexpr std::uint16_t kDidBusBusy = 0x02;
 constexpr std::uint16_t kDidTimeOut = 0x03;
 constexpr std::uint16_t kDidBadTarget = 0x04;
 constexpr std::uint16_t kDriverTimeout = 0x06;
-constexpr std::uint16_t kDriverMask = 0x07;
 
 int FdOf(DeviceId id) {
     return static_cast<int>(id);
@@ -70,7 +69,8 @@ std::vector<std::uint8_t> KernelInquiry(const sg::Roots& roots, const std::strin
 
 int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
     if (outcome.hostStatus == kDidTimeOut ||
-        (outcome.driverStatus & kDriverMask) == kDriverTimeout || outcome.durationMs >= timeoutMs) {
+        (outcome.driverStatus & sg::kDriverStatusMask) == kDriverTimeout ||
+        outcome.durationMs >= timeoutMs) {
         return ETIMEDOUT;
     }
     if (outcome.hostStatus == kDidNoConnect || outcome.hostStatus == kDidBadTarget) {
@@ -90,7 +90,7 @@ PassThroughOutcome OutcomeOf(const sg::Outcome& outcome, unsigned timeoutMs) {
         result.systemError = static_cast<std::uint32_t>(outcome.errnum);
         return result;
     }
-    if (outcome.hostStatus != 0 || (outcome.driverStatus & kDriverMask) != 0) {
+    if (outcome.TransportFailed()) {
         result.systemError = static_cast<std::uint32_t>(TransportErrno(outcome, timeoutMs));
         return result;
     }

@@ -213,7 +213,7 @@ void CloseNode(int fd) {
 // ---- commands ----
 
 bool Outcome::Good() const {
-    return callOk && scsiStatus == 0 && hostStatus == 0 && (driverStatus & 0x07) == 0;
+    return callOk && scsiStatus == 0 && !TransportFailed();
 }
 
 std::uint8_t Outcome::SenseKey() const {
@@ -246,7 +246,7 @@ std::string Outcome::Describe() const {
         std::snprintf(text, sizeof text, "call failed: %s", std::strerror(errnum));
     } else if (Good()) {
         std::snprintf(text, sizeof text, "good, %u bytes", delivered);
-    } else if (hostStatus != 0 || (driverStatus & 0x07) != 0) {
+    } else if (TransportFailed()) {
         std::snprintf(text, sizeof text, "transport error (host status %u, driver status %u)",
                       hostStatus, driverStatus);
     } else if (CheckCondition()) {

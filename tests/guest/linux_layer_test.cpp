@@ -284,6 +284,8 @@ TEST(Outcomes, SenseAndVerdictAreRead) {
         std::copy(c.sense.begin(), c.sense.end(), outcome.sense.begin());
         outcome.senseLength = static_cast<std::uint8_t>(c.sense.size());
         EXPECT_EQ(outcome.Good(), c.good);
+        EXPECT_EQ(outcome.TransportFailed(),
+                  std::string(c.described).rfind("transport error", 0) == 0);
         EXPECT_EQ(outcome.CheckCondition(), c.check);
         EXPECT_EQ(outcome.SenseKey(), c.key);
         EXPECT_EQ(outcome.Asc(), c.asc);
