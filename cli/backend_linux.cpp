@@ -33,7 +33,6 @@ constexpr std::uint16_t kDidBusBusy = 0x02;
 constexpr std::uint16_t kDidTimeOut = 0x03;
 constexpr std::uint16_t kDidBadTarget = 0x04;
 constexpr std::uint16_t kDriverTimeout = 0x06;
-constexpr std::uint16_t kDriverMask = 0x07;
 
 int FdOf(DeviceId id) {
     return static_cast<int>(id);
@@ -68,16 +67,10 @@ std::vector<std::uint8_t> KernelInquiry(const sg::Roots& roots, const std::strin
     return data;
 }
 
-std::uint64_t DiskSectors(const sg::Roots& roots, const std::string& disk) {
-    std::ifstream in(fs::path(roots.sys) / "block" / disk / "size");
-    std::uint64_t sectors = 0;
-    in >> sectors;
-    return sectors;
-}
-
 int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
     if (outcome.hostStatus == kDidTimeOut ||
-        (outcome.driverStatus & kDriverMask) == kDriverTimeout || outcome.durationMs >= timeoutMs) {
+        (outcome.driverStatus & sg::kDriverStatusMask) == kDriverTimeout ||
+        outcome.durationMs >= timeoutMs) {
         return ETIMEDOUT;
     }
     if (outcome.hostStatus == kDidNoConnect || outcome.hostStatus == kDidBadTarget) {
@@ -97,7 +90,7 @@ PassThroughOutcome OutcomeOf(const sg::Outcome& outcome, unsigned timeoutMs) {
         result.systemError = static_cast<std::uint32_t>(outcome.errnum);
         return result;
     }
-    if (outcome.hostStatus != 0 || (outcome.driverStatus & kDriverMask) != 0) {
+    if (outcome.TransportFailed()) {
         result.systemError = static_cast<std::uint32_t>(TransportErrno(outcome, timeoutMs));
         return result;
     }
@@ -322,12 +315,7 @@ std::vector<Volume> LinuxBackend::CameraVolumes() {
         if (!disk.removable || Trimmed(disk.vendor) != kCameraVendor) {
             continue;
         }
-        std::uint64_t sectors = disk.sectors;
-        if (sectors == 0 && sg::CheckMedium(disk.path)) {
-            // Nothing polls a disk whose medium was missing: opening it made the kernel look.
-            sectors = DiskSectors(settings_.roots, disk.name);
-        }
-        if (sectors == 0) {
+        if (sg::MediumSectors(disk, settings_.roots) == 0) {
             continue;
         }
         Volume volume;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "guest/usbip_wire.h"
+#include "os/bytes.h"
+
 namespace usbcam {
 
 namespace {
@@ -38,30 +41,6 @@ constexpr std::size_t kCbwCb = 15;
 constexpr std::size_t kCswTag = 4;
 constexpr std::size_t kCswResidue = 8;
 constexpr std::size_t kCswStatus = 12;
-
-std::uint32_t GetLe32(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
-
-void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        p[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-std::uint32_t GetBe32(const std::uint8_t* p, std::size_t at) {
-    return (static_cast<std::uint32_t>(p[at]) << 24) |
-           (static_cast<std::uint32_t>(p[at + 1]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 8) | static_cast<std::uint32_t>(p[at + 3]);
-}
-
-void PutBe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        p[at + i] = static_cast<std::uint8_t>(value >> (8 * (3 - i)));
-    }
-}
 
 }  // namespace
 
@@ -109,15 +88,15 @@ ScsiResult ScsiPlumbing::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength
                 return Refuse(kSenseNotReady, kAscMediumNotPresent);
             }
             result.data.assign(8, 0);
-            PutBe32(result.data.data(), 0, kMediumBlocks - 1);
-            PutBe32(result.data.data(), 4, kBlockSize);
+            usbip::PutBe32(result.data.data(), 0, kMediumBlocks - 1);
+            usbip::PutBe32(result.data.data(), 4, kBlockSize);
             return result;
         case kOpRead10: {
             if (!medium) {
                 return Refuse(kSenseNotReady, kAscMediumNotPresent);
             }
-            const std::uint32_t lba = GetBe32(cdb, 2);
-            const std::uint32_t blocks = static_cast<std::uint32_t>((cdb[7] << 8) | cdb[8]);
+            const std::uint32_t lba = usbip::GetBe32(cdb, 2);
+            const std::uint32_t blocks = usbip::GetBe16(cdb, 7);
             if (std::uint64_t{lba} + blocks > kMediumBlocks) {
                 return Refuse(kSenseIllegalRequest, kAscLbaOutOfRange);
             }
@@ -134,7 +113,7 @@ ScsiResult ScsiPlumbing::Execute(const std::uint8_t* cdb, std::uint8_t cdbLength
         }
         case kOpModeSense10: {
             result.data = {0, 6, 0, 0x80, 0, 0, 0, 0};
-            const std::size_t allocation = static_cast<std::size_t>((cdb[7] << 8) | cdb[8]);
+            const std::size_t allocation = usbip::GetBe16(cdb, 7);
             result.data.resize(std::min(result.data.size(), allocation));
             return result;
         }
@@ -163,9 +142,9 @@ void BulkOnlyTransport::Reset() {
 
 std::vector<std::uint8_t> BulkOnlyTransport::Csw() const {
     std::vector<std::uint8_t> csw(kCswSize, 0);
-    PutLe32(csw.data(), 0, kCswSignature);
-    PutLe32(csw.data(), kCswTag, tag_);
-    PutLe32(csw.data(), kCswResidue, residue_);
+    bytes::PutLe32(csw.data(), 0, kCswSignature);
+    bytes::PutLe32(csw.data(), kCswTag, tag_);
+    bytes::PutLe32(csw.data(), kCswResidue, residue_);
     csw[kCswStatus] = cswStatus_;
     return csw;
 }
@@ -192,7 +171,7 @@ void BulkOnlyTransport::Finish(const ScsiResult& result, std::size_t sent, bool 
     }
 }
 
-UrbAnswer BulkOnlyTransport::BulkOut(const std::uint8_t* bytes, std::size_t length) {
+UrbAnswer BulkOnlyTransport::BulkOut(const std::uint8_t* packet, std::size_t length) {
     UrbAnswer answer;
     if (phase_ == Phase::kDataOut) {
         receivedOut_ += length;
@@ -206,18 +185,19 @@ UrbAnswer BulkOnlyTransport::BulkOut(const std::uint8_t* bytes, std::size_t leng
         }
         return answer;
     }
-    if (phase_ != Phase::kCommand || length != kCbwSize || GetLe32(bytes, 0) != kCbwSignature ||
-        bytes[kCbwLun] != 0 || bytes[kCbwCbLength] == 0 || bytes[kCbwCbLength] > 16) {
+    if (phase_ != Phase::kCommand || length != kCbwSize ||
+        bytes::GetLe32(packet, 0) != kCbwSignature || packet[kCbwLun] != 0 ||
+        packet[kCbwCbLength] == 0 || packet[kCbwCbLength] > 16) {
         // Not a valid CBW where one is expected: stall until the host resets the device.
         answer.status = -EPIPE;
         return answer;
     }
-    tag_ = GetLe32(bytes, kCbwTag);
-    hostLength_ = GetLe32(bytes, kCbwDataLength);
-    hostIn_ = (bytes[kCbwFlags] & 0x80) != 0;
-    cdbLength_ = bytes[kCbwCbLength];
+    tag_ = bytes::GetLe32(packet, kCbwTag);
+    hostLength_ = bytes::GetLe32(packet, kCbwDataLength);
+    hostIn_ = (packet[kCbwFlags] & 0x80) != 0;
+    cdbLength_ = packet[kCbwCbLength];
     std::fill(std::begin(cdb_), std::end(cdb_), std::uint8_t{0});
-    std::copy_n(bytes + kCbwCb, cdbLength_, cdb_);
+    std::copy_n(packet + kCbwCb, cdbLength_, cdb_);
     pendingIn_.clear();
     sentIn_ = 0;
     receivedOut_ = 0;

@@ -90,7 +90,7 @@ class BulkOnlyTransport {
     explicit BulkOnlyTransport(Executor executor) : executor_(std::move(executor)) {}
 
     // One URB on the bulk-out endpoint: a CBW, or data of a data-out command.
-    UrbAnswer BulkOut(const std::uint8_t* bytes, std::size_t length);
+    UrbAnswer BulkOut(const std::uint8_t* packet, std::size_t length);
     // One URB on the bulk-in endpoint asking for up to `length` bytes; `shortNotOk` is the
     // host's URB_SHORT_NOT_OK.
     UrbAnswer BulkIn(std::size_t length, bool shortNotOk);

@@ -43,6 +43,7 @@
 #include "guest/mass_storage.h"
 #include "guest/usbip_io.h"
 #include "guest/usbip_wire.h"
+#include "os/bytes.h"
 #include "os/text.h"
 #include "sim/world.h"
 #include "sim/world_file_apply.h"
@@ -160,8 +161,8 @@ struct Device {
     bool Control(const std::uint8_t* setup, std::vector<std::uint8_t>& data) {
         const std::uint8_t type = setup[0];
         const std::uint8_t request = setup[1];
-        const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | (setup[3] << 8));
-        const std::uint16_t length = static_cast<std::uint16_t>(setup[6] | (setup[7] << 8));
+        const std::uint16_t value = bytes::GetLe16(setup, 2);
+        const std::uint16_t length = bytes::GetLe16(setup, 6);
         data.clear();
         if (type == 0x80 && request == 6) {
             const std::uint8_t kind = static_cast<std::uint8_t>(value >> 8);

@@ -37,6 +37,11 @@ std::string ReadAttribute(const fs::path& file) {
     return line;
 }
 
+// The `size` attribute of a disk's sysfs folder: its medium's 512-byte sectors, 0 without one.
+std::uint64_t SectorsOf(const fs::path& disk) {
+    return std::strtoull(ReadAttribute(disk / "size").c_str(), nullptr, 10);
+}
+
 // The number at the end of a name ("sg12" -> 12), for ordering.
 long Number(const std::string& name) {
     std::size_t at = name.size();
@@ -208,7 +213,7 @@ void CloseNode(int fd) {
 // ---- commands ----
 
 bool Outcome::Good() const {
-    return callOk && scsiStatus == 0 && hostStatus == 0 && (driverStatus & 0x07) == 0;
+    return callOk && scsiStatus == 0 && !TransportFailed();
 }
 
 std::uint8_t Outcome::SenseKey() const {
@@ -241,7 +246,7 @@ std::string Outcome::Describe() const {
         std::snprintf(text, sizeof text, "call failed: %s", std::strerror(errnum));
     } else if (Good()) {
         std::snprintf(text, sizeof text, "good, %u bytes", delivered);
-    } else if (hostStatus != 0 || (driverStatus & 0x07) != 0) {
+    } else if (TransportFailed()) {
         std::snprintf(text, sizeof text, "transport error (host status %u, driver status %u)",
                       hostStatus, driverStatus);
     } else if (CheckCondition()) {
@@ -331,7 +336,7 @@ std::vector<BlockDevice> ListBlockDevices(const Roots& roots) {
         disk.path = (fs::path(roots.dev) / name).string();
         disk.vendor = ReadAttribute(entry.path() / "device" / "vendor");
         disk.model = ReadAttribute(entry.path() / "device" / "model");
-        disk.sectors = std::strtoull(ReadAttribute(entry.path() / "size").c_str(), nullptr, 10);
+        disk.sectors = SectorsOf(entry.path());
         disk.removable = ReadAttribute(entry.path() / "removable") == "1";
         std::error_code none;
         const fs::path device = fs::canonical(entry.path() / "device", none);
@@ -385,6 +390,13 @@ bool CheckMedium(const std::string& devicePath) {
     }
     ::close(fd);
     return true;
+}
+
+std::uint64_t MediumSectors(const BlockDevice& disk, const Roots& roots) {
+    if (disk.sectors != 0 || !CheckMedium(disk.path)) {
+        return disk.sectors;
+    }
+    return SectorsOf(fs::path(roots.sys) / "block" / disk.name);
 }
 
 }  // namespace sg

@@ -80,6 +80,8 @@ OpenError ClassifyOpenError(int errnum);
 
 inline constexpr unsigned kTimeoutMs = 2000;
 inline constexpr std::size_t kSenseSize = 32;
+// The driver status's own verdict (DRIVER_*: 6 a time-out, ...); the bits above it are flags.
+inline constexpr std::uint16_t kDriverStatusMask = 0x07;
 
 // Everything the kernel reports about one command.
 struct Outcome {
@@ -95,6 +97,11 @@ struct Outcome {
 
     // The command reached the device and the device carried it out.
     bool Good() const;
+    // The call went through but the transport failed: a host status, or a driver status other
+    // than the flag that sense data came back.
+    bool TransportFailed() const {
+        return callOk && (hostStatus != 0 || (driverStatus & kDriverStatusMask) != 0);
+    }
     // The device refused it with a check condition and its sense data.
     bool CheckCondition() const { return callOk && scsiStatus == 2; }
     // Sense key, additional sense code and qualifier, from fixed or descriptor format sense
@@ -150,5 +157,10 @@ std::vector<BlockDevice> ListBlockDevices(const Roots& roots = {});
 // Opens and closes a removable disk's node without waiting, which makes the kernel look at its
 // medium again (nothing polls a disk whose medium was missing). False when it cannot be opened.
 bool CheckMedium(const std::string& devicePath);
+
+// The sectors of `disk`'s medium: those ListBlockDevices saw or, when it saw none, those the
+// kernel reports after CheckMedium made it look again. 0 while there is still no medium, or when
+// the disk cannot be opened.
+std::uint64_t MediumSectors(const BlockDevice& disk, const Roots& roots = {});
 
 }  // namespace sg

@@ -55,8 +55,12 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
     return pid;
 }
 
-// Waits for `pid` up to `limit`; then SIGKILL. Returns the wait status, or -1.
+// Waits for `pid` up to `limit`; then SIGKILL. Returns the wait status, or -1 (also for the -1
+// of a failed fork, which must neither wait for any child nor signal every process).
 int Reap(pid_t pid, std::chrono::milliseconds limit) {
+    if (pid <= 0) {
+        return -1;
+    }
     const auto end = Clock::now() + limit;
     int status = 0;
     while (Clock::now() < end) {
@@ -152,10 +156,21 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
     CommandResult result;
     int out[2];
     int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) {
+    if (pipe(out) != 0) {
+        return result;
+    }
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
         return result;
     }
     const pid_t pid = fork();
+    if (pid < 0) {
+        for (const int fd : {out[0], out[1], err[0], err[1]}) {
+            close(fd);
+        }
+        return result;
+    }
     if (pid == 0) {
         dup2(out[1], 1);
         dup2(err[1], 2);
@@ -274,16 +289,8 @@ void Background::Signal(int signal) {
 CommandResult Background::Wait(std::chrono::milliseconds limit) {
     CommandResult result;
     if (pid_ > 0) {
-        const auto end = Clock::now() + limit;
-        int status = 0;
-        pid_t done = 0;
-        while ((done = waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (done == 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        } else if (done == pid_ && WIFEXITED(status)) {
+        const int status = Reap(pid_, limit);
+        if (status >= 0 && WIFEXITED(status)) {
             status_ = WEXITSTATUS(status);
         }
         pid_ = -1;

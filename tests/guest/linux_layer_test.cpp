@@ -148,6 +148,25 @@ TEST_F(FakeSystem, BlockDevicesWithTheirMediumAndMountPoint) {
     EXPECT_EQ(disks[1].mountPoint, "");
 }
 
+// A disk listed without a medium is looked at again: once its node opens, the size the kernel
+// reports then counts. A disk that cannot be opened keeps 0; one listed with a medium keeps its
+// count.
+TEST_F(FakeSystem, MediumSectorsLookAgainAtADiskListedWithoutOne) {
+    roots.dev = (root / "dev").string();
+    const std::vector<sg::BlockDevice> disks = sg::ListBlockDevices(roots);
+    ASSERT_EQ(disks.size(), 2u);
+    ASSERT_EQ(disks[1].sectors, 0u);
+    Write(root / "sys/block/sdb/size", "4096\n");
+    EXPECT_EQ(sg::MediumSectors(disks[1], roots), 0u) << "no node to open";
+    Write(root / "dev/sdb", "");
+    EXPECT_EQ(sg::MediumSectors(disks[1], roots), 4096u);
+    Write(root / "sys/block/sdb/size", "0\n");
+    EXPECT_EQ(sg::MediumSectors(disks[1], roots), 0u) << "still no medium";
+    Write(root / "dev/sda", "");
+    Write(root / "sys/block/sda/size", "0\n");
+    EXPECT_EQ(sg::MediumSectors(disks[0], roots), 2048u) << "listed with its medium";
+}
+
 TEST(OpenErrors, EachErrnoHasItsClassAndText) {
     struct Case {
         int errnum;
@@ -265,6 +284,8 @@ TEST(Outcomes, SenseAndVerdictAreRead) {
         std::copy(c.sense.begin(), c.sense.end(), outcome.sense.begin());
         outcome.senseLength = static_cast<std::uint8_t>(c.sense.size());
         EXPECT_EQ(outcome.Good(), c.good);
+        EXPECT_EQ(outcome.TransportFailed(),
+                  std::string(c.described).rfind("transport error", 0) == 0);
         EXPECT_EQ(outcome.CheckCondition(), c.check);
         EXPECT_EQ(outcome.SenseKey(), c.key);
         EXPECT_EQ(outcome.Asc(), c.asc);

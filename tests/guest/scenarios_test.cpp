@@ -315,13 +315,13 @@ TEST_P(Release, VolumeAppears) {
     sg::BlockDevice volume;
     ASSERT_TRUE(WaitFor([&] {
         for (const sg::BlockDevice& device : sg::ListBlockDevices()) {
-            if (device.vendor == "KMZ" && sg::CheckMedium(device.path)) {
-                for (const sg::BlockDevice& now : sg::ListBlockDevices()) {
-                    if (now.name == device.name && now.sectors > 0) {
-                        volume = now;
-                        return true;
-                    }
-                }
+            if (device.vendor != "KMZ") {
+                continue;
+            }
+            if (const std::uint64_t sectors = sg::MediumSectors(device); sectors > 0) {
+                volume = device;
+                volume.sectors = sectors;
+                return true;
             }
         }
         return false;
