@@ -22,6 +22,9 @@
 #   vcam_prefix.sh PREFIX stop               end the prefix's Wine server (the driver with it) and
 #                                            the private display
 #
+# ZQ_WINEARCH (win32 or win64) tells the programs' architecture, that of the driver with them;
+# scripts/wine_env.sh picks the Wine that runs them.
+#
 # Windows need an X display: DISPLAY when it is set; otherwise `start` starts a private Xvfb for
 # the prefix (its number and process id kept in PREFIX.display) and `run` uses it.
 #
@@ -37,9 +40,7 @@ case "$prefix" in
 esac
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$here/wine_env.sh"
 log="$prefix.log"
 display_file="$prefix.display"
 
@@ -83,7 +84,7 @@ run_program() {
         echo "vcam_prefix: no X display; start the prefix first" >&2
         exit 1
     fi
-    exec wine "$@"
+    exec "$zq_wine" "$@"
 }
 
 case "$1" in
@@ -96,15 +97,15 @@ start)
     wineserver -k </dev/null >>"$log" 2>&1 || true
     sh "$here/../tests/app/wine_run.sh" "$prefix" setup </dev/null >>"$log" 2>&1
     if [ "${3:-}" = managed ]; then
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f </dev/null >>"$log" 2>&1
+        "$zq_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d Y /f </dev/null >>"$log" 2>&1
     fi
     wineserver -k </dev/null >>"$log" 2>&1 || true
     wineserver -p </dev/null >>"$log" 2>&1
     cp "$driver" "$prefix/drive_c/windows/system32/drivers/zqvcam.sys"
-    wine sc create zqvcam type= kernel start= demand \
+    "$zq_wine" sc create zqvcam type= kernel start= demand \
         binPath= 'C:\windows\system32\drivers\zqvcam.sys' </dev/null >>"$log" 2>&1 || true
-    wine sc start zqvcam </dev/null >>"$log" 2>&1 || true
-    wine sc query zqvcam </dev/null >"$prefix.query" 2>>"$log" || true
+    "$zq_wine" sc start zqvcam </dev/null >>"$log" 2>&1 || true
+    "$zq_wine" sc query zqvcam </dev/null >"$prefix.query" 2>>"$log" || true
     if ! grep -q RUNNING "$prefix.query"; then
         echo "vcam_prefix: the driver zqvcam did not start; see $log" >&2
         exit 1

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks the built Zelquin.exe file: what Windows reads from it before any of our code runs.
 
-    check_pe.py ZELQUIN_EXE [--sim SIM_EXE --sim-sources DIR --product-sources DIR...]
+    check_pe.py [--machine i386|amd64] ZELQUIN_EXE [--sim SIM_EXE --sim-sources DIR
+                                                    --product-sources DIR...]
 
-The headers (32-bit i386 GUI program for Windows 6.0, stripped), the imported DLLs (system DLLs
-only), and the resources: their ids and languages, the dialog template and its initialisation
+The headers (a GUI program for Windows 6.0, stripped: 32-bit i386, the product, or with --machine
+amd64 the 64-bit build's PE32+ x86-64 file), the imported DLLs (system DLLs only), and the resources: their ids and languages, the dialog template and its initialisation
 list decoded against the tables below, the icons, the manifest and the version information.
 With --sim, also that the simulated program needs no DLL the product does not, and that no text
 of the simulator's sources is in the product. Standard library only.
@@ -72,6 +73,14 @@ VERSION_STRINGS = {
     "ProductVersion": "1.0.0.1",
 }
 
+# What each architecture's file says of itself: the optional header's magic, the machine and the
+# processor architecture the manifest asks the common controls for.
+MACHINES = {
+    "i386": {"magic": (0x10B, "PE32"), "machine": (0x14C, "i386"), "manifest": "x86"},
+    "amd64": {"magic": (0x20B, "PE32+"), "machine": (0x8664, "x86-64"), "manifest": "amd64"},
+}
+machine = MACHINES["i386"]
+
 failures = []
 
 
@@ -132,8 +141,13 @@ class PE:
         self.os_version = struct.unpack_from("<HH", d, opt + 40)
         self.subsystem_version = struct.unpack_from("<HH", d, opt + 48)
         self.subsystem = struct.unpack_from("<H", d, opt + 68)[0]
-        directories = struct.unpack_from("<I", d, opt + 92)[0]
-        self.directories = [struct.unpack_from("<II", d, opt + 96 + 8 * i)
+        self.dll_characteristics = struct.unpack_from("<H", d, opt + 70)[0]
+        self.entry = struct.unpack_from("<I", d, opt + 16)[0]
+        # PE32+ has no BaseOfData and 8-byte image base and stack and heap sizes: its data
+        # directories begin 16 bytes further on.
+        count_at = opt + (108 if self.magic == 0x20B else 92)
+        directories = struct.unpack_from("<I", d, count_at)[0]
+        self.directories = [struct.unpack_from("<II", d, count_at + 4 + 8 * i)
                             for i in range(directories)]
         self.sections = []
         table = opt + optional_size
@@ -162,6 +176,22 @@ class PE:
                 return names
             names.append(self.c_string(name))
             at += 20
+
+    def exports(self):
+        """{name: rva} of the functions the file exports by name."""
+        rva, size = self.directories[0]
+        if size == 0:
+            return {}
+        at = self.offset(rva)
+        functions, names, ordinals = struct.unpack_from("<III", self.data, at + 28)
+        count = struct.unpack_from("<I", self.data, at + 24)[0]
+        result = {}
+        for i in range(count):
+            name = self.c_string(struct.unpack_from("<I", self.data, self.offset(names) + 4 * i)[0])
+            ordinal = struct.unpack_from("<H", self.data, self.offset(ordinals) + 2 * i)[0]
+            result[name] = struct.unpack_from("<I", self.data,
+                                              self.offset(functions) + 4 * ordinal)[0]
+        return result
 
     def resources(self):
         """[(type, name, language, bytes)] in directory order."""
@@ -262,9 +292,15 @@ def decode_version(data):
 SUBSYSTEM_GUI, SUBSYSTEM_CONSOLE = 2, 3
 
 
+def check_machine(pe):
+    magic, magic_name = machine["magic"]
+    code, code_name = machine["machine"]
+    expect_equal(pe.magic, magic, f"optional header magic ({magic_name})")
+    expect_equal(pe.machine, code, f"machine ({code_name})")
+
+
 def check_headers(pe, subsystem=SUBSYSTEM_GUI):
-    expect_equal(pe.magic, 0x10B, "optional header magic (PE32)")
-    expect_equal(pe.machine, 0x14C, "machine (i386)")
+    check_machine(pe)
     expect_equal(pe.subsystem, subsystem,
                  "subsystem (%s)" % ("Windows GUI" if subsystem == SUBSYSTEM_GUI else "console"))
     expect_equal(pe.subsystem_version, (6, 0), "subsystem version")
@@ -386,7 +422,7 @@ def check_manifest(data):
     if check(identity is not None, "manifest: no dependent assembly"):
         expect_equal(dict(identity.attrib), {
             "type": "win32", "name": "Microsoft.Windows.Common-Controls", "version": "6.0.0.0",
-            "processorArchitecture": "x86", "publicKeyToken": "6595b64144ccf1df", "language": "*",
+            "processorArchitecture": machine["manifest"], "publicKeyToken": "6595b64144ccf1df", "language": "*",
         }, "manifest: common controls dependency")
     level = root.find("a3:trustInfo/a3:security/a3:requestedPrivileges/a3:requestedExecutionLevel",
                       ns)
@@ -475,13 +511,25 @@ def check_simulator(product, product_dlls, sim_path, sim_sources, product_source
     expect_equal(leaked, [], "simulator texts in the product")
 
 
+def add_machine_argument(parser):
+    parser.add_argument("--machine", choices=sorted(MACHINES), default="i386",
+                        help="the architecture the file is built for (default: i386)")
+
+
+def use_machine(name):
+    global machine
+    machine = MACHINES[name]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("exe")
+    add_machine_argument(parser)
     parser.add_argument("--sim")
     parser.add_argument("--sim-sources")
     parser.add_argument("--product-sources", nargs="*", default=[])
     args = parser.parse_args()
+    use_machine(args.machine)
 
     product = PE(args.exe)
     check_headers(product)

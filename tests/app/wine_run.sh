@@ -8,6 +8,9 @@
 #   wine_run.sh PREFIX PROGRAM [ARG...]   run PROGRAM, making the prefix first if there is none;
 #                                         its exit status is the script's
 #
+# ZQ_WINEARCH (win32 or win64) tells the programs' architecture; scripts/wine_env.sh picks the Wine
+# that runs them.
+#
 # The Windows test programs are ctest's cross-compiling emulator: ctest lists their cases through
 # this script when it starts, before any fixture has run, and runs each case through it. The
 # programs end their lines with CR LF; the script hands their output on with LF only, as ctest's
@@ -24,9 +27,7 @@ case "$prefix" in
 *) prefix="$PWD/$prefix" ;;
 esac
 export WINEPREFIX="$prefix"
-export WINEARCH=win32
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+. "$(dirname "$0")/../../scripts/wine_env.sh"
 
 if [ -z "${DISPLAY:-}" ] && [ "$1" != stop ]; then
     exec xvfb-run -a -s "-screen 0 1280x800x24" sh -c '
@@ -38,7 +39,7 @@ fi
 
 setup() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        wineboot -i
+        "$zq_wine" wineboot -i
         wineserver -w
     fi
     # Windows of their own, not left to a window manager: without one, Wine would wait for it
@@ -46,8 +47,8 @@ setup() {
     # a crash dialog that nobody closes.
     if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" ||
         ! grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg"; then
-        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-        wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
+        "$zq_wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+        "$zq_wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null
         wineserver -w
     fi
     fonts="$WINEPREFIX/drive_c/windows/Fonts"
@@ -78,7 +79,7 @@ stop)
     out=$(mktemp)
     err=$(mktemp)
     status=0
-    wine "$@" </dev/null >"$out" 2>"$err" || status=$?
+    "$zq_wine" "$@" </dev/null >"$out" 2>"$err" || status=$?
     tr -d '\r' <"$out"
     tr -d '\r' <"$err" >&2
     rm -f "$out" "$err"
