@@ -13,18 +13,22 @@
 # Each command is shown as typed, with its output (standard output and error, as a terminal shows
 # them) and its exit code. The device calls that reached the service are in
 # build/win32/cli-demo/trace.txt. The service and the prefix's Wine server end with the script.
+# Where the machine runs no 32-bit program, all of it is the 64-bit build's, in build/win64
+# (scripts/windows_arch.sh says so).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 >/dev/null
+zq_script=cli-demo
+. scripts/windows_arch.sh
+cmake --preset "$arch" >/dev/null
+cmake --build --preset "$arch" >/dev/null
 
 root=$PWD
-vcam=$root/build/win32/vcam
-demo=$root/build/win32/cli-demo
-prefix=$root/build/win32/cli-demo-prefix
-tool=$root/build/win32/cli/zelquin-cli.exe
+vcam=$root/build/$arch/vcam
+demo=$root/build/$arch/cli-demo
+prefix=$root/build/$arch/cli-demo-prefix
+tool=$root/build/$arch/cli/zelquin-cli.exe
 world=$demo/world.txt
 trace=$demo/trace.txt
 

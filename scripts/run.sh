@@ -6,6 +6,11 @@
 # none). Each run starts a fresh trace, build/win32/vcam/trace.txt; the service's notes (a world
 # file that was not taken and why, the letters it announces) also appear in this terminal.
 #
+# On a machine that cannot start 32-bit programs (scripts/can_run_32bit.py tells), 32-bit Wine
+# cannot run the product: the script then says so in one line and runs the same program built for
+# x86_64 (win64 preset, build/win64/...) under 64-bit Wine instead. ZQ_ARCH=win32 or ZQ_ARCH=win64
+# chooses the build outright.
+#
 # With an X display (DISPLAY set) the panel opens there, its window left to the desktop's window
 # manager, and the script ends when it is closed. Run again while the panel is open, the script
 # starts a second panel on the same virtual camera (a second copy of the program on one computer,
@@ -20,12 +25,16 @@ cd "$(dirname "$0")/.."
 
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
-cmake --preset win32 >/dev/null
-cmake --build --preset win32
+zq_script=run
+. scripts/windows_arch.sh
+
+cmake --preset "$arch" >/dev/null
+cmake --build --preset "$arch"
 
 root=$PWD
-vcam=$root/build/win32/vcam
-prefix=$root/build/win32/demo-prefix
+build=$root/build/$arch
+vcam=$build/vcam
+prefix=$build/demo-prefix
 world=$vcam/world.txt
 trace=$vcam/trace.txt
 owner_file=$vcam/demo.pid  # the run that started the service and owns the demo
@@ -52,7 +61,7 @@ if [ -n "$owner" ] && [ "$owner" != $$ ] && kill -0 "$owner" 2>/dev/null; then
     echo "same virtual camera, as a second copy of the program on one computer."
     before=
     command -v xdotool >/dev/null && before=$(panel_windows)
-    sh scripts/vcam_prefix.sh "$prefix" run "$root/build/win32/app/Zelquin.exe" </dev/null &
+    sh scripts/vcam_prefix.sh "$prefix" run "$build/app/Zelquin.exe" </dev/null &
     panel=$!
     mkdir -p "$panels"
     touch "$panels/$panel"
@@ -132,7 +141,7 @@ fi
 
 if [ -z "${DISPLAY:-}" ]; then
     echo "No X display: taking a picture of the panel on a virtual display instead."
-    sh scripts/vcam_prefix.sh "$prefix" run "$root/build/win32/app/Zelquin.exe" \
+    sh scripts/vcam_prefix.sh "$prefix" run "$build/app/Zelquin.exe" \
         </dev/null >/dev/null 2>&1 &
     panel=$!
     read -r number _ <"$prefix.display"
@@ -150,8 +159,8 @@ if [ -z "${DISPLAY:-}" ]; then
     # The window is shown once its start-up (the connection included) has finished; the clock
     # shows the time from its first tick, a second later.
     sleep 2
-    DISPLAY=":$number" import -window "$window" -strip "PNG8:$root/build/win32/zelquin.png"
-    echo "run: build/win32/zelquin.png; the device calls are in $trace"
+    DISPLAY=":$number" import -window "$window" -strip "PNG8:$build/zelquin.png"
+    echo "run: build/$arch/zelquin.png; the device calls are in $trace"
     exit 0
 fi
 
@@ -163,7 +172,7 @@ Starting Zelquin.exe on the virtual camera.
   trace:      $trace (a fresh one each run; the service's notes also appear here)
 Close the panel's window to end. Run this script again meanwhile for a second panel.
 EOF
-sh scripts/vcam_prefix.sh "$prefix" run "$root/build/win32/app/Zelquin.exe" </dev/null &
+sh scripts/vcam_prefix.sh "$prefix" run "$build/app/Zelquin.exe" </dev/null &
 panel=$!
 wait "$panel" || true
 panel=

@@ -6,15 +6,22 @@
 #   scripts/screenshot.sh [OUTPUT.png [WORLD_FILE]]
 #
 # Defaults: docs/screenshot.png (the README's picture) and docs/example-world.txt. The program's
-# trace goes to build/win32/screenshot-trace.txt. Needs Wine (32-bit), Xvfb, x11-utils and
-# ImageMagick.
+# trace goes to build/win32/screenshot-trace.txt. Needs Wine, Xvfb, x11-utils and ImageMagick. Where
+# the machine runs no 32-bit program, the picture is of the 64-bit build (build/win64), said in
+# one line (scripts/windows_arch.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 
+zq_script=screenshot
+if [ "${1:-}" = --on-display ]; then
+    arch=$ZQ_WINEARCH  # chosen by the first half
+else
+    . scripts/windows_arch.sh
+fi
 root=$PWD
-build=$root/build/win32
+build=$root/build/$arch
 prefix=$build/wineprefix
 exe=$build/app/Zelquin-sim.exe
 caption="OSTRAVEL QXM V1.1"
@@ -24,10 +31,11 @@ if [ "${1:-}" = --on-display ]; then
     output=$2
     world=$3
     sh tests/app/wine_run.sh "$prefix" setup
-    export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX=$prefix
+    . scripts/wine_env.sh
     export ZELQUIN_SIM_WORLD="Z:$world" ZELQUIN_SIM_TRACE="Z:$build/screenshot-trace.txt"
     rm -f "$build/screenshot-trace.txt"
-    wine "$exe" &
+    "$zq_wine" "$exe" &
     program=$!
     # Whatever happens, the program and the prefix's Wine server go before the display does.
     trap 'kill "$program" 2>/dev/null || true; wineserver -k 2>/dev/null || true' EXIT
@@ -55,7 +63,7 @@ fi
 
 output=$(realpath -m "${1:-docs/screenshot.png}")
 world=$(realpath "${2:-docs/example-world.txt}")
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 --target Zelquin-sim
+cmake --preset "$arch" >/dev/null
+cmake --build --preset "$arch" --target Zelquin-sim
 mkdir -p "$(dirname "$output")"
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" --on-display "$output" "$world"

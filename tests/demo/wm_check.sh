@@ -8,7 +8,8 @@
 #   - run.sh started a second time opens a second panel down and to the right of the first;
 #   - Alt+F4 closes each panel, and run.sh ends with its last one.
 #
-# Needs Xvfb, openbox and xdotool. Exit status 0 when all of that holds.
+# Needs Xvfb, openbox and xdotool. Exit status 0 when all of that holds. ZQ_ARCH (win32 or win64)
+# is run.sh's: the build whose programs the demo runs; unset, run.sh chooses by the machine.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
