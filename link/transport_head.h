@@ -40,7 +40,12 @@ namespace transport_detail {
                                                       const os::spt::Form& form) {
     const std::size_t dataLength = std::min(dataIn.size(), kDataAreaSize);
     std::uint8_t request[kPassThroughRequestSize];
-    Build(request, cdb, static_cast<std::uint32_t>(dataLength), form);
+    if (&form == &os::spt::kProcess) {
+        // The program's own form: the one out-of-line builder the program has.
+        BuildPassThroughRequest(request, cdb, static_cast<std::uint32_t>(dataLength));
+    } else {
+        Build(request, cdb, static_cast<std::uint32_t>(dataLength), form);
+    }
 
     PassThroughOutcome outcome;
     outcome.callSucceeded = os::DeviceIoControl(
