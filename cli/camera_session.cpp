@@ -59,8 +59,10 @@ std::string SystemErrorPhrase(std::uint32_t error, const std::string& text) {
     return text.empty() ? code : text + " (" + code + ")";
 }
 
-CameraSession::CameraSession(Backend& backend, Probe probe)
-    : backend_(backend), probe_(std::move(probe)) {}
+CameraSession::CameraSession(Backend& backend, Probe probe, std::uint32_t paceMs)
+    : backend_(backend),
+      probe_(std::move(probe)),
+      pacer_(paceMs, [&backend](std::uint32_t ms) { backend.Sleep(ms); }) {}
 
 CameraSession::~CameraSession() {
     Close();
@@ -123,6 +125,7 @@ std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t cod
 }
 
 std::optional<Failure> CameraSession::ReadState(int& state) {
+    pacer_.BeginOperation();
     VendorAnswer answer;
     if (auto failure = Command(CommandForm::kGet, kCmdCameraState, {}, answer, 1)) {
         return failure;
@@ -147,6 +150,7 @@ std::optional<Failure> CameraSession::ReadFirmware(std::string& text) {
 }
 
 std::optional<Failure> CameraSession::ReadSetting(Setting setting, int& value) {
+    pacer_.BeginOperation();
     VendorAnswer answer;
     if (auto failure = Command(CommandForm::kGet, InfoOf(setting).code, {}, answer, 1)) {
         return failure;
@@ -156,12 +160,14 @@ std::optional<Failure> CameraSession::ReadSetting(Setting setting, int& value) {
 }
 
 std::optional<Failure> CameraSession::WriteSetting(Setting setting, int value) {
+    pacer_.BeginOperation();
     VendorAnswer answer;
     const std::array<std::uint8_t, 1> args = {static_cast<std::uint8_t>(value & 0xFF)};
     return Command(CommandForm::kSet, InfoOf(setting).code, args, answer, 0);
 }
 
 std::optional<Failure> CameraSession::SetClock(const CameraDateTime& dateTime) {
+    pacer_.BeginOperation();
     VendorAnswer answer;
     const std::array<std::uint8_t, 3> date = {dateTime.year, dateTime.month, dateTime.day};
     if (auto failure = Command(CommandForm::kSet, kCmdSetDate, date, answer, 0)) {
@@ -172,6 +178,7 @@ std::optional<Failure> CameraSession::SetClock(const CameraDateTime& dateTime) {
 }
 
 std::optional<Failure> CameraSession::Release() {
+    pacer_.BeginOperation();
     VendorAnswer answer;
     std::optional<Failure> failure = Command(CommandForm::kGet, kCmdRelease, {}, answer, 0);
     Close();

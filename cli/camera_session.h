@@ -3,6 +3,10 @@
 // says what went wrong when anything did: the platform call failed, the camera ended the command
 // with a status other than GOOD, or it sent less than the answer needs. Nothing counts as done
 // that the camera did not accept.
+//
+// The commands go with the panel's manners (link/pacing.h): every operation but the first on the
+// camera waits the pace first; the firmware pieces follow the state query at once, as in the
+// panel's connection.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +18,15 @@
 #include "cli/failure.h"
 #include "cli/settings.h"
 #include "link/camera.h"
+#include "link/pacing.h"
 
 namespace cli {
 
 class CameraSession {
   public:
-    // Takes over the open camera of a probe whose result is kCamera.
-    CameraSession(Backend& backend, Probe probe);
+    // Takes over the open camera of a probe whose result is kCamera; `paceMs` is the pause
+    // between two operations (0: none).
+    CameraSession(Backend& backend, Probe probe, std::uint32_t paceMs);
     ~CameraSession();
     CameraSession(const CameraSession&) = delete;
     CameraSession& operator=(const CameraSession&) = delete;
@@ -30,7 +36,8 @@ class CameraSession {
 
     // Each returns nullopt on success, the failure otherwise.
     std::optional<Failure> ReadState(int& state);
-    // The firmware version: the three pieces joined, as UTF-8.
+    // The firmware version: the three pieces joined, as UTF-8. It belongs to the state query's
+    // operation and follows it without a pause.
     std::optional<Failure> ReadFirmware(std::string& text);
     std::optional<Failure> ReadSetting(Setting setting, int& value);
     std::optional<Failure> WriteSetting(Setting setting, int value);
@@ -39,6 +46,9 @@ class CameraSession {
     // Sends the release command and closes the camera whatever its outcome: the camera may leave
     // the bus before it confirms.
     std::optional<Failure> Release();
+
+    // Waits `milliseconds` between two looks at the camera; the wait counts toward the pace.
+    void Rest(std::uint32_t milliseconds) { pacer_.Rest(milliseconds); }
 
     // The failure that a camera in `state` is for a command that needs it ready; nullopt when
     // it is ready.
@@ -52,6 +62,7 @@ class CameraSession {
 
     Backend& backend_;
     Probe probe_;
+    Pacer pacer_;
     bool open_ = true;
 };
 

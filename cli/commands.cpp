@@ -118,7 +118,7 @@ void ForEachTarget(Backend& backend, const Target& target, Report& report, const
             camera.device = probe.device;
             camera.identity = IdentityOf(backend, probe);
             {
-                CameraSession session(backend, std::move(probe));
+                CameraSession session(backend, std::move(probe), target.paceMs);
                 work(session, camera);
             }
             report.cameras.push_back(std::move(camera));
@@ -165,13 +165,19 @@ void ReadDetails(CameraSession& session, CameraReport& camera) {
         return;
     }
     camera.firmware = firmware;
-    for (std::size_t i = 0; i < kAllSettings.size(); ++i) {
-        int value = 0;
-        if (auto failure = session.ReadSetting(kAllSettings[i], value)) {
-            camera.error = std::move(failure);
-            return;
+    // Read in the panel's order, kept in the report's.
+    for (const CameraCommand code : kSettingReadOrder) {
+        for (std::size_t i = 0; i < kAllSettings.size(); ++i) {
+            if (InfoOf(kAllSettings[i]).code != code) {
+                continue;
+            }
+            int value = 0;
+            if (auto failure = session.ReadSetting(kAllSettings[i], value)) {
+                camera.error = std::move(failure);
+                return;
+            }
+            camera.settings[i] = value;
         }
-        camera.settings[i] = value;
     }
 }
 
@@ -327,10 +333,10 @@ std::optional<CameraReport> SetUpArrival(Backend& backend, const std::string& de
         return camera;
     }
     camera.identity = IdentityOf(backend, probe);
-    CameraSession session(backend, std::move(probe));
+    CameraSession session(backend, std::move(probe), options.paceMs);
     for (int attempt = 0; attempt < kArrivalStateTries; ++attempt) {
         if (attempt > 0) {
-            backend.Sleep(kPollIntervalMs);
+            session.Rest(kPollIntervalMs);
         }
         camera.error.reset();
         if (ReadState(session, camera, true)) {
@@ -359,10 +365,10 @@ std::optional<CameraReport> SetUpArrival(Backend& backend, const std::string& de
 
 }  // namespace
 
-Report RunList(Backend& backend) {
+Report RunList(Backend& backend, std::uint32_t paceMs) {
     Report report;
     report.command = CommandKind::kList;
-    ForEachTarget(backend, Target{std::nullopt, true}, report,
+    ForEachTarget(backend, Target{std::nullopt, true, paceMs}, report,
                   [](CameraSession& session, CameraReport& camera) {
                       if (ReadState(session, camera, false)) {
                           ReadDetails(session, camera);
@@ -409,7 +415,7 @@ Report RunSyncTime(Backend& backend, const Target& target) {
 Report RunRelease(Backend& backend, const ReleaseOptions& options) {
     Report report;
     report.command = CommandKind::kRelease;
-    ForEachTarget(backend, Target{options.device, false}, report,
+    ForEachTarget(backend, Target{options.device, false, options.paceMs}, report,
                   [&backend, &options](CameraSession& session, CameraReport& camera) {
                       Release(backend, session, camera, options);
                   });

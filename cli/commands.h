@@ -1,5 +1,6 @@
 // The tool's commands, each carried out through a Backend and told as a Report (watch prints as it
-// goes). Every camera is opened, worked on and closed before the next one is looked at.
+// goes). Every camera is opened, worked on and closed before the next one is looked at, with the
+// panel's order and pauses (link/pacing.h) unless the user sets another pace.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include "cli/backend.h"
 #include "cli/report.h"
 #include "cli/settings.h"
+#include "link/pacing.h"
 
 namespace cli {
 
@@ -18,6 +20,7 @@ namespace cli {
 struct Target {
     std::optional<std::string> device;
     bool all = false;
+    std::uint32_t paceMs = kSettingPauseMs;  // between two operations on one camera
 };
 
 // Pause between two looks for something that takes the camera a moment: its volume after the
@@ -31,12 +34,13 @@ inline constexpr int kArrivalStateTries = 10;
 
 // Every camera: state, and for a ready one firmware and settings. Not being ready is no failure
 // here; the state says it.
-Report RunList(Backend& backend);
+Report RunList(Backend& backend, std::uint32_t paceMs = kSettingPauseMs);
 
 // State, firmware and settings; a camera that is not ready fails with kNotReady.
 Report RunStatus(Backend& backend, const Target& target);
 
-// Each change is sent, then read back; a value that reads back different fails with kMismatch.
+// Each change is sent, then read back (each its own operation); a value that reads back different
+// fails with kMismatch.
 Report RunSet(Backend& backend, const Target& target, const std::vector<SettingChange>& changes);
 
 // The date and time commands from the local time.
@@ -46,6 +50,7 @@ struct ReleaseOptions {
     std::optional<std::string> device;
     bool open = false;
     std::uint32_t timeoutMs = kDefaultReleaseTimeoutMs;
+    std::uint32_t paceMs = kSettingPauseMs;
 };
 
 // The release command, then a wait for the camera's storage volume, which is told (and opened in
@@ -58,6 +63,7 @@ struct WatchOptions {
     std::optional<int> count;                // stop after this many cameras
     std::optional<std::uint32_t> timeoutMs;  // stop after this long
     bool json = false;
+    std::uint32_t paceMs = kSettingPauseMs;
 };
 
 // Waits for volume arrivals and sets up every camera among them, one line each. Ends when the user

@@ -20,6 +20,7 @@ namespace cli {
 namespace {
 
 constexpr std::uint32_t kMaxSeconds = 2000000;  // within what a window timer takes
+constexpr std::uint32_t kMaxPaceMs = 60000;
 
 // A bad command line that CLI11 does not see: a setting or a drive it cannot judge.
 struct UsageError {
@@ -82,6 +83,12 @@ int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceF
     bool verbose = false;
     app.add_flag("--json", json, "write one JSON document (schema zelquin-cli/1) instead of text");
     app.add_flag("-v,--verbose", verbose, "also tell every drive that is not a camera, and why");
+    std::uint32_t paceMs = kSettingPauseMs;
+    app.add_option("--pace", paceMs,
+                   "milliseconds between two operations on one camera, as the control panel "
+                   "pauses before each setting read; 0 for none, for cameras known to keep up")
+        ->check(CLI::Range(0u, kMaxPaceMs))
+        ->capture_default_str();
 
     std::string drive;
     bool all = false;
@@ -141,9 +148,13 @@ int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceF
         command->footer(Footer());
     }
 
-    // The first word that is no option names the command (the tool's own options take no
-    // value); say plainly when it names none, rather than that a command is missing.
+    // The first word that is neither an option nor the value of one of the tool's own options
+    // names the command; say plainly when it names none, rather than that a command is missing.
     for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--pace") {
+            ++i;  // its value ("--pace=50" is one word)
+            continue;
+        }
         if (args[i].empty() || args[i][0] == '-') {
             continue;
         }
@@ -192,13 +203,14 @@ int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceF
                 options.timeoutMs = watchSeconds * 1000;
             }
             options.json = json;
+            options.paceMs = paceMs;
             return ToInt(RunWatch(backend, events, options, output));
         }
 
         Report report;
-        const Target target{DeviceOption(backend, drive), all};
+        const Target target{DeviceOption(backend, drive), all, paceMs};
         if (*list) {
-            report = RunList(backend);
+            report = RunList(backend, paceMs);
         } else if (*status) {
             report = RunStatus(backend, target);
         } else if (*set) {
@@ -206,8 +218,8 @@ int RunTool(const std::vector<std::string>& args, Backend& backend, EventSourceF
         } else if (*syncTime) {
             report = RunSyncTime(backend, target);
         } else {
-            report =
-                RunRelease(backend, ReleaseOptions{target.device, open, releaseSeconds * 1000});
+            report = RunRelease(backend,
+                                ReleaseOptions{target.device, open, releaseSeconds * 1000, paceMs});
         }
         if (json) {
             output.Out(ToJson(report));

@@ -18,7 +18,8 @@
 //
 // --state FILE is rewritten after every command: the camera's settings, clock and mode as the
 // model holds them, and each device with its bus id and whether it is imported; tests read it.
-// A log line for every plug, import and SCSI command goes to standard error.
+// A log line for every plug, import and SCSI command goes to standard error; a command's line
+// tells when it came (t=, milliseconds since the first command).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -29,6 +30,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +62,15 @@ void OnSignal(int) {
 void Log(const std::string& line) {
     std::fprintf(stderr, "usbip-camera: %s\n", line.c_str());
     std::fflush(stderr);
+}
+
+// Milliseconds on the monotonic clock since the server's first command: when each command came,
+// for the pauses between them.
+long long MillisecondsSinceStart() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 using usbip::ReadAll;
@@ -350,7 +361,8 @@ void Server::Reconcile() {
             });
         device->transport->SetOnCommand([self](const usbcam::BulkOnlyTransport::Record& r) {
             std::string line =
-                self->busid + " " + std::string(1, self->letter) + ": cdb=" + os::HexBytes(r.cdb) +
+                self->busid + " " + std::string(1, self->letter) +
+                ": t=" + std::to_string(MillisecondsSinceStart()) + " cdb=" + os::HexBytes(r.cdb) +
                 (r.dataIn ? " in=" : " out=") + std::to_string(r.hostLength) +
                 " -> csw=" + std::to_string(r.cswStatus) +
                 " status=" + std::to_string(r.scsiStatus) + " data=" + std::to_string(r.dataBytes);

@@ -1,9 +1,9 @@
 // The one SCSI pass-through of the camera link, and the vendor command transport on top of it.
 //
 // PassThrough sends one data-in SCSI command through IOCTL_SCSI_PASS_THROUGH, in the request
-// layout every camera exchange uses (the 32-bit SCSI_PASS_THROUGH head, a sense area and a data
-// area in one 65616-byte buffer), and reports what came back. Discovery's INQUIRY and every vendor
-// command go through it.
+// layout every camera exchange uses (the SCSI_PASS_THROUGH head in the program's own form, a sense
+// area and a data area in one 65616-byte buffer), and reports what came back. Discovery's INQUIRY
+// and every vendor command go through it.
 #pragma once
 
 #include <array>
@@ -18,14 +18,22 @@
 inline constexpr std::size_t kVendorBlockSize = 16;
 inline constexpr std::size_t kVendorAnswerSize = 8;
 
-// The pass-through request: the SCSI_PASS_THROUGH head, filler, sense area, data area.
+// The pass-through request: the SCSI_PASS_THROUGH head, filler up to the next 8 bytes, sense
+// area, data area. The sense area follows the head of each form: at 48 after the 44-byte head of
+// a 32-bit process, at 56 after the 56-byte head of a 64-bit one; the data area is at 80 in both.
 inline constexpr std::size_t kPassThroughRequestSize = 65616;
-inline constexpr std::size_t kSenseAreaOffset = 48;
+constexpr std::size_t SenseAreaOffset(const os::spt::Form& form) {
+    return (form.size + 7) / 8 * 8;
+}
+inline constexpr std::size_t kSenseAreaOffset = SenseAreaOffset(os::spt::kProcess);
 inline constexpr std::uint8_t kSenseInfoLength = 24;
 inline constexpr std::size_t kDataAreaOffset = 80;
 inline constexpr std::size_t kDataAreaSize = kPassThroughRequestSize - kDataAreaOffset;
 inline constexpr std::uint8_t kTargetId = 1;
 inline constexpr std::uint32_t kTimeOutSeconds = 2;
+// The sense area lies between the head and the data area in either form.
+static_assert(SenseAreaOffset(os::spt::k32) == 48 && SenseAreaOffset(os::spt::k64) == 56);
+static_assert(SenseAreaOffset(os::spt::k64) + kSenseInfoLength <= kDataAreaOffset);
 
 // SCSI status bytes.
 inline constexpr std::uint8_t kScsiStatusGood = 0x00;
@@ -49,16 +57,22 @@ struct PassThroughOutcome {
 // Zero-fills the whole request and fills in the head for a data-in command: `cdb` (at most 16
 // bytes; the CDB field itself is always 16 bytes, the rest staying 0) and a transfer of
 // `dataTransferLength` bytes.
+// The head is in the program's own form; with `form`, in that one (the tests build both).
 void BuildPassThroughRequest(std::span<std::uint8_t, kPassThroughRequestSize> request,
                              std::span<const std::uint8_t> cdb, std::uint32_t dataTransferLength);
+void BuildPassThroughRequest(std::span<std::uint8_t, kPassThroughRequestSize> request,
+                             std::span<const std::uint8_t> cdb, std::uint32_t dataTransferLength,
+                             const os::spt::Form& form);
 
 // Sends `cdb` on `handle` as a data-in command of dataIn.size() bytes (at most kDataAreaSize),
-// handing the platform the 44-byte head as input and the head, sense and data areas up to the end
-// of the data as output. When the call succeeds, dataIn receives the data area's first
-// dataIn.size() bytes (zeros where the device sent nothing); when it fails, dataIn is left as it
-// was.
+// handing the platform the head (44 bytes in a 32-bit program, 56 in a 64-bit one) as input and the
+// head, sense and data areas up to the end of the data as output. When the call succeeds, dataIn
+// receives the data area's first dataIn.size() bytes (zeros where the device sent nothing); when it
+// fails, dataIn is left as it was.
 PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> cdb,
                                std::span<std::uint8_t> dataIn);
+PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> cdb,
+                               std::span<std::uint8_t> dataIn, const os::spt::Form& form);
 
 // Vendor command block: bytes 0-2 the transport's signature, 3-6 the form, 7 the command code,
 // 8-15 the arguments.

@@ -11,8 +11,8 @@
 #include "os/records.h"
 
 // The core builds and reads these records byte by byte; these checks make sure its offsets are
-// those of the platform's structures in the 32-bit program, so a layout slip cannot build.
-#if !defined(_WIN64)
+// those of the platform's structures in a program of this build's width (and, in a 64-bit build,
+// of the 32-bit form too), so a layout slip cannot build.
 static_assert(sizeof(SCSI_PASS_THROUGH) == os::spt::kSize);
 static_assert(offsetof(SCSI_PASS_THROUGH, Length) == os::spt::kLength);
 static_assert(offsetof(SCSI_PASS_THROUGH, ScsiStatus) == os::spt::kScsiStatus);
@@ -25,9 +25,22 @@ static_assert(offsetof(SCSI_PASS_THROUGH, DataIn) == os::spt::kDataIn);
 static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == os::spt::kDataTransferLength);
 static_assert(offsetof(SCSI_PASS_THROUGH, TimeOutValue) == os::spt::kTimeOutValue);
 static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == os::spt::kDataBufferOffset);
+static_assert(sizeof(SCSI_PASS_THROUGH::DataBufferOffset) ==
+              os::spt::kProcess.dataBufferOffsetSize);
 static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == os::spt::kSenseInfoOffset);
 static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == os::spt::kCdb);
 static_assert(sizeof(SCSI_PASS_THROUGH::Cdb) == os::spt::kCdbSize);
+#if defined(_WIN64)
+static_assert(sizeof(void*) == 8 && os::spt::kSize == os::spt::k64.size);
+// The 32-bit form, as a 64-bit system takes it from a 32-bit process.
+static_assert(sizeof(SCSI_PASS_THROUGH32) == os::spt::k32.size);
+static_assert(offsetof(SCSI_PASS_THROUGH32, DataTransferLength) == os::spt::kDataTransferLength);
+static_assert(offsetof(SCSI_PASS_THROUGH32, DataBufferOffset) == os::spt::k32.dataBufferOffset);
+static_assert(sizeof(SCSI_PASS_THROUGH32::DataBufferOffset) == os::spt::k32.dataBufferOffsetSize);
+static_assert(offsetof(SCSI_PASS_THROUGH32, SenseInfoOffset) == os::spt::k32.senseInfoOffset);
+static_assert(offsetof(SCSI_PASS_THROUGH32, Cdb) == os::spt::k32.cdb);
+#else
+static_assert(sizeof(void*) == 4 && os::spt::kSize == os::spt::k32.size);
 #endif
 static_assert(SCSI_IOCTL_DATA_IN == os::spt::kScsiIoctlDataIn);
 

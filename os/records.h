@@ -1,5 +1,6 @@
-// The platform records the core builds and reads, as they lie in memory in the 32-bit Windows
-// program: byte offsets and sizes, all multi-byte fields little-endian. The core fills and reads
+// The platform records the core builds and reads, as they lie in memory in the Windows program
+// (the 32-bit product; where a record differs in a 64-bit process, both forms): byte offsets and
+// sizes, all multi-byte fields little-endian. The core fills and reads
 // them byte by byte at these offsets (os/bytes.h), never by overlaying a host structure, so the
 // same code builds for 64-bit Linux. os_win32_devices.cpp and os_win32_system.cpp check every
 // offset against the Windows headers at compile time.
@@ -10,11 +11,13 @@
 
 namespace os {
 
-// SCSI_PASS_THROUGH, 32-bit form (the head of IOCTL_SCSI_PASS_THROUGH's buffer). On return the
-// platform writes the device's status into ScsiStatus, the sense bytes delivered into
-// SenseInfoLength and the data bytes delivered into DataTransferLength.
+// SCSI_PASS_THROUGH (the head of IOCTL_SCSI_PASS_THROUGH's buffer), in the form of the calling
+// process: a 32-bit process sends the 32-bit form, a 64-bit process the 64-bit one, whose
+// DataBufferOffset is pointer-sized. On return the platform writes the device's status into
+// ScsiStatus, the sense bytes delivered into SenseInfoLength and the data bytes delivered into
+// DataTransferLength.
 namespace spt {
-inline constexpr std::size_t kSize = 44;
+// The fields both forms hold at the same offsets.
 inline constexpr std::size_t kLength = 0;               // 2 bytes
 inline constexpr std::size_t kScsiStatus = 2;           // 1 byte
 inline constexpr std::size_t kPathId = 3;               // 1 byte
@@ -25,11 +28,31 @@ inline constexpr std::size_t kSenseInfoLength = 7;      // 1 byte
 inline constexpr std::size_t kDataIn = 8;               // 1 byte
 inline constexpr std::size_t kDataTransferLength = 12;  // 4 bytes
 inline constexpr std::size_t kTimeOutValue = 16;        // 4 bytes
-inline constexpr std::size_t kDataBufferOffset = 20;    // 4 bytes
-inline constexpr std::size_t kSenseInfoOffset = 24;     // 4 bytes
-inline constexpr std::size_t kCdb = 28;                 // 16 bytes
 inline constexpr std::size_t kCdbSize = 16;
 inline constexpr std::uint8_t kScsiIoctlDataIn = 1;  // SCSI_IOCTL_DATA_IN
+
+// Where the two forms differ.
+struct Form {
+    std::size_t size;                  // sizeof, and what Length says
+    std::size_t dataBufferOffset;      // DataBufferOffset
+    std::size_t dataBufferOffsetSize;  // its width: 4 or 8 bytes
+    std::size_t senseInfoOffset;       // SenseInfoOffset, 4 bytes
+    std::size_t cdb;                   // Cdb, kCdbSize bytes
+};
+inline constexpr Form k32 = {44, 20, 4, 24, 28};
+inline constexpr Form k64 = {56, 24, 8, 32, 36};
+
+// The form of this program. On Linux the core and the simulated camera stand for the shipped
+// 32-bit Windows program.
+#if defined(_WIN64)
+inline constexpr Form kProcess = k64;
+#else
+inline constexpr Form kProcess = k32;
+#endif
+inline constexpr std::size_t kSize = kProcess.size;
+inline constexpr std::size_t kDataBufferOffset = kProcess.dataBufferOffset;
+inline constexpr std::size_t kSenseInfoOffset = kProcess.senseInfoOffset;
+inline constexpr std::size_t kCdb = kProcess.cdb;
 }  // namespace spt
 
 // STORAGE_PROPERTY_QUERY, the input of IOCTL_STORAGE_QUERY_PROPERTY.

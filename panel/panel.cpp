@@ -6,6 +6,7 @@
 #include "host/volume.h"
 #include "link/camera.h"
 #include "link/discovery.h"
+#include "link/pacing.h"
 #include "os/init_order.h"
 #include "os/os.h"
 #include "panel/control_ids.h"
@@ -60,12 +61,32 @@ std::wstring FirmwareErrorLine(std::int32_t code) {
     return L"Firware Version Error: " + Decimal(code);
 }
 
-// A setting read after the pause that keeps the camera from being asked too fast.
-void LoadSetting(PanelWindow& window, bool (*read)(std::int32_t&, std::int32_t&), int comboId) {
-    window.Pause(kSettingPauseMs);
-    std::int32_t value = 0;
-    if (read(value, g_nLinkError)) {
-        window.SelectComboItem(comboId, static_cast<int>(value));
+// The combo box each setting read fills.
+struct SettingControl {
+    CameraCommand code;
+    bool (*read)(std::int32_t&, std::int32_t&);
+    int comboId;
+};
+
+constexpr SettingControl kSettingControls[] = {
+    {kCmdLoopRecording, GetLoopRecording, IDC_OVERWRITE},
+    {kCmdResolution, GetResolution, IDC_RESOLUTION},
+    {kCmdTimestampDisplay, GetTimestampDisplay, IDC_TIMESTAMP},
+};
+
+// The settings in the order and with the pauses of link/pacing.h, each shown in its combo box.
+void LoadSettings(PanelWindow& window, Pacer& pacer) {
+    for (const CameraCommand code : kSettingReadOrder) {
+        for (const SettingControl& control : kSettingControls) {
+            if (control.code != code) {
+                continue;
+            }
+            pacer.BeginOperation();
+            std::int32_t value = 0;
+            if (control.read(value, g_nLinkError)) {
+                window.SelectComboItem(control.comboId, static_cast<int>(value));
+            }
+        }
     }
 }
 
@@ -100,6 +121,8 @@ void ConnectCamera(PanelWindow& window) {
     if (!FindCamera(g_nLinkError)) {
         return;
     }
+    Pacer pacer(kSettingPauseMs, [&window](std::uint32_t ms) { window.Pause(ms); });
+    pacer.BeginOperation();  // the state and the firmware, back to back
     std::int32_t state = 0;
     if (!GetCameraState(state, g_nLinkError) || !IsReadyState(state)) {
         // Nothing is connected: do not keep the camera open behind a disconnected panel.
@@ -114,9 +137,7 @@ void ConnectCamera(PanelWindow& window) {
     }
     window.SetStatusText(g_strStatus.c_str());
 
-    LoadSetting(window, GetLoopRecording, IDC_OVERWRITE);
-    LoadSetting(window, GetResolution, IDC_RESOLUTION);
-    LoadSetting(window, GetTimestampDisplay, IDC_TIMESTAMP);
+    LoadSettings(window, pacer);
 
     g_bConnected = 1;
     for (const int id :

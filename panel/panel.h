@@ -15,7 +15,6 @@ extern std::wstring g_strStatus;
 inline constexpr wchar_t kMessageCaption[] = L"Ostravel V1.1";
 inline constexpr std::uint32_t kMbOk = 0;
 inline constexpr std::uint16_t kMessageLanguage = 1033;
-inline constexpr std::uint32_t kSettingPauseMs = 200;
 inline constexpr wchar_t kNotConnectedText[] = L"Device not connected.";
 
 void ConnectCamera(PanelWindow& window);

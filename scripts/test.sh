@@ -56,8 +56,10 @@ suite() {
         runner=(xvfb-run -a -s "-screen 0 1280x800x24")
         shift
     fi
-    local log="$logs/$name.log" status=0
+    local log="$logs/$name.log" status=0 begun
+    begun=$(date +%s)
     "${runner[@]}" ctest "$@" 2>&1 | tee "$log" || status=$?
+    local took=$(($(date +%s) - begun))
     local counts passed failed total
     counts=$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
     if [ -z "$counts" ]; then
@@ -71,7 +73,7 @@ suite() {
     passed_total=$((passed_total + passed))
     failed_total=$((failed_total + failed))
     if [ "$status" -ne 0 ] || [ "$failed" -ne 0 ]; then
-        ran+=("$name: $passed passed, $failed failed (see $log)")
+        ran+=("$name: $passed passed, $failed failed in $took s (see $log)")
         exit 1
     fi
     if [ "$total" -eq 0 ]; then
@@ -79,7 +81,7 @@ suite() {
         echo "test: the $name suite ran no test" >&2
         exit 1
     fi
-    ran+=("$name: $passed passed, 0 failed")
+    ran+=("$name: $passed passed, 0 failed in $took s")
 }
 
 echo "== native: the core against the simulated camera"

@@ -59,7 +59,7 @@ std::string TraceLine(const Event& event) {
             line =
                 "DeviceIoControl " + DriveOf(event) + " handle " + HandleText(event.handle) + " ";
             if (event.ioctl == os::kIoctlScsiPassThrough) {
-                const std::size_t headBytes = std::min<std::size_t>(event.inSize, 28);
+                const std::size_t headBytes = std::min<std::size_t>(event.inSize, event.cdbOffset);
                 line += "IOCTL_SCSI_PASS_THROUGH in=" + std::to_string(event.inSize) +
                         " out=" + std::to_string(event.outSize) +
                         " head=" + os::HexBytes(std::span(event.head).first(headBytes)) +

@@ -26,8 +26,17 @@ void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
     }
 }
 
-// SCSI_PASS_THROUGH, 32-bit form.
-constexpr std::uint32_t kSptHeadSize = 44;
+// SCSI_PASS_THROUGH as the system takes it from the caller: the 32-bit form from a 32-bit
+// process, the 64-bit form (a pointer-sized DataBufferOffset) from a 64-bit one.
+struct SptForm {
+    std::uint32_t size;
+    std::size_t dataOffsetAt;
+    std::size_t dataOffsetWidth;
+    std::size_t senseOffsetAt;
+    std::size_t cdbAt;
+};
+constexpr SptForm kSpt32 = {44, 20, 4, 24, 28};
+constexpr SptForm kSpt64 = {56, 24, 8, 32, 36};
 constexpr std::uint32_t kMaxTimeOutSeconds = 108000;
 constexpr std::uint8_t kDataIn = 1;
 constexpr std::uint8_t kTargetId = 1;
@@ -522,7 +531,9 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     if (input != nullptr) {
         std::memcpy(event.head.data(), input, std::min<std::size_t>(inSize, event.head.size()));
         std::memcpy(event.query.data(), input, std::min<std::size_t>(inSize, event.query.size()));
-        std::copy_n(event.head.begin() + 28, event.cdb.size(), event.cdb.begin());
+        event.cdbOffset = caller64_ ? kSpt64.cdbAt : kSpt32.cdbAt;
+        std::copy_n(event.head.begin() + static_cast<std::ptrdiff_t>(event.cdbOffset),
+                    event.cdb.size(), event.cdb.begin());
     }
 
     std::uint32_t returned = 0;
@@ -645,11 +656,13 @@ bool World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const w
 bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::uint32_t inSize,
                         std::uint8_t* out, std::uint32_t outSize, std::uint32_t& returned,
                         Event& event) {
-    if (in == nullptr || inSize < kSptHeadSize || out == nullptr || outSize < kSptHeadSize) {
+    const SptForm& form = caller64_ ? kSpt64 : kSpt32;
+    const std::uint32_t headSize = form.size;
+    if (in == nullptr || inSize < headSize || out == nullptr || outSize < headSize) {
         return false;
     }
-    std::array<std::uint8_t, kSptHeadSize> head;
-    std::memcpy(head.data(), in, head.size());
+    std::array<std::uint8_t, kSpt64.size> head = {};
+    std::memcpy(head.data(), in, headSize);
 
     const std::uint16_t length = Le16(head.data(), 0);
     const std::uint8_t pathId = head[3];
@@ -660,10 +673,14 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
     const std::uint8_t dataIn = head[8];
     const std::uint32_t transferLength = Le32(head.data(), 12);
     const std::uint32_t timeOut = Le32(head.data(), 16);
-    const std::uint32_t dataOffset = Le32(head.data(), 20);
-    const std::uint32_t senseOffset = Le32(head.data(), 24);
+    const std::uint32_t dataOffset = Le32(head.data(), form.dataOffsetAt);
+    const std::uint32_t senseOffset = Le32(head.data(), form.senseOffsetAt);
+    // An offset past 4 GiB lies beyond any buffer a call can hand over.
+    if (form.dataOffsetWidth == 8 && Le32(head.data(), form.dataOffsetAt + 4) != 0) {
+        return false;
+    }
 
-    if (length != kSptHeadSize || pathId != 0 || targetId != kTargetId || lun != 0) {
+    if (length != headSize || pathId != 0 || targetId != kTargetId || lun != 0) {
         return false;
     }
     if (cdbLength == 0 || cdbLength > 16 || dataIn != kDataIn || timeOut == 0 ||
@@ -672,11 +689,11 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
     }
     const std::uint64_t dataEnd = std::uint64_t{dataOffset} + transferLength;
     const std::uint64_t senseEnd = std::uint64_t{senseOffset} + senseLength;
-    if (transferLength > 0 && (dataOffset < kSptHeadSize || dataEnd > outSize)) {
+    if (transferLength > 0 && (dataOffset < headSize || dataEnd > outSize)) {
         return false;
     }
     if (senseLength > 0) {
-        if (senseOffset < kSptHeadSize || senseEnd > outSize) {
+        if (senseOffset < headSize || senseEnd > outSize) {
             return false;
         }
         if (transferLength > 0 && senseOffset < dataEnd && dataOffset < senseEnd) {
@@ -688,7 +705,7 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
         return false;
     }
 
-    const std::uint8_t* cdb = head.data() + 28;
+    const std::uint8_t* cdb = head.data() + form.cdbAt;
     const std::size_t index = static_cast<std::size_t>(handle.drive);
     ScsiAnswer answer;
     if (Camera* camera = CameraOn(LetterOf(handle.drive))) {
@@ -708,14 +725,14 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
     head[2] = answer.status;
     head[7] = senseDelivered;
     PutLe32(head.data(), 12, delivered);
-    std::memcpy(out, head.data(), head.size());
+    std::memcpy(out, head.data(), headSize);
     if (delivered > 0) {
         std::memcpy(out + dataOffset, answer.data.data(), delivered);
     }
     if (senseDelivered > 0) {
         std::memcpy(out + senseOffset, answer.sense.data(), senseDelivered);
     }
-    returned = kSptHeadSize;
+    returned = headSize;
     if (delivered > 0) {
         returned = std::max(returned, dataOffset + delivered);
     }

@@ -208,8 +208,9 @@ struct Event {
     std::uint32_t inSize = 0;
     std::uint32_t outSize = 0;
     std::uint32_t bytesReturned = 0;
-    std::array<std::uint8_t, 44> head = {};   // pass-through: the head as sent (zeros past inSize)
-    std::array<std::uint8_t, 16> cdb = {};    // pass-through: head bytes 28-43
+    std::array<std::uint8_t, 56> head = {};   // pass-through: the head as sent (zeros past inSize)
+    std::size_t cdbOffset = 28;               // pass-through: where the head's CDB begins
+    std::array<std::uint8_t, 16> cdb = {};    // pass-through: the head's 16 CDB bytes
     std::array<std::uint8_t, 12> query = {};  // storage query: the query as sent
     std::uint8_t scsiStatus = 0;              // pass-through answered: the device's status
     std::uint32_t dataBytes = 0;              // pass-through answered: data bytes delivered
@@ -322,6 +323,14 @@ class World {
     // file there).
     void SetBeforeCall(std::function<void()> hook) { beforeCall_ = std::move(hook); }
 
+    // Whether the program calling is a 64-bit process, which hands IOCTL_SCSI_PASS_THROUGH the
+    // 64-bit form of its head (56 bytes, a pointer-sized DataBufferOffset, the CDB at 36) where a
+    // 32-bit one hands the 32-bit form (44 bytes, the CDB at 28). A head of the other form is
+    // refused as Windows refuses it (ERROR_INVALID_PARAMETER). By default the width of the
+    // Windows program the world is built into; elsewhere a 32-bit program, the shipped product.
+    void SetCaller64(bool caller64) { caller64_ = caller64; }
+    bool Caller64() const { return caller64_; }
+
     // -- the SCSI device behind a letter, for transports other than the pass-through call --
     // A device's answer to one SCSI command.
     struct ScsiAnswer {
@@ -405,6 +414,11 @@ class World {
     Camera camera_;
     std::deque<Camera> otherCameras_;
     bool shellExecuteFails_ = false;
+#if defined(_WIN64)
+    bool caller64_ = true;
+#else
+    bool caller64_ = false;
+#endif
 
     std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
     int driveListFailures_ = 0;

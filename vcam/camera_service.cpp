@@ -111,6 +111,7 @@ std::optional<Request> ReadRequest(std::span<const std::uint8_t> record, std::st
             request.code = Get32(record, ZQVCAM_REQ_ARG0);
             const std::uint32_t inSize = Get32(record, ZQVCAM_REQ_ARG1);
             request.outputSize = Get32(record, ZQVCAM_REQ_ARG2);
+            request.caller64 = (Get32(record, ZQVCAM_REQ_FLAGS) & ZQVCAM_FLAG_CALLER64) != 0;
             if (inSize != data) {
                 return fail("a device control of " + std::to_string(inSize) +
                             " input bytes that carries " + std::to_string(data));
@@ -151,6 +152,7 @@ std::vector<std::uint8_t> WriteRequest(const Request& request) {
         Put32(record, ZQVCAM_REQ_ARG0, request.code);
         Put32(record, ZQVCAM_REQ_ARG1, static_cast<std::uint32_t>(request.input.size()));
         Put32(record, ZQVCAM_REQ_ARG2, request.outputSize);
+        Put32(record, ZQVCAM_REQ_FLAGS, request.caller64 ? ZQVCAM_FLAG_CALLER64 : 0);
         std::copy(request.input.begin(), request.input.end(), record.begin() + ZQVCAM_REQ_HEAD);
     }
     return record;
@@ -246,6 +248,7 @@ std::optional<Answer> CameraService::Carry(const Request& request) {
             std::copy_n(request.input.begin(), std::min<std::size_t>(inSize, output.size()),
                         output.begin());
             std::uint32_t returned = 0;
+            world_.SetCaller64(request.caller64);
             const bool ok = world_.DeviceIoControl(
                 open->second, request.code, request.input.empty() ? nullptr : request.input.data(),
                 inSize, output.empty() ? nullptr : output.data(), request.outputSize, &returned);

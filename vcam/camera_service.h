@@ -55,6 +55,7 @@ struct Request {
     std::uint32_t code = 0;
     std::uint32_t outputSize = 0;
     std::vector<std::uint8_t> input;
+    bool caller64 = false;  // a 64-bit process's: its pass-through head is the 64-bit form
 
     bool operator==(const Request&) const = default;
 };

@@ -86,6 +86,9 @@
 /* The system gave the driver the open's desired access and create disposition. (Wine does not:
  * its driver host passes the share access and the create options only.) */
 #define ZQVCAM_FLAG_ACCESS_GIVEN 0x1u
+/* A device control of a 64-bit process: its pass-through head is the 64-bit form (a 64-bit driver
+ * sets it for every caller that is no 32-bit process; a 32-bit driver never does). */
+#define ZQVCAM_FLAG_CALLER64 0x2u
 
 /* The largest input and output of a device control the driver passes on. */
 #define ZQVCAM_DATA_MAX 65536u

@@ -195,13 +195,13 @@ std::string Describe(const vcam::Request& request) {
 // The vendor command whose set form a device control carries: a pass-through whose command
 // block starts 0xFA and whose form byte is 0x06.
 std::optional<int> SetCommand(const vcam::Request& request) {
-    constexpr std::size_t kCdb = os::spt::kCdb;
+    const std::size_t cdb = request.caller64 ? os::spt::k64.cdb : os::spt::k32.cdb;
     if (request.kind != ZQVCAM_KIND_CONTROL || request.code != os::kIoctlScsiPassThrough ||
-        request.input.size() < kCdb + os::spt::kCdbSize || request.input[kCdb] != 0xFA ||
-        request.input[kCdb + 4] != 0x06) {
+        request.input.size() < cdb + os::spt::kCdbSize || request.input[cdb] != 0xFA ||
+        request.input[cdb + 4] != 0x06) {
         return std::nullopt;
     }
-    return request.input[kCdb + 7];
+    return request.input[cdb + 7];
 }
 
 class Service {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/camera.h"
+#include "link/pacing.h"
 #include "os/os.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -375,9 +376,11 @@ TEST_F(CommandTest, ReleaseWaitsForTheVolumeAsLongAsItIsTold) {
         std::vector<std::string> args;
         std::uint64_t sleptMs;
     };
-    for (const Case& c : std::vector<Case>{{{"release"}, 10000},
-                                           {{"release", "--timeout", "2"}, 2000},
-                                           {{"release", "--timeout", "0"}, 0}}) {
+    // The pause between the state query and the release command, then the looks for the volume.
+    for (const Case& c : std::vector<Case>{{{"release"}, kSettingPauseMs + 10000},
+                                           {{"release", "--timeout", "2"}, kSettingPauseMs + 2000},
+                                           {{"release", "--timeout", "0"}, kSettingPauseMs},
+                                           {{"release", "--pace", "0"}, 10000}}) {
         SCOPED_TRACE(c.args.back());
         world.Reset();
         sim::TheSystem().Reset();
@@ -394,7 +397,8 @@ TEST_F(CommandTest, ReleaseFindsAVolumeThatAppearsWhileItWaits) {
     world.camera().storageLetter = 'H';
     world.camera().storageDriveType = os::kDriveFixed;  // not yet the removable volume
     sim::TheSystem().SetObserver([this](const sim::SystemEvent& event) {
-        if (event.call == sim::SystemCall::kSleep && sim::TheSystem().TotalSleptMs() == 1500) {
+        if (event.call == sim::SystemCall::kSleep &&
+            sim::TheSystem().TotalSleptMs() == kSettingPauseMs + 1500) {
             world.drive('H').type = os::kDriveRemovable;
         }
     });
@@ -403,7 +407,7 @@ TEST_F(CommandTest, ReleaseFindsAVolumeThatAppearsWhileItWaits) {
 
     EXPECT_EQ(run.exit, 0) << run.err;
     EXPECT_EQ(run.out, "H:\\\n");
-    EXPECT_EQ(sim::TheSystem().TotalSleptMs(), 1500u);
+    EXPECT_EQ(sim::TheSystem().TotalSleptMs(), kSettingPauseMs + 1500u);
 }
 
 TEST_F(CommandTest, ReleaseIgnoresTheVolumeOfAnotherCameraAlreadyInStorageMode) {

@@ -88,6 +88,7 @@ TEST_F(UsageTest, HelpNamesEveryCommandAndEachCommandItsOptions) {
     for (const char* command : {"list", "status", "set", "sync-time", "release", "watch"}) {
         EXPECT_NE(all.find(command), std::string::npos) << command;
     }
+    EXPECT_NE(all.find("--pace"), std::string::npos);
     EXPECT_NE(Run({"set", "--help"})
                   .out.find("overwrite=on|off timestamp=on|off "
                             "resolution=1080p|720p"),

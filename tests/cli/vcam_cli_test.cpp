@@ -65,8 +65,9 @@ const std::string kTwoCameras =
     "camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,.2024,B7\n"
     "camera G state=3 overwrite=0 timestamp=1 resolution=0 firmware=V2.1,.2025,C4\n";
 
-// What the tool reads of a camera to report it: state, the three firmware pieces, the settings.
-const std::vector<std::string> kReportCodes = {"0E", "1A", "1B", "1C", "02", "0B", "01"};
+// What the tool reads of a camera to report it: state, the three firmware pieces, the settings
+// in the control panel's order.
+const std::vector<std::string> kReportCodes = {"0E", "1A", "1B", "1C", "02", "01", "0B"};
 
 std::string WithoutCarriageReturns(std::string text) {
     text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
@@ -385,6 +386,29 @@ TEST_F(CliOnVcam, SetSendsEachSettingAndReadsItBack) {
               (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x02, {0}), Cdb(false, 0x02)}));
     EXPECT_EQ(VendorCdbs(calls, 'G'),
               (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x02, {0}), Cdb(false, 0x02)}));
+}
+
+// The pace keeps the operations on a camera apart: a set and its read-back each wait it. The
+// run cannot be shorter than its pauses.
+TEST_F(CliOnVcam, PaceKeepsTheOperationsApart) {
+    Start(kTwoCameras);
+
+    const ULONGLONG started = ::GetTickCount64();
+    const ToolRun paced = Tool({"--pace", "1500", "set", "--drive", "G:", "timestamp=on"});
+    const ULONGLONG tookMs = ::GetTickCount64() - started;
+    EXPECT_EQ(paced.exitCode, 0u) << paced.err;
+    EXPECT_EQ(paced.out, "G: timestamp=on confirmed\n");
+    EXPECT_GE(tookMs, 3000u) << "two pauses of 1500 ms: before the set and before its read-back";
+    EXPECT_EQ(VendorCdbs(Calls(), 'G'),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x0B, {1}), Cdb(false, 0x0B)}));
+
+    const std::size_t mark = CallCount();
+    const ToolRun unpaced =
+        Tool({"set", "--drive", "G:", "timestamp=off", "--pace", "0", "--json"});
+    EXPECT_EQ(unpaced.exitCode, 0u) << unpaced.err;
+    EXPECT_EQ(Document(unpaced.out)["cameras"][0]["changes"][0]["confirmed"], true);
+    EXPECT_EQ(VendorCdbs(Calls(mark), 'G'),
+              (std::vector<std::string>{Cdb(false, 0x0E), Cdb(true, 0x0B, {0}), Cdb(false, 0x0B)}));
 }
 
 // ---- sync-time ----

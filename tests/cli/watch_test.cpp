@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "link/camera.h"
+#include "link/pacing.h"
 #include "os/os.h"
 #include "tests/cli/cli_fixture.h"
 
@@ -50,7 +51,8 @@ TEST_F(WatchTest, WithNothingToApplyItReportsEachCamera) {
 
     EXPECT_EQ(run.exit, 0);
     EXPECT_EQ(run.out, "E: arrived: state 2 (ready); firmware V1.1.0720240101\n");
-    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{14, 26, 27, 28, 2, 11, 1}));
+    // The settings in the panel's order.
+    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{14, 26, 27, 28, 2, 1, 11}));
 }
 
 TEST_F(WatchTest, CameraThatBecomesReadyShortlyAfterArrivingIsWaitedFor) {
@@ -75,8 +77,10 @@ TEST_F(WatchTest, CameraThatNeverBecomesReadyIsToldAndDecidesTheExitCode) {
     const zqtest::ToolRun run = Run({"watch", "--sync-time"});
 
     EXPECT_EQ(run.exit, 4);
-    EXPECT_EQ(sim::TheSystem().TotalSleptMs(),
-              (cli::kArrivalStateTries - 1) * std::uint64_t{cli::kPollIntervalMs});
+    // E's looks at its state, then G's pause before its clock.
+    EXPECT_EQ(
+        sim::TheSystem().TotalSleptMs(),
+        (cli::kArrivalStateTries - 1) * std::uint64_t{cli::kPollIntervalMs} + kSettingPauseMs);
     EXPECT_NE(run.out.find("E: arrived: state 1 (not ready); FAILED (not-ready)\n"),
               std::string::npos);
     EXPECT_NE(run.out.find("G: arrived: state 2 (ready); clock set to"), std::string::npos)

@@ -190,7 +190,8 @@ TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
     // E is opened for reading and writing, shared, and asked the INQUIRY; F never is.
     std::vector<std::string> wanted = {
         "CreateFileW \"\\\\.\\E:\" access=C0000000 share=00000003 disposition=3 flags=00000000",
-        std::string("IOCTL_SCSI_PASS_THROUGH in=44 out=116 ") + kInquiryHead + "ok",
+        std::string("IOCTL_SCSI_PASS_THROUGH ") + zqtest::kPassThroughIn + " out=116 " +
+            kInquiryHead + "ok",
     };
     for (const std::string& want : wanted) {
         bool found = false;
@@ -202,7 +203,8 @@ TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
     for (const std::string& call : calls) {
         EXPECT_EQ(call.find("F:"), std::string::npos) << call;
         if (call.find(" cdb=FA ") != std::string::npos) {
-            EXPECT_NE(call.find(std::string("in=44 out=88 ") + kVendorHead), std::string::npos)
+            EXPECT_NE(call.find(zqtest::kPassThroughIn + std::string(" out=88 ") + kVendorHead),
+                      std::string::npos)
                 << call;
         }
     }

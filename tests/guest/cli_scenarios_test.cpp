@@ -549,6 +549,56 @@ TEST_F(Tool, SyncTimeSendsTheLocalTime) {
     guest::KeepJson(Name(), run.out);
 }
 
+// The vendor commands the server's log shows, each with when it came (t=, milliseconds).
+struct LoggedCommand {
+    long long ms;
+    int code;
+};
+
+std::vector<LoggedCommand> VendorCommands(const std::string& logPath) {
+    std::vector<LoggedCommand> commands;
+    std::ifstream log(logPath);
+    std::string line;
+    while (std::getline(log, line)) {
+        const std::size_t t = line.find(" t=");
+        const std::size_t cdb = line.find(" cdb=FA 55 66 FE ");
+        if (t == std::string::npos || cdb == std::string::npos) {
+            continue;
+        }
+        // The code is byte 7 of the block.
+        const std::string code = line.substr(cdb + 5 + 7 * 3, 2);
+        commands.push_back({std::stoll(line.substr(t + 3)), std::stoi(code, nullptr, 16)});
+    }
+    return commands;
+}
+
+// On the guest's kernel the camera gets the panel's order and its pauses: every operation after
+// the state query waits the pace, and the firmware pieces follow the state query at once.
+TEST_F(Tool, CommandsComeInThePanelsOrderWithItsPauses) {
+    Served& camera = Plug("camera E\n");
+    const guest::CommandResult status = guest::RunCommand(Cli({"status"}));
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    const guest::CommandResult set =
+        guest::RunCommand(Cli({"--pace", "700", "set", "timestamp=on"}));
+    ASSERT_EQ(set.exitCode, 0) << set.err;
+
+    const std::vector<LoggedCommand> commands = VendorCommands(camera.logPath());
+    std::vector<int> codes;
+    for (const LoggedCommand& command : commands) {
+        codes.push_back(command.code);
+    }
+    ASSERT_EQ(codes, (std::vector<int>{14, 26, 27, 28, 2, 1, 11, 14, 11, 11}));
+    // status: a pause of 200 ms before each setting read.
+    for (std::size_t i = 4; i < 7; ++i) {
+        EXPECT_GE(commands[i].ms - commands[i - 1].ms, 200) << "before command " << codes[i];
+    }
+    // set with --pace 700: before the set and before its read-back.
+    for (std::size_t i = 8; i < 10; ++i) {
+        EXPECT_GE(commands[i].ms - commands[i - 1].ms, 700) << "before command " << codes[i];
+    }
+    EXPECT_EQ(camera.State()["timestamp"], "1");
+}
+
 // A node another program holds exclusively is busy, which is neither "not there" nor "not
 // allowed".
 TEST_F(Tool, BusyNodeIsToldApart) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "link/transport.h"
+#include "os/bytes.h"
 #include "os/os.h"
 #include "tests/support/sim_test.h"
 
@@ -247,6 +248,67 @@ TEST_F(TransportTest, ClearsTheDataAreaBeforeEveryCommand) {
     ASSERT_TRUE(SendVendorCommand(second, result, handle));
 
     EXPECT_EQ(Hex(result), "58 59 00 00 00 00 00 00");
+}
+
+// Each form of the head, as a 32-bit and a 64-bit program hand it to the system: the bytes on the
+// wire, the sense area right after the head, the data at 80; the system of a process of the other
+// width refuses the head as Windows does.
+struct FormCase {
+    const char* name;
+    const os::spt::Form* form;
+    bool caller64;  // the width of the process the simulated system serves
+    std::uint32_t inSize;
+    const char* head;  // the head up to the CDB
+    std::size_t senseArea;
+};
+
+TEST_F(TransportTest, EachFormOfTheHeadIsTheOneItsProcessHandsTheSystem) {
+    const char* const head32 =
+        "2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
+    const char* const head64 =
+        "38 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 00 00 00 00 "
+        "50 00 00 00 00 00 00 00 38 00 00 00";
+    const FormCase cases[] = {
+        {"32-bit form from a 32-bit process", &os::spt::k32, false, 44, head32, 48},
+        {"64-bit form from a 64-bit process", &os::spt::k64, true, 56, head64, 56},
+    };
+    for (const FormCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        world.SetCaller64(c.caller64);
+        world.ClearTrace();
+        world.InjectVendorFault(2, sim::Fault::CheckCondition(2));
+        const std::uint8_t get26[16] = {0xFA, 0x55, 0x66, 0xFE, 0x60, 0, 0, 26};
+        std::uint8_t data[8] = {};
+
+        const PassThroughOutcome good = PassThrough(handle, get26, data, *c.form);
+        ASSERT_TRUE(good.Good()) << good.systemError;
+        EXPECT_EQ(Hex(data), "41 42 43 44 45 46 47 48");
+        EXPECT_EQ(good.dataBytes, 8u);
+        const auto requests = world.PassThroughRequests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].inSize, c.inSize);
+        EXPECT_EQ(requests[0].outSize, 88u);
+        EXPECT_EQ(Hex(requests[0].head.data(), c.form->cdb), c.head);
+        EXPECT_EQ(Hex(requests[0].cdb), "FA 55 66 FE 60 00 00 1A 00 00 00 00 00 00 00 00");
+
+        // The sense bytes come back where the head said, right after it.
+        std::uint8_t request[kPassThroughRequestSize];
+        const std::uint8_t get2[16] = {0xFA, 0x55, 0x66, 0xFE, 0x60, 0, 0, 2};
+        BuildPassThroughRequest(request, get2, 8, *c.form);
+        EXPECT_EQ(bytes::GetLe32(request, c.form->senseInfoOffset), c.senseArea);
+        const PassThroughOutcome refused = PassThrough(handle, get2, data, *c.form);
+        ASSERT_TRUE(refused.callSucceeded);
+        EXPECT_EQ(refused.scsiStatus, kScsiStatusCheckCondition);
+        EXPECT_EQ(Hex(refused.sense.data(), refused.senseLength), kAbortedCommand);
+
+        // A head of the other width is not this process's: the call fails, nothing is sent.
+        world.ClearTrace();
+        const os::spt::Form& other = c.caller64 ? os::spt::k32 : os::spt::k64;
+        const PassThroughOutcome wrong = PassThrough(handle, get26, data, other);
+        EXPECT_FALSE(wrong.callSucceeded);
+        EXPECT_EQ(wrong.systemError, os::kErrorInvalidParameter);
+        EXPECT_TRUE(world.VendorCodes().empty());
+    }
 }
 
 }  // namespace

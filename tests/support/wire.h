@@ -35,16 +35,31 @@ inline std::string Hex(const std::uint8_t* bytes, std::size_t count) {
     return Hex(std::span<const std::uint8_t>(bytes, count));
 }
 
-// Bytes 0-27 of the SCSI_PASS_THROUGH head of every vendor command: Length 44, TargetId 1,
-// CdbLength 16, SenseInfoLength 24, DataIn 1, DataTransferLength 8, TimeOutValue 2,
-// DataBufferOffset 80, SenseInfoOffset 48.
+// The SCSI_PASS_THROUGH head of every vendor command up to its CDB, in the form of the program
+// the test is built into (a Windows test built for x86_64 sees its 64-bit programs send the
+// 64-bit form; the native tests and the 32-bit Windows tests see the product's 32-bit form):
+// Length, TargetId 1, CdbLength 16, SenseInfoLength 24, DataIn 1, DataTransferLength 8,
+// TimeOutValue 2, DataBufferOffset 80, SenseInfoOffset just after the head. kInquiryHead: the same
+// for the standard INQUIRY, CdbLength 6 and DataTransferLength 36. kPassThroughIn: the head's
+// size as the trace gives it.
+#if defined(_WIN64)
+// 56 bytes; the head up to the CDB is bytes 0-35, DataBufferOffset is 8 bytes at 24, the sense
+// area at 56.
+inline constexpr char kVendorHead[] =
+    "38 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 00 00 00 00 "
+    "50 00 00 00 00 00 00 00 38 00 00 00";
+inline constexpr char kInquiryHead[] =
+    "38 00 00 00 01 00 06 18 01 00 00 00 24 00 00 00 02 00 00 00 00 00 00 00 "
+    "50 00 00 00 00 00 00 00 38 00 00 00";
+inline constexpr char kPassThroughIn[] = "in=56";
+#else
+// 44 bytes; the head up to the CDB is bytes 0-27, the sense area at 48.
 inline constexpr char kVendorHead[] =
     "2C 00 00 00 01 00 10 18 01 00 00 00 08 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
-
-// The same bytes for the standard INQUIRY: CdbLength 6 and DataTransferLength 36, the rest as
-// for a vendor command.
 inline constexpr char kInquiryHead[] =
     "2C 00 00 00 01 00 06 18 01 00 00 00 24 00 00 00 02 00 00 00 50 00 00 00 30 00 00 00";
+inline constexpr char kPassThroughIn[] = "in=44";
+#endif
 
 // The INQUIRY's block in the head's 16 CDB bytes: operation 12h, allocation length 36.
 inline constexpr char kInquiryCdb[] = "12 00 00 00 24 00 00 00 00 00 00 00 00 00 00 00";

@@ -22,6 +22,7 @@
 
 #include "tests/e2e/panel_driver.h"
 #include "tests/e2e/scenario_support.h"
+#include "tests/support/wire.h"
 #include "tests/vcam/vcam_fixture.h"
 #include "vcam/camera_service.h"
 #include "vcam/driver_link.h"
@@ -153,8 +154,10 @@ TEST_F(RealPanel, EveryDeviceCallCarriesExactlyTheProductsSizesAndFlags) {
         int seen;
     };
     std::vector<Kind> kinds = {
-        {"INQUIRY", " cdb=12 ", "IOCTL_SCSI_PASS_THROUGH in=44 out=116 ", 0},
-        {"vendor command", " cdb=FA 55 66 FE ", "IOCTL_SCSI_PASS_THROUGH in=44 out=88 ", 0},
+        {"INQUIRY", " cdb=12 ",
+         std::string("IOCTL_SCSI_PASS_THROUGH ") + zqtest::kPassThroughIn + " out=116 ", 0},
+        {"vendor command", " cdb=FA 55 66 FE ",
+         std::string("IOCTL_SCSI_PASS_THROUGH ") + zqtest::kPassThroughIn + " out=88 ", 0},
         {"storage query", "IOCTL_STORAGE_QUERY_PROPERTY",
          "IOCTL_STORAGE_QUERY_PROPERTY in=12 out=551 ", 0},
         {"open", "CreateFileW ", open, 0},

@@ -84,6 +84,22 @@ Bytes PassThrough(Bytes cdb, std::uint8_t cdbLength, std::uint32_t transfer) {
 
 const Bytes kInquiry = PassThrough({0x12, 0, 0, 0, 36, 0}, 6, 36);
 
+// The same command as a 64-bit process sends it: the 56-byte head, whose DataBufferOffset is
+// 8 bytes at 24 (80), its SenseInfoOffset at 32 (56, right after the head), the block at 36,
+// then 4 bytes that align the structure to 8.
+Bytes PassThrough64(Bytes cdb, std::uint8_t cdbLength, std::uint32_t transfer) {
+    Bytes head = Words({0, 0, 0, transfer, 2, 0, 80, 0, 56});
+    head[0] = 56;
+    head[4] = 1;
+    head[6] = cdbLength;
+    head[7] = 24;
+    head[8] = 1;
+    cdb.resize(16, 0);
+    head.insert(head.end(), cdb.begin(), cdb.end());
+    head.resize(56, 0);
+    return head;
+}
+
 Bytes VendorGet(std::uint8_t code) {
     return PassThrough({0xFA, 0x55, 0x66, 0xFE, 0x60, 0, 0, code}, 16, 8);
 }
@@ -101,6 +117,8 @@ TEST(RequestRecord, EachKindIsReadFromItsOffsets) {
     open.attributes = 0x80;
     open.access = 0x0012019F;
     open.accessGiven = true;
+    vcam::Request control64 = Control(8, 'F', 6, os::kIoctlScsiPassThrough, {1, 2}, 88);
+    control64.caller64 = true;
     const Case cases[] = {
         {"an open as Windows gives it",
          Words({40, 7, ZQVCAM_KIND_OPEN, 'E', 5, 3, 0x01000060, 0x80, 0x0012019F,
@@ -110,6 +128,11 @@ TEST(RequestRecord, EachKindIsReadFromItsOffsets) {
          Words({44, 8, ZQVCAM_KIND_CONTROL, 'F', 6, os::kIoctlScsiPassThrough, 4, 88, 0, 0},
                {1, 2, 3, 4}),
          Control(8, 'F', 6, os::kIoctlScsiPassThrough, {1, 2, 3, 4}, 88)},
+        {"a device control of a 64-bit process",
+         Words({42, 8, ZQVCAM_KIND_CONTROL, 'F', 6, os::kIoctlScsiPassThrough, 2, 88, 0,
+                ZQVCAM_FLAG_CALLER64},
+               {1, 2}),
+         control64},
         {"a close", Words({40, 9, ZQVCAM_KIND_CLOSE, 'Z', 6, 0, 0, 0, 0, 0}), Close(9, 'Z', 6)},
     };
     for (const Case& c : cases) {
@@ -408,6 +431,44 @@ TEST_F(Carrying, ADeviceControlGetsTheProgramsInputAndOutputSize) {
         EXPECT_EQ(calls[0].outSize, c.request.outputSize);
         EXPECT_EQ(calls[0].bytesReturned, c.returned);
         EXPECT_EQ(calls[0].letter, c.request.letter);
+    }
+}
+
+// A 64-bit driver tells a 64-bit caller's device control, whose head is the 64-bit form; the
+// world takes each head in its caller's form and refuses the other.
+TEST_F(Carrying, EachPassThroughIsTakenInItsCallersForm) {
+    Carry(Open('E', 1));
+    const Bytes get14 = {0xFA, 0x55, 0x66, 0xFE, 0x60, 0, 0, 14};
+    struct Case {
+        const char* what;
+        bool caller64;
+        Bytes input;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"a 32-bit process's head", false, PassThrough(get14, 16, 8), true},
+        {"a 64-bit process's head", true, PassThrough64(get14, 16, 8), true},
+        {"a 32-bit head from a 64-bit process", true, PassThrough(get14, 16, 8), false},
+        {"a 64-bit head from a 32-bit process", false, PassThrough64(get14, 16, 8), false},
+    };
+    std::uint32_t id = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        world_.ClearTrace();
+        vcam::Request request = Control(++id, 'E', 1, os::kIoctlScsiPassThrough, c.input, 88);
+        request.caller64 = c.caller64;
+        const vcam::Answer answer = Carry(request);
+        if (!c.answered) {
+            EXPECT_EQ(answer.status, vcam::kStatusIoDeviceError);
+            EXPECT_TRUE(world_.VendorCodes().empty());
+            continue;
+        }
+        EXPECT_EQ(answer.status, vcam::kStatusSuccess);
+        ASSERT_EQ(answer.output.size(), 88u);
+        EXPECT_EQ(answer.output[0], c.input[0]);  // the head comes back, Length and all
+        EXPECT_EQ(answer.output[12], 8);          // data bytes delivered
+        EXPECT_EQ(answer.output[80], 3);          // the camera's state
+        EXPECT_EQ(world_.VendorCodes(), (std::vector<int>{14}));
     }
 }
 

@@ -388,6 +388,12 @@ static NTSTATUS LetterControl(ULONG letter, PIRP irp, PIO_STACK_LOCATION stack) 
     zqvcam_put32(p->record, ZQVCAM_REQ_ARG0, code);
     zqvcam_put32(p->record, ZQVCAM_REQ_ARG1, inSize);
     zqvcam_put32(p->record, ZQVCAM_REQ_ARG2, outSize);
+#if defined(_WIN64)
+    /* The records in the caller's buffer have the caller's width. */
+    if (!IoIs32bitProcess(irp)) {
+        zqvcam_put32(p->record, ZQVCAM_REQ_FLAGS, ZQVCAM_FLAG_CALLER64);
+    }
+#endif
     if (inSize != 0) {
         RtlCopyMemory(p->record + ZQVCAM_REQ_HEAD, irp->AssociatedIrp.SystemBuffer, inSize);
     }
