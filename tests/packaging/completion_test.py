@@ -44,7 +44,7 @@ COMPREPLY=()
 printf '%s\n' "${COMPREPLY[@]}"
 """
 
-TOOL = {"-h", "--help", "--version", "--json", "-v", "--verbose"}
+TOOL = {"-h", "--help", "--version", "--json", "-v", "--verbose", "--pace"}
 TARGET = {"-d", "--drive", "--device"}
 ALL = {"-a", "--all"}
 NAMES = {"overwrite=", "timestamp=", "resolution="}
@@ -103,7 +103,12 @@ class Cases(unittest.TestCase):
             # the tool's options, each once
             ("zelquin-cli -", TOOL, False),
             ("zelquin-cli --json -", TOOL - {"--json"}, False),
-            ("zelquin-cli --verbose --", {"--help", "--version", "--json"}, False),
+            ("zelquin-cli --verbose --", {"--help", "--version", "--json", "--pace"}, False),
+            # --pace takes a number, which is neither completed nor taken for the command
+            ("zelquin-cli --pace ", set(), False),
+            ("zelquin-cli --pace 0 s", {"status", "set", "sync-time"}, False),
+            ("zelquin-cli --pace 0 set r", {"resolution="}, True),
+            ("zelquin-cli --pace 50 list -", TOOL - {"--pace"}, False),
             # each command's options with the tool's
             ("zelquin-cli list -", TOOL, False),
             ("zelquin-cli status -", TOOL | TARGET | ALL, False),
@@ -119,9 +124,10 @@ class Cases(unittest.TestCase):
             ("zelquin-cli set --all -", TOOL, False),
             ("zelquin-cli sync-time -a --json -", TOOL - {"--json"}, False),
             ("zelquin-cli release --open -d sg1 --", {"--help", "--version", "--json",
-                                                     "--verbose", "--timeout"}, False),
+                                                     "--verbose", "--pace", "--timeout"}, False),
             ("zelquin-cli watch --set overwrite=on --count 2 --",
-             {"--help", "--version", "--json", "--verbose", "--sync-time", "--set", "--timeout"},
+             {"--help", "--version", "--json", "--verbose", "--pace", "--sync-time", "--set",
+              "--timeout"},
              False),
             # settings: names with no blank after them, then values
             ("zelquin-cli set ", NAMES, True),
