@@ -154,3 +154,11 @@ ran+=("demo (win64): run.sh under openbox, driven by the keyboard")
 echo "== release: Zelquin.exe built again from scratch in another folder, byte for byte the same"
 ./scripts/release.sh --compare build/win32/app/Zelquin.exe
 ran+=("release: Zelquin.exe rebuilt from scratch, byte for byte the exe the win32 build made")
+
+echo "== release: the Windows archive made again from scratch in another folder, byte for byte the same"
+./scripts/release.sh --out build/dist-again --compare-dist dist
+ran+=("release: zelquin-<version>-windows.zip made twice from scratch, byte for byte the same")
+
+echo "== package: the Debian package from a Release build with Debian's flags, checked by lintian"
+./scripts/package-deb.sh --out build/deb-dist
+ran+=("package: zelquin-cli_<version>_<arch>.deb built from scratch; lintian: no error or warning")
