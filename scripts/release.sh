@@ -58,21 +58,19 @@ python3 scripts/release_zip.py "$out/$zip" "$version" "$epoch" packaging/windows
 echo "$out/$zip: $(stat -c %s "$out/$zip") bytes"
 cat "$out/$zip.sha256"
 
-if [ -n "$compare" ]; then
-    if cmp -s "$out/Zelquin.exe" "$compare"; then
-        echo "reproducible: the release is byte for byte $compare"
+# same MADE OTHER: fails unless MADE is byte for byte OTHER.
+same() {
+    if cmp -s "$1" "$2"; then
+        echo "reproducible: $1 is byte for byte $2"
     else
-        echo "NOT reproducible: the release differs from $compare:" >&2
-        cmp -l "$out/Zelquin.exe" "$compare" | head -20 >&2 || true
+        echo "NOT reproducible: $1 differs from $2:" >&2
+        cmp -l "$1" "$2" | head -20 >&2 || true
         exit 1
     fi
+}
+if [ -n "$compare" ]; then
+    same "$out/Zelquin.exe" "$compare"
 fi
 if [ -n "$compare_dist" ]; then
-    if cmp -s "$out/$zip" "$compare_dist/$zip"; then
-        echo "reproducible: $zip is byte for byte $compare_dist/$zip"
-    else
-        echo "NOT reproducible: $out/$zip differs from $compare_dist/$zip:" >&2
-        cmp -l "$out/$zip" "$compare_dist/$zip" | head -20 >&2 || true
-        exit 1
-    fi
+    same "$out/$zip" "$compare_dist/$zip"
 fi
