@@ -298,7 +298,8 @@ Panel::Panel(RunFiles files, const std::string& world, const std::function<void(
     startup.cb = sizeof startup;
     if (!::CreateProcessW(files_.exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                           nullptr, nullptr, &startup, &process_)) {
-        Fail("cannot start " + Narrow(files_.exe));
+        Fail("cannot start " + Narrow(files_.exe) + ": system error " +
+             std::to_string(::GetLastError()));
     }
     const bool shown = WaitFor([this] {
         const std::vector<HWND> found = TopDialogs(process_.dwProcessId, kPanelCaption);
