@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The vendor identification of the camera's disk, as its INQUIRY data gives it.
+// The vendor identification of the camera's storage disk, as its INQUIRY data gives it. The
+// camera promises it for that disk alone: in command mode it is known by its mark only.
 constexpr std::string_view kCameraVendor = "KMZ";
 
 // SCSI host statuses (DID_*) and driver statuses that tell a transport's failure apart.
@@ -65,6 +66,17 @@ std::vector<std::uint8_t> KernelInquiry(const sg::Roots& roots, const std::strin
         data.push_back(static_cast<std::uint8_t>(byte));
     }
     return data;
+}
+
+// Whether the SCSI device behind the node sits on USB, as a camera does; the camera's udev rule
+// looks at no other device, and neither does discovery.
+bool OnUsb(const sg::Roots& roots, const std::string& node) {
+    for (const sg::Node& each : sg::ListNodes(roots)) {
+        if (each.name == node) {
+            return !each.usbDevice.empty();
+        }
+    }
+    return false;
 }
 
 int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
@@ -261,10 +273,12 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
             probe.result = ProbeResult::kAbsent;
             return probe;
         }
-        // The kernel's copy of the device's INQUIRY answer tells whether the node that cannot be
-        // opened is a camera at all: a disk that is no camera is passed over, not reported.
+        // The kernel's copy of the device's INQUIRY answer, and where the device sits, tell
+        // whether the node that cannot be opened is a camera at all, as the udev rule judges
+        // it: a disk that is no camera is passed over, not reported.
         const std::vector<std::uint8_t> kernel = KernelInquiry(settings_.roots, name);
-        if (kernel.size() > kInquiryMarkByte && kernel[kInquiryMarkByte] != kCameraMark) {
+        if ((kernel.size() > kInquiryMarkByte && kernel[kInquiryMarkByte] != kCameraMark) ||
+            !OnUsb(settings_.roots, name)) {
             probe.result = ProbeResult::kNotCamera;
             probe.systemError = 0;
             probe.systemText.clear();
@@ -280,7 +294,8 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
     if (!probe.inquiry.callSucceeded) {
         probe.result = ProbeResult::kInquiryFailed;
         probe.systemError = probe.inquiry.systemError;
-    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark) {
+    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark ||
+               !OnUsb(settings_.roots, name)) {
         probe.result = ProbeResult::kNotCamera;
     } else {
         probe.result = ProbeResult::kCamera;

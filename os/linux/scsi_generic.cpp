@@ -311,7 +311,8 @@ std::vector<Candidate> Discover(const Roots& roots) {
             candidate.inquiry = Execute(candidate.open.fd, inquiry, sizeof inquiry,
                                         candidate.inquiryData.data(), kInquiryLength);
             candidate.camera = candidate.inquiry.Good() && candidate.inquiry.delivered > 3 &&
-                               candidate.inquiryData[3] == kCameraMark;
+                               candidate.inquiryData[3] == kCameraMark &&
+                               !candidate.node.usbDevice.empty();
             CloseNode(candidate.open.fd);
             candidate.open.fd = -1;
         }

@@ -248,6 +248,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "no such device: "}),
     zqtest::ByName{});
 
+// The mark without USB is no camera, as the udev rule has it: a SATA disk the user may not open
+// that happens to answer byte 3 = 1 is passed over, not reported as a camera it cannot open.
+TEST_F(LinuxBackendTest, UnopenableMarkedNodeOffUsbIsNoCamera) {
+    const fs::path device =
+        root / "sys/devices/pci0000:00/0000:00:1f.2/ata1/host5/target5:0:0" / "5:0:0:0";
+    Write(device / "vendor", "ATA     \n");
+    Write(device / "inquiry", InquiryData(1));
+    fs::create_directories(root / "sys/class/scsi_generic/sg20");
+    fs::create_directory_symlink(device, root / "sys/class/scsi_generic/sg20/device");
+    fs::create_directories(root / "dev/sg20");  // a folder: EISDIR
+    cli::LinuxBackend backend(settings);
+
+    const cli::Probe probe = backend.ProbeDevice(Dev("sg20"));
+
+    EXPECT_EQ(probe.result, cli::ProbeResult::kNotCamera);
+    EXPECT_EQ(probe.systemError, 0u);
+}
+
 // The kernel's report of one command as the camera link's outcome.
 struct OutcomeCase {
     const char* name;
