@@ -146,6 +146,10 @@ struct BlockDevice {
     std::string vendor;
     std::string model;
     std::uint64_t sectors = 0;  // 512-byte sectors; 0 while there is no medium
+    // The kernel's disk sequence number (sysfs "diskseq"): never the same for two disks since
+    // the start, and a new one when the kernel sees the disk's medium change; 0 where the kernel
+    // has none.
+    std::uint64_t diskseq = 0;
     bool removable = false;
     std::string usbDevice;
     std::string mountPoint;  // where it, or one of its partitions, is mounted; empty if nowhere
