@@ -22,6 +22,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/guest/guest_fixture.h"
@@ -480,6 +481,27 @@ TEST_F(Tool, WatchSetsUpTheCameraPluggedInAgain) {
     EXPECT_EQ(state.at("dateset"), "1");
     EXPECT_EQ(state.at("timeset"), "1");
     EXPECT_EQ(state.at("resolution"), "1");
+}
+
+// A camera that leaves the bus after the release command and comes back a few seconds later as
+// its storage disk: the attach client is stopped, so the storage disk is imported only when the
+// scenario starts it again. The tool waits through the time without a disk and takes the new one.
+TEST_F(Tool, ReleaseWaitsForTheStorageDiskThatComesBackLater) {
+    Served& camera = Plug("camera E\nstorage letter=F\n");
+    bench->StopAttach();
+    Background release(Cli({"release", "--timeout", "60"}));
+    ASSERT_TRUE(WaitFor([] { return GuestBench::NodeCount() == 0; })) << "the camera stayed";
+    EXPECT_EQ(camera.State().at("mode"), "storage");
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the camera takes its time
+    EXPECT_EQ(release.OutSoFar(), "") << "a volume was told while the camera was away";
+    bench->Attach();
+
+    const guest::CommandResult run = release.Wait(std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("/dev/sd", 0), 0u) << run.out;
+    EXPECT_NE(run.err.find("the volume is not mounted; its block device is /dev/sd"),
+              std::string::npos)
+        << run.err;
 }
 
 // JSON lines as cameras arrive, then Ctrl+C: the watch stops cleanly with its last line.
