@@ -54,6 +54,28 @@ struct Volume {
     std::vector<std::string> notes;  // what the user should know about it, as sentences
 };
 
+// How a wait for a camera's storage volume ended.
+struct VolumeEvent {
+    enum class Kind : std::uint8_t {
+        kVolume,   // a camera volume arrived, or changed: `volume`
+        kTimeout,  // the time given to the wait is over
+        kStop,     // the user asked to stop (Ctrl+C)
+        kFailed,   // the event source broke down; `systemError` says why
+    };
+    Kind kind = Kind::kTimeout;
+    Volume volume;
+    std::uint32_t systemError = 0;
+};
+
+// The camera volumes that arrive or change from the moment the watch starts, and only those: a
+// volume that was there before, unchanged, is never reported.
+class VolumeWatch {
+  public:
+    virtual ~VolumeWatch() = default;
+    // Blocks until the next such volume, or the end of the watch's time.
+    virtual VolumeEvent Next() = 0;
+};
+
 // How the user names devices, for the help and the messages.
 struct DeviceNaming {
     std::string range;     // where cameras are looked for: "D: to Z:"
@@ -80,6 +102,10 @@ class Backend {
 
     // The storage volumes of cameras now present, in the system's order.
     virtual std::vector<Volume> CameraVolumes() = 0;
+    // Starts watching for camera volumes that arrive or change from now on, for `timeoutMs`;
+    // the release command follows. Null, with the reason in `systemError`, when it cannot start.
+    virtual std::unique_ptr<VolumeWatch> WatchVolumes(std::uint32_t timeoutMs,
+                                                      std::uint32_t& systemError) = 0;
     // Opens `root` in the file manager; false when it could not be started.
     virtual bool OpenFolder(const std::string& root) = 0;
 

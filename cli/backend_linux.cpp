@@ -13,6 +13,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <regex>
 #include <thread>
 
@@ -24,7 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The vendor identification of the camera's disk, as its INQUIRY data gives it.
+// The vendor identification of the camera's storage disk, as its INQUIRY data gives it. The
+// camera promises it for that disk alone: in command mode it is known by its mark only.
 constexpr std::string_view kCameraVendor = "KMZ";
 
 // SCSI host statuses (DID_*) and driver statuses that tell a transport's failure apart.
@@ -65,6 +68,17 @@ std::vector<std::uint8_t> KernelInquiry(const sg::Roots& roots, const std::strin
         data.push_back(static_cast<std::uint8_t>(byte));
     }
     return data;
+}
+
+// Whether the SCSI device behind the node sits on USB, as a camera does; the camera's udev rule
+// looks at no other device, and neither does discovery.
+bool OnUsb(const sg::Roots& roots, const std::string& node) {
+    for (const sg::Node& each : sg::ListNodes(roots)) {
+        if (each.name == node) {
+            return !each.usbDevice.empty();
+        }
+    }
+    return false;
 }
 
 int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
@@ -261,10 +275,12 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
             probe.result = ProbeResult::kAbsent;
             return probe;
         }
-        // The kernel's copy of the device's INQUIRY answer tells whether the node that cannot be
-        // opened is a camera at all: a disk that is no camera is passed over, not reported.
+        // The kernel's copy of the device's INQUIRY answer, and where the device sits, tell
+        // whether the node that cannot be opened is a camera at all, as the udev rule judges
+        // it: a disk that is no camera is passed over, not reported.
         const std::vector<std::uint8_t> kernel = KernelInquiry(settings_.roots, name);
-        if (kernel.size() > kInquiryMarkByte && kernel[kInquiryMarkByte] != kCameraMark) {
+        if ((kernel.size() > kInquiryMarkByte && kernel[kInquiryMarkByte] != kCameraMark) ||
+            !OnUsb(settings_.roots, name)) {
             probe.result = ProbeResult::kNotCamera;
             probe.systemError = 0;
             probe.systemText.clear();
@@ -280,7 +296,8 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
     if (!probe.inquiry.callSucceeded) {
         probe.result = ProbeResult::kInquiryFailed;
         probe.systemError = probe.inquiry.systemError;
-    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark) {
+    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark ||
+               !OnUsb(settings_.roots, name)) {
         probe.result = ProbeResult::kNotCamera;
     } else {
         probe.result = ProbeResult::kCamera;
@@ -310,8 +327,80 @@ void LinuxBackend::Close(DeviceId id) {
 
 std::vector<Volume> LinuxBackend::CameraVolumes() {
     std::vector<Volume> volumes;
-    const std::vector<sg::Node> nodes = sg::ListNodes(settings_.roots);
+    for (auto& [volume, disk] : VolumesOn(sg::ListBlockDevices(settings_.roots))) {
+        volumes.push_back(std::move(volume));
+    }
+    return volumes;
+}
+
+namespace {
+
+// A disk as it was when the watch started.
+struct DiskSeen {
+    std::uint64_t diskseq = 0;
+    bool medium = false;
+};
+
+class DiskWatch : public VolumeWatch {
+  public:
+    DiskWatch(LinuxBackend& backend,
+              std::function<std::vector<std::pair<Volume, sg::BlockDevice>>()> volumes,
+              std::map<std::string, DiskSeen> before, std::uint32_t timeoutMs, std::uint32_t pollMs)
+        : backend_(backend),
+          volumes_(std::move(volumes)),
+          before_(std::move(before)),
+          looks_(timeoutMs / std::max<std::uint32_t>(pollMs, 1) + 1),
+          pollMs_(pollMs) {}
+
+    VolumeEvent Next() override {
+        while (look_ < looks_) {
+            if (look_++ > 0) {
+                backend_.Sleep(pollMs_);
+            }
+            for (auto& [volume, disk] : volumes_()) {
+                const auto seen = before_.find(disk.name);
+                if (seen == before_.end() || seen->second.diskseq != disk.diskseq ||
+                    !seen->second.medium) {
+                    // Reported once: the same disk afterwards is what was seen.
+                    before_[disk.name] = {disk.diskseq, true};
+                    return {VolumeEvent::Kind::kVolume, std::move(volume), 0};
+                }
+            }
+        }
+        return {VolumeEvent::Kind::kTimeout, {}, 0};
+    }
+
+  private:
+    LinuxBackend& backend_;
+    std::function<std::vector<std::pair<Volume, sg::BlockDevice>>()> volumes_;
+    std::map<std::string, DiskSeen> before_;
+    std::uint32_t looks_;
+    std::uint32_t look_ = 0;
+    std::uint32_t pollMs_;
+};
+
+}  // namespace
+
+std::unique_ptr<VolumeWatch> LinuxBackend::WatchVolumes(std::uint32_t timeoutMs,
+                                                        std::uint32_t& systemError) {
+    systemError = 0;
+    std::map<std::string, DiskSeen> before;
     for (const sg::BlockDevice& disk : sg::ListBlockDevices(settings_.roots)) {
+        // A removable disk's medium as the kernel finds it now, not as it last looked.
+        const std::uint64_t sectors =
+            disk.removable ? sg::MediumSectors(disk, settings_.roots) : disk.sectors;
+        before[disk.name] = {disk.diskseq, sectors != 0};
+    }
+    return std::make_unique<DiskWatch>(
+        *this, [this] { return VolumesOn(sg::ListBlockDevices(settings_.roots)); },
+        std::move(before), timeoutMs, settings_.volumePollMs);
+}
+
+std::vector<std::pair<Volume, sg::BlockDevice>> LinuxBackend::VolumesOn(
+    const std::vector<sg::BlockDevice>& disks) {
+    std::vector<std::pair<Volume, sg::BlockDevice>> volumes;
+    const std::vector<sg::Node> nodes = sg::ListNodes(settings_.roots);
+    for (const sg::BlockDevice& disk : disks) {
         if (!disk.removable || Trimmed(disk.vendor) != kCameraVendor) {
             continue;
         }
@@ -331,7 +420,7 @@ std::vector<Volume> LinuxBackend::CameraVolumes() {
         } else {
             volume.root = disk.mountPoint;
         }
-        volumes.push_back(std::move(volume));
+        volumes.emplace_back(std::move(volume), disk);
     }
     return volumes;
 }

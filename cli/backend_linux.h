@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/backend.h"
@@ -26,6 +27,8 @@ struct LinuxSettings {
     // often it looks.
     std::uint32_t mountWaitMs = 5000;
     std::uint32_t mountPollMs = 250;
+    // How often the wait for a camera's storage volume looks at the disks.
+    std::uint32_t volumePollMs = 500;
 };
 
 class LinuxBackend : public Backend {
@@ -42,6 +45,11 @@ class LinuxBackend : public Backend {
                                std::span<std::uint8_t> dataIn) override;
     void Close(DeviceId id) override;
     std::vector<Volume> CameraVolumes() override;
+    // The camera volumes on disks that are new since the watch started, or whose disk sequence
+    // number has changed, or whose medium came since: the camera's command-mode disk, there
+    // before the release command, is not its volume until the kernel has seen it change.
+    std::unique_ptr<VolumeWatch> WatchVolumes(std::uint32_t timeoutMs,
+                                              std::uint32_t& systemError) override;
     bool OpenFolder(const std::string& root) override;
     std::string ErrorText(std::uint32_t error) override;
     std::string DeviceText(std::span<const std::uint8_t> bytes) override;
@@ -49,6 +57,10 @@ class LinuxBackend : public Backend {
     void Sleep(std::uint32_t milliseconds) override;
 
   private:
+    // The camera volumes among `disks`, each with the disk it is on.
+    std::vector<std::pair<Volume, sg::BlockDevice>> VolumesOn(
+        const std::vector<sg::BlockDevice>& disks);
+
     LinuxSettings settings_;
 };
 

@@ -103,6 +103,51 @@ std::vector<Volume> SeamBackend::CameraVolumes() {
     return volumes;
 }
 
+namespace {
+
+// The arrivals whose letter holds a camera volume once it has come.
+class ArrivalWatch : public VolumeWatch {
+  public:
+    ArrivalWatch(SeamBackend& backend, std::unique_ptr<EventSource> source)
+        : backend_(backend), source_(std::move(source)) {}
+
+    VolumeEvent Next() override {
+        for (;;) {
+            const WatchEvent event = source_->Next();
+            switch (event.kind) {
+                case WatchEvent::Kind::kArrival:
+                    for (const Volume& volume : backend_.CameraVolumes()) {
+                        if (volume.device == event.device) {
+                            return {VolumeEvent::Kind::kVolume, volume, 0};
+                        }
+                    }
+                    break;  // another drive's volume, or not the camera's
+                case WatchEvent::Kind::kTimeout:
+                    return {VolumeEvent::Kind::kTimeout, {}, 0};
+                case WatchEvent::Kind::kStop:
+                    return {VolumeEvent::Kind::kStop, {}, 0};
+                case WatchEvent::Kind::kFailed:
+                    return {VolumeEvent::Kind::kFailed, {}, event.systemError};
+            }
+        }
+    }
+
+  private:
+    SeamBackend& backend_;
+    std::unique_ptr<EventSource> source_;
+};
+
+}  // namespace
+
+std::unique_ptr<VolumeWatch> SeamBackend::WatchVolumes(std::uint32_t timeoutMs,
+                                                       std::uint32_t& systemError) {
+    std::unique_ptr<EventSource> source = arrivals_.Start(timeoutMs, systemError);
+    if (!source) {
+        return nullptr;
+    }
+    return std::make_unique<ArrivalWatch>(*this, std::move(source));
+}
+
 bool SeamBackend::OpenFolder(const std::string& root) {
     const std::wstring path = os::FromUtf8(root);
     return os::ShellExecuteW(nullptr, L"explorer", path.c_str(), nullptr, os::kSwShow);

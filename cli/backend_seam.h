@@ -10,6 +10,11 @@ namespace cli {
 
 class SeamBackend : public Backend {
   public:
+    // `arrivals` hears the system's volume arrivals: a camera's storage volume is one that
+    // arrived after the release command, as Windows announces it when a volume (or a medium in
+    // a removable drive) comes.
+    explicit SeamBackend(EventSourceFactory& arrivals) : arrivals_(arrivals) {}
+
     DeviceNaming Naming() override;
     std::vector<std::string> Candidates() override;
     std::optional<std::string> ParseDevice(std::string_view text) override;
@@ -18,11 +23,16 @@ class SeamBackend : public Backend {
                                std::span<std::uint8_t> dataIn) override;
     void Close(DeviceId id) override;
     std::vector<Volume> CameraVolumes() override;
+    std::unique_ptr<VolumeWatch> WatchVolumes(std::uint32_t timeoutMs,
+                                              std::uint32_t& systemError) override;
     bool OpenFolder(const std::string& root) override;
     std::string ErrorText(std::uint32_t error) override;
     std::string DeviceText(std::span<const std::uint8_t> bytes) override;
     bool LocalTime(std::tm& now) override;
     void Sleep(std::uint32_t milliseconds) override;
+
+  private:
+    EventSourceFactory& arrivals_;
 };
 
 }  // namespace cli

@@ -236,24 +236,16 @@ void SyncClock(Backend& backend, CameraSession& session, CameraReport& camera) {
     camera.clock = ClockReport{now, dateTime};
 }
 
-// The camera's volume among `volumes`: the one on its own device, else one that was not there
-// before the release.
-std::optional<Volume> PickVolume(const std::string& device, const std::vector<Volume>& volumes,
-                                 const std::vector<Volume>& before) {
-    for (const Volume& volume : volumes) {
-        if (volume.device == device) {
-            return volume;
-        }
-    }
-    for (const Volume& volume : volumes) {
-        const bool known = std::any_of(before.begin(), before.end(), [&volume](const Volume& v) {
-            return v.root == volume.root;
-        });
-        if (!known) {
-            return volume;
-        }
-    }
-    return std::nullopt;
+// A platform call's failure, told as "what: the system's words".
+Failure SystemFailure(Backend& backend, const std::string& device, const std::string& what,
+                      std::uint32_t error) {
+    Failure failure;
+    failure.exit = Exit::kSystemError;
+    failure.device = device;
+    failure.systemError = error;
+    failure.systemText = backend.ErrorText(error);
+    failure.message = what + ": " + SystemErrorPhrase(error, failure.systemText);
+    return failure;
 }
 
 void Release(Backend& backend, CameraSession& session, CameraReport& camera,
@@ -261,33 +253,40 @@ void Release(Backend& backend, CameraSession& session, CameraReport& camera,
     if (!ReadState(session, camera, true)) {
         return;
     }
-    const std::vector<Volume> before = backend.CameraVolumes();
-    const std::optional<Failure> released = session.Release();
-
-    std::optional<Volume> volume;
-    const std::uint32_t looks = options.timeoutMs / kPollIntervalMs + 1;
-    for (std::uint32_t look = 0; look < looks; ++look) {
-        if (look > 0) {
-            backend.Sleep(kPollIntervalMs);
-        }
-        volume = PickVolume(camera.device, backend.CameraVolumes(), before);
-        if (volume) {
-            break;
-        }
+    // The watch starts before the command, so that a volume that comes at once is not missed;
+    // what was there before, the camera's command-mode disk among it, is not the volume.
+    std::uint32_t watchError = 0;
+    const std::unique_ptr<VolumeWatch> watch = backend.WatchVolumes(options.timeoutMs, watchError);
+    if (!watch) {
+        camera.error = SystemFailure(backend, camera.device,
+                                     "cannot watch for the camera's storage volume", watchError);
+        return;
     }
-    if (!volume) {
+    const std::optional<Failure> released = session.Release();
+    const VolumeEvent event = watch->Next();
+    if (event.kind != VolumeEvent::Kind::kVolume) {
         if (released) {
             camera.error = released;
+            return;
+        }
+        if (event.kind == VolumeEvent::Kind::kFailed) {
+            camera.error =
+                SystemFailure(backend, camera.device,
+                              "watching for the camera's storage volume failed", event.systemError);
             return;
         }
         Failure failure;
         failure.exit = Exit::kNoVolume;
         failure.device = camera.device;
-        failure.message = "the camera's storage volume did not appear within " +
-                          std::to_string(options.timeoutMs / 1000) + " s of the release command";
+        failure.message = event.kind == VolumeEvent::Kind::kStop
+                              ? "stopped while waiting for the camera's storage volume"
+                              : "the camera's storage volume did not appear within " +
+                                    std::to_string(options.timeoutMs / 1000) +
+                                    " s of the release command";
         camera.error = std::move(failure);
         return;
     }
+    const std::optional<Volume> volume = event.volume;
     if (released) {
         camera.notes.push_back("the release command was not confirmed (" + released->message +
                                "), but the camera's volume appeared");

@@ -23,8 +23,8 @@ struct Target {
     std::uint32_t paceMs = kSettingPauseMs;  // between two operations on one camera
 };
 
-// Pause between two looks for something that takes the camera a moment: its volume after the
-// release command, its readiness after it arrived.
+// Pause between two looks for something that takes the camera a moment: its readiness after it
+// arrived.
 inline constexpr std::uint32_t kPollIntervalMs = 500;
 inline constexpr std::uint32_t kDefaultReleaseTimeoutMs = 10000;
 // After an arrival: how often a device that cannot be opened or asked yet is tried, and how
@@ -53,8 +53,9 @@ struct ReleaseOptions {
     std::uint32_t paceMs = kSettingPauseMs;
 };
 
-// The release command, then a wait for the camera's storage volume, which is told (and opened in
-// the file manager with `open`).
+// The release command, then a wait of up to `timeoutMs` for the camera's storage volume: one that
+// arrives or changes after the command (Backend::WatchVolumes), never the device that was there
+// before. It is told (and opened in the file manager with `open`).
 Report RunRelease(Backend& backend, const ReleaseOptions& options);
 
 struct WatchOptions {

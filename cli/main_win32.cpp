@@ -61,7 +61,7 @@ int wmain(int argc, wchar_t** argv) {
     os::GetLogicalDriveStringsW(0, nullptr);
 #endif
     ConsoleOutput output;
-    cli::SeamBackend backend;
     cli::Win32Arrivals arrivals;
+    cli::SeamBackend backend(arrivals);
     return cli::RunTool(args, backend, arrivals, output);
 }

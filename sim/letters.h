@@ -27,4 +27,20 @@ struct LetterEvent {
 // for A): the removals first, then the arrivals, each in the order A to Z.
 std::vector<LetterEvent> LetterEvents(std::uint32_t before, std::uint32_t after);
 
+// What a window has been told of: the letters present, and those among them on which a camera's
+// storage volume is (a camera released on its own letter keeps the letter).
+struct LetterState {
+    std::uint32_t present = 0;
+    std::uint32_t storage = 0;
+
+    bool operator==(const LetterState&) const = default;
+};
+
+LetterState LettersOf(World& world);
+
+// The events between two states: those of LetterEvents, then an arrival for each letter that
+// stayed and now holds a camera's storage volume it did not hold before, as Windows announces a
+// medium that comes into a drive (a camera that stays on the bus and presents its volume).
+std::vector<LetterEvent> VolumeEvents(const LetterState& before, const LetterState& after);
+
 }  // namespace sim

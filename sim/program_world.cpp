@@ -93,7 +93,7 @@ class ProgramWorld {
         live_.Refresh();
         if (live_.applied() != nullptr && live_.applied()->notify && watchTimer_ == 0) {
             // What is there now is known to the windows already, as at a computer's start.
-            announced_ = sim::PresentLetters(sim::TheWorld());
+            announced_ = sim::LettersOf(sim::TheWorld());
             watchTimer_ = ::SetTimer(nullptr, 0, kWatchPeriodMs, WatchTick);
         }
     }
@@ -114,8 +114,8 @@ class ProgramWorld {
     // thread (the control panel, and any message box that is open).
     void Announce() {
         announcing_ = true;
-        const std::uint32_t now = sim::PresentLetters(sim::TheWorld());
-        for (const sim::LetterEvent& event : sim::LetterEvents(announced_, now)) {
+        const sim::LetterState now = sim::LettersOf(sim::TheWorld());
+        for (const sim::LetterEvent& event : sim::VolumeEvents(announced_, now)) {
             Broadcast(event.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, event.letter);
         }
         announced_ = now;
@@ -143,7 +143,7 @@ class ProgramWorld {
     sim::LiveWorldFile live_;
     bool started_ = false;
     UINT_PTR watchTimer_ = 0;
-    std::uint32_t announced_ = 0;  // the letters the windows know of, bit 0 for A
+    sim::LetterState announced_;  // what the windows know of
     bool announcing_ = false;
 };
 

@@ -860,7 +860,10 @@ World::ScsiAnswer World::CameraCommand(Camera& camera, const std::uint8_t* cdb,
             return refuse(kAscInvalidFieldInCdb);
         }
         // Byte 3 = 1 is the camera's mark; as a plain disk it reports 0.
-        answer.data = StandardInquiry(plainDisk ? 0 : 1, "KMZ", "DV CAMERA");
+        const std::string_view vendor = camera.mode == CameraMode::kCommand
+                                            ? std::string_view(camera.inquiryVendor)
+                                            : kInquiryVendorDefault;
+        answer.data = StandardInquiry(plainDisk ? 0 : 1, vendor, "DV CAMERA");
         const std::size_t allocation = static_cast<std::size_t>((cdb[3] << 8) | cdb[4]);
         answer.data.resize(std::min(answer.data.size(), allocation));
         return answer;

@@ -62,6 +62,9 @@ inline constexpr std::uint32_t kDescriptorHeadSize = 40;
 
 // The vendor identification of the camera's storage device: "KMZ" padded to 8 characters.
 inline constexpr std::string_view kCameraVendorId = "KMZ     ";
+// What the camera's INQUIRY answer gives as its vendor: in storage mode always, in command mode
+// unless the world says otherwise.
+inline constexpr std::string_view kInquiryVendorDefault = "KMZ";
 
 // A STORAGE_DEVICE_DESCRIPTOR (Version 40, Size = total, RemovableMedia 1, BusType USB) whose
 // VendorIdOffset is `vendorOffset` and which holds the bytes of `vendor` there, followed by a zero
@@ -123,6 +126,9 @@ struct Camera {
     std::uint8_t resolution = 0;        // command 1
     std::array<FirmwarePiece, 3> firmware = {MakeFirmwarePiece("V1.1"), MakeFirmwarePiece(".07"),
                                              MakeFirmwarePiece("20240101")};  // commands 26-28
+    // The vendor identification of its INQUIRY answer in command mode, up to 8 characters. The
+    // camera promises none; in storage mode it answers "KMZ".
+    std::string inquiryVendor = std::string(kInquiryVendorDefault);
 
     // The clock as last set: bytes 8-10 of the date command (4) and of the time command (3).
     std::array<std::uint8_t, 3> date = {};

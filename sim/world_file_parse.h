@@ -62,6 +62,7 @@ struct CameraDescription {
     std::uint8_t timestampDisplay = 0;
     std::uint8_t resolution = 0;
     std::array<FirmwarePiece, 3> firmware = Camera{}.firmware;
+    std::string inquiryVendor = std::string(kInquiryVendorDefault);
 
     bool operator==(const CameraDescription&) const = default;
 };

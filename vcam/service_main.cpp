@@ -420,17 +420,19 @@ class Service {
             announced_.reset();
             return;
         }
+        const sim::LetterState now{applied_.present,
+                                   sim::LettersOf(world_).storage & applied_.present};
         if (!announced_) {
-            announced_ = applied_.present;  // what is there now is known already
+            announced_ = now;  // what is there now is known already
             return;
         }
-        for (const sim::LetterEvent& event : sim::LetterEvents(*announced_, applied_.present)) {
+        for (const sim::LetterEvent& event : sim::VolumeEvents(*announced_, now)) {
             trace_.Append(std::string("# notify: ") +
                           (event.arrival ? "DBT_DEVICEARRIVAL " : "DBT_DEVICEREMOVECOMPLETE ") +
                           event.letter + ":");
             announcer_.Post(event);
         }
-        announced_ = applied_.present;
+        announced_ = now;
     }
 
     void Stop() {
@@ -456,7 +458,7 @@ class Service {
     std::uint32_t reserved_ = 0;
     std::uint32_t ignored_ = 0;
     vcam::LetterPlan applied_;
-    std::optional<std::uint32_t> announced_;
+    std::optional<sim::LetterState> announced_;
     bool held_ = false;
 };
 

@@ -311,7 +311,8 @@ std::vector<Candidate> Discover(const Roots& roots) {
             candidate.inquiry = Execute(candidate.open.fd, inquiry, sizeof inquiry,
                                         candidate.inquiryData.data(), kInquiryLength);
             candidate.camera = candidate.inquiry.Good() && candidate.inquiry.delivered > 3 &&
-                               candidate.inquiryData[3] == kCameraMark;
+                               candidate.inquiryData[3] == kCameraMark &&
+                               !candidate.node.usbDevice.empty();
             CloseNode(candidate.open.fd);
             candidate.open.fd = -1;
         }
@@ -337,6 +338,7 @@ std::vector<BlockDevice> ListBlockDevices(const Roots& roots) {
         disk.vendor = ReadAttribute(entry.path() / "device" / "vendor");
         disk.model = ReadAttribute(entry.path() / "device" / "model");
         disk.sectors = SectorsOf(entry.path());
+        disk.diskseq = std::strtoull(ReadAttribute(entry.path() / "diskseq").c_str(), nullptr, 10);
         disk.removable = ReadAttribute(entry.path() / "removable") == "1";
         std::error_code none;
         const fs::path device = fs::canonical(entry.path() / "device", none);

@@ -8,7 +8,7 @@
 //   sg::CloseNode(opened.fd);
 //
 // sg::Discover() puts these together: every node asked a standard INQUIRY, the camera being a
-// device whose inquiry byte 3 is exactly 1.
+// USB-attached device whose inquiry byte 3 is exactly 1, whatever its vendor identification.
 //
 // The SG_IO request is the kernel's struct sg_io_hdr (<scsi/sg.h>), the platform's own interface
 // for this call; nothing of ours is laid over it.
@@ -130,7 +130,7 @@ struct Candidate {
     OpenResult open;  // why the node could not be asked, when it could not
     Outcome inquiry;
     std::array<std::uint8_t, kInquiryLength> inquiryData = {};
-    bool camera = false;  // the INQUIRY was good and its byte 3 is exactly 1
+    bool camera = false;  // on USB, the INQUIRY was good and its byte 3 is exactly 1
 };
 
 // Every node asked a standard INQUIRY (allocation length 36), in node order. Nodes that cannot be
@@ -146,6 +146,10 @@ struct BlockDevice {
     std::string vendor;
     std::string model;
     std::uint64_t sectors = 0;  // 512-byte sectors; 0 while there is no medium
+    // The kernel's disk sequence number (sysfs "diskseq"): never the same for two disks since
+    // the start, and a new one when the kernel sees the disk's medium change; 0 where the kernel
+    // has none.
+    std::uint64_t diskseq = 0;
     bool removable = false;
     std::string usbDevice;
     std::string mountPoint;  // where it, or one of its partitions, is mounted; empty if nowhere

@@ -23,6 +23,7 @@
 #include "cli/backend.h"
 #include "cli/backend_seam.h"
 #include "cli/tool.h"
+#include "sim/letters.h"
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/support/sim_test.h"
@@ -96,6 +97,66 @@ class ScriptedEvents : public cli::EventSourceFactory {
     };
 };
 
+// The simulated computer's volume arrivals, as Windows announces them: each look compares the
+// world's letters (and the camera volumes on letters that stayed) with the last look's, the
+// first with the world as it was when listening started. `meanwhile` holds changes to the world
+// made while the tool waits, one before each further look; when they have run out and nothing
+// has arrived, the time given is over.
+class WorldArrivals : public cli::EventSourceFactory {
+  public:
+    explicit WorldArrivals(sim::World& world) : world_(world) {}
+
+    std::deque<std::function<void()>> meanwhile;
+    bool failToStart = false;
+    std::uint32_t startError = 0;
+    int starts = 0;
+    std::optional<std::uint32_t> timeoutGiven;
+
+    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t> timeoutMs,
+                                            std::uint32_t& systemError) override {
+        ++starts;
+        timeoutGiven = timeoutMs;
+        if (failToStart) {
+            systemError = startError;
+            return nullptr;
+        }
+        return std::make_unique<Source>(*this, sim::LettersOf(world_));
+    }
+
+  private:
+    struct Source : cli::EventSource {
+        Source(WorldArrivals& owner, sim::LetterState seen) : owner_(owner), seen_(seen) {}
+        cli::WatchEvent Next() override {
+            while (pending_.empty()) {
+                if (looked_) {
+                    if (owner_.meanwhile.empty()) {
+                        return {cli::WatchEvent::Kind::kTimeout, {}, 0};
+                    }
+                    owner_.meanwhile.front()();
+                    owner_.meanwhile.pop_front();
+                }
+                looked_ = true;
+                const sim::LetterState now = sim::LettersOf(owner_.world_);
+                for (const sim::LetterEvent& event : sim::VolumeEvents(seen_, now)) {
+                    if (event.arrival) {
+                        pending_.push_back(std::string(1, event.letter) + ":");
+                    }
+                }
+                seen_ = now;
+            }
+            const std::string device = pending_.front();
+            pending_.pop_front();
+            return {cli::WatchEvent::Kind::kArrival, device, 0};
+        }
+        WorldArrivals& owner_;
+        sim::LetterState seen_;
+        std::deque<std::string> pending_;
+        bool looked_ = false;
+    };
+
+    sim::World& world_;
+};
+
 struct ToolRun {
     int exit = -1;
     std::string out;
@@ -120,7 +181,7 @@ class CliTest : public SimTest {
     ToolRun Run(std::vector<std::string> args) {
         args.insert(args.begin(), "zelquin-cli");
         RecordedOutput output;
-        cli::SeamBackend backend;
+        cli::SeamBackend backend(arrivals);
         ToolRun run;
         run.exit = cli::RunTool(args, backend, events, output);
         run.out = output.out;
@@ -170,6 +231,7 @@ class CliTest : public SimTest {
     }
 
     ScriptedEvents events;
+    WorldArrivals arrivals{world};
 };
 
 }  // namespace zqtest

@@ -160,6 +160,7 @@ const std::vector<Row> kRows = {
          w.SetObserver([&w](const sim::Event& event) {
              if (event.VendorCode() == kCmdRelease) {
                  w.drive('E').descriptor = sim::DescriptorWithVendor(sim::kCameraVendorId);
+                 w.camera().mode = sim::CameraMode::kStorage;
              }
          }); },
      {"release"}, 0, {"E:\\\n"},
@@ -374,40 +375,78 @@ TEST_F(CommandTest, SyncTimeWhoseDateIsRefusedSendsNoTime) {
 TEST_F(CommandTest, ReleaseWaitsForTheVolumeAsLongAsItIsTold) {
     struct Case {
         std::vector<std::string> args;
-        std::uint64_t sleptMs;
+        std::uint32_t timeoutMs;
+        std::uint64_t sleptMs;  // the pause between the state query and the release command
+        const char* told;
     };
-    // The pause between the state query and the release command, then the looks for the volume.
-    for (const Case& c : std::vector<Case>{{{"release"}, kSettingPauseMs + 10000},
-                                           {{"release", "--timeout", "2"}, kSettingPauseMs + 2000},
-                                           {{"release", "--timeout", "0"}, kSettingPauseMs},
-                                           {{"release", "--pace", "0"}, 10000}}) {
+    for (const Case& c :
+         std::vector<Case>{{{"release"}, 10000, kSettingPauseMs, "within 10 s"},
+                           {{"release", "--timeout", "2"}, 2000, kSettingPauseMs, "within 2 s"},
+                           {{"release", "--timeout", "0"}, 0, kSettingPauseMs, "within 0 s"},
+                           {{"release", "--pace", "0"}, 10000, 0, "within 10 s"}}) {
         SCOPED_TRACE(c.args.back());
         world.Reset();
         sim::TheSystem().Reset();
         VolumeNeverAppears(world);
 
-        EXPECT_EQ(Run(c.args).exit, 8);
+        const ToolRun run = Run(c.args);
+
+        EXPECT_EQ(run.exit, 8);
+        EXPECT_NE(run.err.find(c.told), std::string::npos) << run.err;
+        EXPECT_EQ(arrivals.timeoutGiven, c.timeoutMs);
         EXPECT_EQ(sim::TheSystem().TotalSleptMs(), c.sleptMs);
         EXPECT_EQ(world.camera().releases, 1);
     }
 }
 
-TEST_F(CommandTest, ReleaseFindsAVolumeThatAppearsWhileItWaits) {
-    CameraOnE(world);
-    world.camera().storageLetter = 'H';
-    world.camera().storageDriveType = os::kDriveFixed;  // not yet the removable volume
-    sim::TheSystem().SetObserver([this](const sim::SystemEvent& event) {
-        if (event.call == sim::SystemCall::kSleep &&
-            sim::TheSystem().TotalSleptMs() == kSettingPauseMs + 1500) {
-            world.drive('H').type = os::kDriveRemovable;
-        }
-    });
+TEST_F(CommandTest, ReleaseFindsAVolumeThatArrivesWhileItWaits) {
+    VolumeNeverAppears(world);
+    arrivals.meanwhile = {
+        [this] { world.AddDrive('K', os::kDriveRemovable); },  // a memory stick: not the camera's
+        [this] {
+            world.AddDrive('M', os::kDriveRemovable).descriptor =
+                sim::DescriptorWithVendor(sim::kCameraVendorId);
+        },
+    };
 
     const ToolRun run = Run({"release"});
 
     EXPECT_EQ(run.exit, 0) << run.err;
-    EXPECT_EQ(run.out, "H:\\\n");
-    EXPECT_EQ(sim::TheSystem().TotalSleptMs(), kSettingPauseMs + 1500u);
+    EXPECT_EQ(run.out, "M:\\\n");
+    EXPECT_TRUE(arrivals.meanwhile.empty());
+}
+
+// The camera's command-mode drive may itself say KMZ: it is not the volume until the volume
+// arrives there (the camera presents its medium), and without that arrival there is none.
+TEST_F(CommandTest, ReleaseTakesNoVolumeThatWasThereBeforeTheCommand) {
+    for (const bool arrives : {false, true}) {
+        SCOPED_TRACE(arrives ? "the medium arrives later" : "nothing arrives");
+        world.Reset();
+        CameraOnE(world);
+        world.drive('E').descriptor = sim::DescriptorWithVendor(sim::kCameraVendorId);
+        world.InjectVendorFault(kCmdRelease, sim::Fault::Ignored());  // no switch yet
+        if (arrives) {
+            arrivals.meanwhile = {[this] { world.camera().mode = sim::CameraMode::kStorage; }};
+        }
+
+        const ToolRun run = Run({"release", "--timeout", "3"});
+
+        EXPECT_EQ(run.exit, arrives ? 0 : 8) << run.err;
+        EXPECT_EQ(run.out, arrives ? "E:\\\n" : "");
+    }
+}
+
+TEST_F(CommandTest, ReleaseWithoutArrivalsToListenToFails) {
+    CameraOnE(world);
+    arrivals.failToStart = true;
+    arrivals.startError = 1400;  // ERROR_INVALID_WINDOW_HANDLE
+
+    const ToolRun run = Run({"release"});
+
+    EXPECT_EQ(run.exit, 5);
+    EXPECT_NE(run.err.find("E: cannot watch for the camera's storage volume: "), std::string::npos)
+        << run.err;
+    EXPECT_EQ(world.camera().releases, 0) << "released with nobody to hear the volume";
 }
 
 TEST_F(CommandTest, ReleaseIgnoresTheVolumeOfAnotherCameraAlreadyInStorageMode) {

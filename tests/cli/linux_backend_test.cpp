@@ -248,6 +248,24 @@ INSTANTIATE_TEST_SUITE_P(
                   "no such device: "}),
     zqtest::ByName{});
 
+// The mark without USB is no camera, as the udev rule has it: a SATA disk the user may not open
+// that happens to answer byte 3 = 1 is passed over, not reported as a camera it cannot open.
+TEST_F(LinuxBackendTest, UnopenableMarkedNodeOffUsbIsNoCamera) {
+    const fs::path device =
+        root / "sys/devices/pci0000:00/0000:00:1f.2/ata1/host5/target5:0:0" / "5:0:0:0";
+    Write(device / "vendor", "ATA     \n");
+    Write(device / "inquiry", InquiryData(1));
+    fs::create_directories(root / "sys/class/scsi_generic/sg20");
+    fs::create_directory_symlink(device, root / "sys/class/scsi_generic/sg20/device");
+    fs::create_directories(root / "dev/sg20");  // a folder: EISDIR
+    cli::LinuxBackend backend(settings);
+
+    const cli::Probe probe = backend.ProbeDevice(Dev("sg20"));
+
+    EXPECT_EQ(probe.result, cli::ProbeResult::kNotCamera);
+    EXPECT_EQ(probe.systemError, 0u);
+}
+
 // The kernel's report of one command as the camera link's outcome.
 struct OutcomeCase {
     const char* name;
@@ -342,6 +360,71 @@ TEST_F(LinuxBackendTest, AMediumThatCameSinceCounts) {
     ASSERT_EQ(volumes.size(), 3u);
     EXPECT_EQ(volumes[2].device, Dev("sg6"));
 }
+
+// After the release command the camera's volume is a disk that came, or changed, since the wait
+// began; the camera volumes there before (sda and sdd) are not it while they stay as they were.
+struct WatchCase {
+    const char* name;
+    std::function<void(LinuxBackendTest&)> meanwhile;
+    const char* device;  // the volume's device, relative to the test's /dev; nullptr: none
+};
+
+void PrintTo(const WatchCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class VolumeWatching : public LinuxBackendTest, public ::testing::WithParamInterface<WatchCase> {};
+
+TEST_P(VolumeWatching, TakesOnlyADiskThatCameOrChanged) {
+    const WatchCase& c = GetParam();
+    Write(root / "sys/block/sda/diskseq", "3\n");
+    Write(root / "sys/block/sdd/diskseq", "5\n");
+    cli::LinuxBackend backend(settings);
+    std::uint32_t error = 99;
+    const std::unique_ptr<cli::VolumeWatch> watch = backend.WatchVolumes(0, error);
+    ASSERT_NE(watch, nullptr);
+    EXPECT_EQ(error, 0u);
+    if (c.meanwhile) {
+        c.meanwhile(*this);
+    }
+
+    const cli::VolumeEvent event = watch->Next();
+
+    if (c.device == nullptr) {
+        EXPECT_EQ(event.kind, cli::VolumeEvent::Kind::kTimeout) << event.volume.root;
+    } else {
+        ASSERT_EQ(event.kind, cli::VolumeEvent::Kind::kVolume);
+        EXPECT_EQ(event.volume.device, Dev(c.device));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Linux, VolumeWatching,
+    ::testing::Values(
+        WatchCase{"NothingChanged", {}, nullptr},
+        WatchCase{"SameNameNewSequenceNumber",
+                  [](LinuxBackendTest& test) { Write(test.root / "sys/block/sdd/diskseq", "8\n"); },
+                  "sg3"},
+        WatchCase{"AMediumCameOnTheCamerasDisk",
+                  [](LinuxBackendTest& test) { Write(test.root / "sys/block/sdg/size", "4096\n"); },
+                  "sg6"},
+        WatchCase{"ANewDisk",
+                  [](LinuxBackendTest& test) {
+                      test.AddDevice({"sg8", "sdh", "KMZ     ", true, 64}, 9);
+                  },
+                  "sg8"},
+        WatchCase{"ANewDiskOfAnotherVendor",
+                  [](LinuxBackendTest& test) {
+                      test.AddDevice({"sg8", "sdh", "Generic ", true, 64}, 9);
+                  },
+                  nullptr},
+        WatchCase{"TheCamerasDiskGoneAndAnotherChanged",
+                  [](LinuxBackendTest& test) {
+                      fs::remove(test.root / "sys/block/sda");
+                      Write(test.root / "sys/block/sdd/diskseq", "5\n");
+                  },
+                  nullptr}),
+    zqtest::ByName{});
 
 // The opener gets the folder and is not waited for; it writes what it was given to a file.
 struct OpenCase {

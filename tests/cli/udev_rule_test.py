@@ -5,24 +5,31 @@
 
 Reads the rule file with the syntax of udev(7) (comma-separated KEY{attribute}OP"value", line
 continuations, comments, GOTO and LABEL, shell-glob values with "|" alternatives, trailing blanks
-of sysfs attributes ignored unless the value itself ends with one, and the parent keys SUBSYSTEMS,
+of sysfs attributes ignored unless the value itself ends with one, the parent keys SUBSYSTEMS,
 KERNELS, DRIVERS and ATTRS all matching on one device of the chain upwards from the event's
-device) and applies it to the devices below, as the kernel shows them in sysfs: the camera's
-SCSI generic node and disk get TAG "uaccess" (the SCSI generic node also group plugdev, mode
-0660), and nothing else does: not the camera's partitions or its other nodes, not other disks,
-not a look-alike vendor. Then the same table is run on broken variants of the rule, each of
-which must fail it, so that the check itself is seen to catch what it is there for.
+device, and IMPORT{program}, whose program is run for real: a name without a slash is taken from
+the rule's own folder, where its helper lies, with %S and %p standing for a sysfs tree the test
+writes) and applies it to the devices below, as the kernel shows them in sysfs: the SCSI generic
+node and disk of a USB device whose INQUIRY byte 3 is 1 get TAG "uaccess" (the SCSI generic node
+also group plugdev, mode 0660), whatever its vendor, and so does the USB disk of vendor KMZ, the
+camera's storage disk; nothing else does: not the camera's partitions or its other nodes, not
+other disks or a disk with another byte 3, not a look-alike vendor, not a device with the mark
+that is not on USB. Then the same table is run on broken variants of the rule, each of which
+must fail it, so that the check itself is seen to catch what it is there for.
 """
 
 import fnmatch
 import os
 import re
+import shlex
+import subprocess
 import sys
+import tempfile
 
 MATCH_KEYS = {"ACTION", "SUBSYSTEM", "KERNEL", "DEVPATH", "ENV", "ATTR"}
 PARENT_KEYS = {"SUBSYSTEMS", "KERNELS", "DRIVERS", "ATTRS"}
-ASSIGN_KEYS = {"TAG", "GROUP", "MODE", "OWNER", "GOTO", "LABEL", "ENV"}
-KEYS_WITH_ATTRIBUTE = {"ENV", "ATTR", "ATTRS"}
+ASSIGN_KEYS = {"TAG", "GROUP", "MODE", "OWNER", "GOTO", "LABEL", "ENV", "IMPORT"}
+KEYS_WITH_ATTRIBUTE = {"ENV", "ATTR", "ATTRS", "IMPORT"}
 TOKEN = re.compile(r'\s*([A-Z]+)(?:\{([^}]*)\})?\s*(==|!=|\+=|-=|:=|=)\s*"((?:[^"\\]|\\.)*)"\s*')
 
 
@@ -115,8 +122,34 @@ def parent_matches(tokens, device):
     return False
 
 
-def apply(rules, device):
+def run_import(command, device, helpers, sysfs):
+    """IMPORT{program}: runs `command` as udev would, for `device` laid out below `sysfs`, and
+    returns the KEY=value lines it printed."""
+    inquiry = device["chain"][1]["inquiry"] if len(device["chain"]) > 1 else None
+    folder = os.path.join(sysfs, device["devpath"].lstrip("/"))
+    os.makedirs(os.path.join(folder, "device"), exist_ok=True)
+    target = os.path.join(folder, "device", "inquiry")
+    if os.path.exists(target):
+        os.remove(target)
+    if inquiry is not None:
+        with open(target, "wb") as f:
+            f.write(inquiry)
+    argv = shlex.split(command.replace("%S", sysfs).replace("%p", device["devpath"]))
+    if "/" not in argv[0]:
+        argv[0] = os.path.join(helpers, argv[0])
+    run = subprocess.run(argv, capture_output=True, text=True, timeout=10)
+    if run.returncode != 0:
+        raise RuleError(f"IMPORT{{program}} {command!r} ended with {run.returncode}: {run.stderr}")
+    imported = {}
+    for line in run.stdout.splitlines():
+        key, _, value = line.partition("=")
+        imported[key] = value
+    return imported
+
+
+def apply(rules, device, helpers, sysfs):
     """What the rules give `device`: its tags, group and mode."""
+    device = {**device, "env": dict(device["env"])}
     result = {"tags": set(), "group": None, "mode": None}
     skip_to = None
     for rule in rules:
@@ -130,8 +163,12 @@ def apply(rules, device):
             continue
         if parents and not parent_matches(parents, device):
             continue
-        for key, _, operator, value in rule:
-            if key == "TAG" and operator == "+=":
+        for key, attribute, operator, value in rule:
+            if key == "IMPORT" and attribute == "program":
+                device["env"].update(run_import(value, device, helpers, sysfs))
+            elif key == "ENV" and operator in ("=", ":="):
+                device["env"][attribute] = value
+            elif key == "TAG" and operator == "+=":
                 result["tags"].add(value)
             elif key == "TAG" and operator in ("=", ":="):
                 result["tags"] = {value}
@@ -147,11 +184,24 @@ def apply(rules, device):
 
 # ---- the devices, as sysfs shows them ----
 
-def scsi_chain(vendor, scsi_type="0", usb=True, host="0"):
+def inquiry(vendor, byte3):
+    """The standard INQUIRY data the kernel keeps: a disk (byte 0 zero), byte 3, the vendor."""
+    data = bytearray(36)
+    data[1] = 0x80
+    data[3] = byte3
+    data[4] = 31
+    data[8:16] = vendor.encode("ascii").ljust(8)[:8]
+    data[16:32] = b"DV CAMERA       "
+    return bytes(data)
+
+
+def scsi_chain(vendor, byte3=1, scsi_type="0", usb=True, host="0"):
     """The SCSI device, its target and host, and the bus above them."""
     chain = [
         {"kernel": f"{host}:0:0:0", "subsystem": "scsi", "driver": "sd",
-         "attrs": {"vendor": vendor, "model": "DV CAMERA       ", "type": scsi_type, "rev": "1.00"}},
+         "inquiry": inquiry(vendor, byte3),
+         "attrs": {"vendor": vendor.ljust(8), "model": "DV CAMERA       ", "type": scsi_type,
+                   "rev": "1.00"}},
         {"kernel": f"target{host}:0:0", "subsystem": "scsi", "driver": None, "attrs": {}},
         {"kernel": f"host{host}", "subsystem": "scsi", "driver": None, "attrs": {}},
     ]
@@ -170,12 +220,14 @@ def scsi_chain(vendor, scsi_type="0", usb=True, host="0"):
 
 def node(subsystem, kernel, chain, action="add", devtype=None):
     env = {"DEVTYPE": devtype} if devtype else {}
-    return {"action": action, "subsystem": subsystem, "kernel": kernel, "devpath": "/devices/x",
-            "env": env, "attrs": {},
+    return {"action": action, "subsystem": subsystem, "kernel": kernel,
+            "devpath": f"/devices/{chain[0]['kernel']}/{subsystem}/{kernel}", "env": env,
+            "attrs": {},
             "chain": [{"kernel": kernel, "subsystem": subsystem, "driver": None, "attrs": {}}] + chain}
 
 
-CAMERA = scsi_chain("KMZ     ")
+CAMERA = scsi_chain("KMZ")
+OTHER_VENDOR = scsi_chain("ACME", host="1")
 SG_ACCESS = {"tags": {"uaccess"}, "group": "plugdev", "mode": "0660"}
 DISK_ACCESS = {"tags": {"uaccess"}, "group": None, "mode": None}
 NOTHING = {"tags": set(), "group": None, "mode": None}
@@ -190,25 +242,43 @@ CASES = [
     ("the camera's SCSI device itself", {**node("scsi", "0:0:0:0", CAMERA[1:]),
                                          "attrs": CAMERA[0]["attrs"]}, NOTHING),
     ("the camera's bsg node", node("bsg", "0:0:0:0", CAMERA), NOTHING),
-    ("a vendor without its padding", node("scsi_generic", "sg1", scsi_chain("KMZ")), SG_ACCESS),
-    ("a SATA disk's SCSI generic node",
-     node("scsi_generic", "sg0", scsi_chain("ATA     ", usb=False)), NOTHING),
-    ("a SATA disk", node("block", "sda", scsi_chain("ATA     ", usb=False), devtype="disk"),
+    ("a camera of another vendor: its node", node("scsi_generic", "sg2", OTHER_VENDOR), SG_ACCESS),
+    ("a camera of another vendor: its disk", node("block", "sdc", OTHER_VENDOR, devtype="disk"),
+     DISK_ACCESS),
+    ("the storage disk, byte 3 no longer 1", node("block", "sdd", scsi_chain("KMZ", 0),
+                                                   devtype="disk"), DISK_ACCESS),
+    ("the storage disk's node", node("scsi_generic", "sg3", scsi_chain("KMZ", 0)), NOTHING),
+    ("the kernel keeps no INQUIRY data", node("scsi_generic", "sg3",
+                                              [{**CAMERA[0], "inquiry": None}] + CAMERA[1:]),
      NOTHING),
-    ("a memory stick", node("block", "sdc", scsi_chain("Generic "), devtype="disk"), NOTHING),
-    ("a memory stick's node", node("scsi_generic", "sg2", scsi_chain("Generic ")), NOTHING),
-    ("a look-alike vendor KMZX", node("scsi_generic", "sg3", scsi_chain("KMZX    ")), NOTHING),
-    ("a look-alike vendor in lower case", node("block", "sdd", scsi_chain("kmz     "),
+    ("a USB disk with byte 3 = 2", node("block", "sde", scsi_chain("Generic", 2), devtype="disk"),
+     NOTHING),
+    ("a USB disk's node, byte 3 = 2", node("scsi_generic", "sg4", scsi_chain("Generic", 2)),
+     NOTHING),
+    ("a byte 3 of 17 (1 as a prefix)", node("scsi_generic", "sg4", scsi_chain("Generic", 17)),
+     NOTHING),
+    ("a byte 3 of 0x81 (1 in the low bits)", node("scsi_generic", "sg4",
+                                                   scsi_chain("Generic", 0x81)), NOTHING),
+    ("a SATA disk's node with the mark",
+     node("scsi_generic", "sg0", scsi_chain("ATA", usb=False)), NOTHING),
+    ("a SATA disk with the mark", node("block", "sda", scsi_chain("ATA", usb=False),
+                                       devtype="disk"), NOTHING),
+    ("a SATA disk of vendor KMZ", node("block", "sda", scsi_chain("KMZ", 2, usb=False),
+                                       devtype="disk"), NOTHING),
+    ("a look-alike vendor KMZX", node("block", "sdf", scsi_chain("KMZX", 2), devtype="disk"),
+     NOTHING),
+    ("a look-alike vendor in lower case", node("block", "sdf", scsi_chain("kmz", 2),
                                                devtype="disk"), NOTHING),
-    ("a vendor with the name inside", node("scsi_generic", "sg4", scsi_chain("AKMZ    ")),
+    ("a vendor with the name inside", node("block", "sdf", scsi_chain("AKMZ", 2), devtype="disk"),
      NOTHING),
-    ("a KMZ optical drive", node("scsi_generic", "sg5", scsi_chain("KMZ     ", "5")), NOTHING),
+    ("a KMZ optical drive", node("block", "sr0", scsi_chain("KMZ", 2, "5"), devtype="disk"),
+     NOTHING),
     ("the USB device itself", {**node("usb", "1-1", CAMERA[4:]),
                                "attrs": CAMERA[4]["attrs"]}, NOTHING),
 ]
 
 
-def check(text, filename):
+def check(text, filename, helpers):
     """The failures of the rule file `text` named `filename`, as lines."""
     failures = []
     number = re.match(r"(\d+)-", filename)
@@ -221,22 +291,32 @@ def check(text, filename):
         failures.append("the test server's USB ids (pid.codes 1209) are not the camera's")
     try:
         rules = parse(text)
+        with tempfile.TemporaryDirectory() as sysfs:
+            for what, device, expected in CASES:
+                got = apply(rules, device, helpers, sysfs)
+                if got != expected:
+                    failures.append(f"{what}: got {got}, expected {expected}")
     except RuleError as error:
         return failures + [str(error)]
-    for what, device, expected in CASES:
-        got = apply(rules, device)
-        if got != expected:
-            failures.append(f"{what}: got {got}, expected {expected}")
     return failures
 
 
 def variants(text):
     """Broken versions of the rule, each with what is wrong with it."""
-    yield "every SCSI generic node", text.replace(', ATTRS{vendor}=="KMZ", \\\n    TAG', ", \\\n    TAG", 1)
+    mark = 'SUBSYSTEM=="scsi_generic", ENV{ZELQUIN_INQUIRY_BYTE3}=="1"'
+    yield "the node by vendor, not by the mark", text.replace(
+        mark, 'SUBSYSTEM=="scsi_generic", SUBSYSTEMS=="scsi", ATTRS{vendor}=="KMZ"')
+    yield "every SCSI generic node", text.replace(mark, 'SUBSYSTEM=="scsi_generic"')
+    yield "the mark as a glob", text.replace('BYTE3}=="1"', 'BYTE3}=="1*"')
+    yield "without the helper", text.replace('IMPORT{program}="zelquin-camera-mark %S%p"\n', "")
+    yield "not only on USB", text.replace('SUBSYSTEMS=="usb", GOTO', "GOTO")
+    yield "the storage disk left out", text.replace(
+        'SUBSYSTEM=="block", SUBSYSTEMS=="scsi", ATTRS{type}=="0", ATTRS{vendor}=="KMZ", '
+        'TAG+="uaccess"\n', "")
     yield "a vendor glob that takes look-alikes", text.replace('ATTRS{vendor}=="KMZ"', 'ATTRS{vendor}=="KMZ*"')
     yield "partitions too", text.replace('ENV{DEVTYPE}=="disk", ', "")
     yield "the vendor matched on another device than the type", text.replace(
-        'ATTRS{type}=="0", \\\n    ATTRS{vendor}', 'ATTRS{type}=="0", \\\n    ATTR{vendor}')
+        'ATTRS{type}=="0", ATTRS{vendor}', 'ATTRS{type}=="0", ATTR{vendor}')
     yield "a value without quotes", text.replace('MODE="0660"', "MODE=0660")
     yield "a GOTO to nowhere", text.replace('LABEL="zelquin_camera_end"', 'LABEL="elsewhere"')
     yield "on remove too", text.replace('ACTION!="add|change", GOTO="zelquin_camera_end"\n', "")
@@ -247,17 +327,18 @@ def main():
     with open(path, encoding="utf-8") as f:
         text = f.read()
     filename = os.path.basename(path)
-    failures = check(text, filename)
+    helpers = os.path.dirname(os.path.abspath(path))
+    failures = check(text, filename, helpers)
     for failure in failures:
         print(f"FAIL: {failure}")
     for what, broken in variants(text):
         if broken == text:
             failures.append(what)
             print(f"FAIL: the variant '{what}' does not change the rule; the test is out of date")
-        elif not check(broken, filename):
+        elif not check(broken, filename, helpers):
             failures.append(what)
             print(f"FAIL: the check misses a broken rule: {what}")
-    if not check(text, "80-zelquin-camera.rules"):
+    if not check(text, "80-zelquin-camera.rules", helpers):
         failures.append("number")
         print("FAIL: the check misses a rule numbered after 73-seat-late.rules")
     print(f"{filename}: {len(CASES)} devices, {sum(1 for _ in variants(text)) + 1} broken "

@@ -475,8 +475,9 @@ TEST_F(CliOnVcam, SyncTimeSetsEachCameraFromTheLocalTime) {
 
 // ---- release ----
 
+// The tool hears the volume's arrival as Windows announces it: the service's notify line.
 TEST_F(CliOnVcam, ReleaseOpenShowsTheVolumeInTheFileManager) {
-    Start(kTwoCameras +
+    Start("notify\n" + kTwoCameras +
           "storage letter=F\n"
           "storage camera=G letter=H\n");
 
@@ -527,7 +528,7 @@ TEST_F(CliOnVcam, ReleaseOpenShowsTheVolumeInTheFileManager) {
     }
 
     // A volume that never shows as the camera's: the tool waits, then gives up with its own code.
-    Start(kDrives + "camera E\nstorage letter=F vendor=none\n");
+    Start("notify\n" + kDrives + "camera E\nstorage letter=F vendor=none\n");
     const ToolRun run = Tool({"release", "--timeout", "1"});
     EXPECT_EQ(run.exitCode, 8u);
     EXPECT_EQ(run.out, "");
@@ -535,6 +536,42 @@ TEST_F(CliOnVcam, ReleaseOpenShowsTheVolumeInTheFileManager) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(FileManagers().size(), 0u);
+}
+
+// A camera that stays on the bus presents its volume on its own letter, which Windows announces
+// as an arrival there; one that leaves comes back as its storage disk a few seconds later, after
+// a volume that is not the camera's, and the tool waits for it.
+TEST_F(CliOnVcam, ReleaseWaitsForTheVolumeThatArrivesAfterTheCommand) {
+    Start("notify\n" + kDrives + "camera E\n");
+    const ToolRun stays = Tool({"release"});
+    EXPECT_EQ(stays.exitCode, 0u) << stays.err;
+    EXPECT_EQ(stays.out, "E:\\\n");
+    EXPECT_EQ(e2e::Trace(service_->trace()).Notifications(),
+              std::vector<std::string>{"DBT_DEVICEARRIVAL E:"});
+
+    // Its command-mode letter goes and a volume on F comes at once, not the camera's (no KMZ);
+    // the storage disk comes on K only when the world says so.
+    const std::string computer = "notify\n" + kDrives;
+    Start(computer + "camera E\nstorage letter=F vendor=none\n");
+    std::unique_ptr<ToolProcess> release = Begin({"release", "--timeout", "60", "--json"});
+    ASSERT_TRUE(e2e::WaitFor([&] {
+        const std::vector<std::string> heard = e2e::Trace(service_->trace()).Notifications();
+        return heard.size() >= 2 || !release->Running();
+    }));
+    ASSERT_TRUE(release->Running()) << "the release ended before its volume came";
+    EXPECT_EQ(e2e::Trace(service_->trace()).Notifications(),
+              (std::vector<std::string>{"DBT_DEVICEREMOVECOMPLETE E:", "DBT_DEVICEARRIVAL F:"}));
+    EditWorld(computer + "camera E\nstorage letter=F vendor=none\n" +
+                  "drive K removable vendor=\"KMZ     \"\n",
+              "DFK");
+    ASSERT_TRUE(release->WaitForExit(e2e::kPatience)) << "the volume on K was not taken";
+    const ToolRun run = release->Finish();
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
+    const json document = Document(run.out);
+    ASSERT_EQ(document["cameras"].size(), 1u);
+    EXPECT_EQ(document["cameras"][0]["drive"], "E:");
+    EXPECT_EQ(document["cameras"][0]["volume"], "K:\\");
 }
 
 // ---- watch ----

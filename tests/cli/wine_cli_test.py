@@ -117,13 +117,14 @@ def simulated_camera(wine, exe):
             "cdb=FA 55 66 FE 06 00 00 03" in l]
     check(len(sent) == 2 and "00 00 04" in sent[0], f"sync-time: date then time\n{sent}")
 
-    wine.lay_out(WORLD)
+    # The volume is heard of as it arrives: the notify line announces it to the tool's window.
+    wine.lay_out("notify\n" + WORLD)
     expect_run(wine.run(exe, "release", "--open"), 0, "F:\\\n", what="release --open")
     shells = [l for l in wine.trace_lines() if l.startswith("ShellExecuteW")]
     check(shells == ['ShellExecuteW operation=null file="explorer" parameters="F:\\" '
                      'directory=null show=5'], f"release --open: the file manager\n{shells}")
 
-    wine.lay_out(WORLD.replace("storage letter=F", "storage letter=F vendor=none"))
+    wine.lay_out("notify\n" + WORLD.replace("storage letter=F", "storage letter=F vendor=none"))
     expect_run(wine.run(exe, "release", "--timeout", "1"), 8, "",
                ["E: the camera's storage volume did not appear within 1 s"],
                what="release without a volume")

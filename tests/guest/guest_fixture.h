@@ -157,10 +157,11 @@ class GuestBench {
                       std::chrono::milliseconds limit = std::chrono::seconds(30)) const;
     // The SCSI generic nodes now present.
     static std::size_t NodeCount();
-
-  private:
+    // Stops the attach client: what is imported stays, what a server plugs in from then on is
+    // not imported until Attach() starts it again.
     void StopAttach();
 
+  private:
     std::string scenario_;
     std::string logDir_;
     std::vector<std::unique_ptr<Served>> served_;

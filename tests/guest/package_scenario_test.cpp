@@ -190,10 +190,12 @@ TEST_F(Package, InstalledWithDpkgServesPlugdevAndIsRemovedWhole) {
     Udevd udevd(system);
     ASSERT_TRUE(udevd.started());
 
-    const std::string world = "drive D removable scsi=disk\ncamera E state=2 overwrite=1\n";
+    // A camera whose vendor name in command mode is not KMZ: the rule knows it by its mark.
+    const std::string world =
+        "drive D removable scsi=disk\ncamera E state=2 overwrite=1 inquiry-vendor=ACME\n";
     guest::Served& served = Plug(world, 2);
     udevd.Settle();
-    const std::string camera = NodeOf("KMZ");
+    const std::string camera = NodeOf("ACME");
     const std::string disk = NodeOf("ZQSIM");
     ASSERT_NE(camera, "");
     ASSERT_NE(disk, "");
@@ -208,7 +210,7 @@ TEST_F(Package, InstalledWithDpkgServesPlugdevAndIsRemovedWhole) {
         Lines(system.Run({"dpkg", "--listfiles", "zelquin-cli"}).out);
     for (const char* path :
          {"/usr/bin/zelquin-cli", "/usr/lib/udev/rules.d/70-zelquin-camera.rules",
-          "/usr/share/man/man1/zelquin-cli.1.gz",
+          "/usr/lib/udev/zelquin-camera-mark", "/usr/share/man/man1/zelquin-cli.1.gz",
           "/usr/share/bash-completion/completions/zelquin-cli",
           "/usr/share/doc/zelquin-cli/copyright"}) {
         EXPECT_NE(std::find(files.begin(), files.end(), path), files.end()) << path;
@@ -274,7 +276,7 @@ TEST_F(Package, InstalledWithDpkgServesPlugdevAndIsRemovedWhole) {
     served.Rewrite(world);
     ASSERT_TRUE(bench->WaitForNodes(2));
     udevd.Settle();
-    const std::string again = NodeOf("KMZ");
+    const std::string again = NodeOf("ACME");
     ASSERT_NE(again, "");
     EXPECT_NE(GroupOf(again), "plugdev");
     const CommandResult after = system.RunAs(kUser, {"test", "-r", again, "-a", "-w", again});

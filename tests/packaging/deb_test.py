@@ -26,6 +26,7 @@ DOC = "usr/share/doc/zelquin-cli"
 FILES = {
     "usr/bin/zelquin-cli": 0o755,
     "usr/lib/udev/rules.d/70-zelquin-camera.rules": 0o644,
+    "usr/lib/udev/zelquin-camera-mark": 0o755,
     "usr/share/man/man1/zelquin-cli.1.gz": 0o644,
     "usr/share/bash-completion/completions/zelquin-cli": 0o644,
     f"{DOC}/README.md": 0o644,

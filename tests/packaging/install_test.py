@@ -22,6 +22,7 @@ CMAKE, BUILD, SOURCE, WORK = sys.argv[1:5]
 EXPECTED = {
     "usr/bin/zelquin-cli": (0o755, None),
     "usr/lib/udev/rules.d/70-zelquin-camera.rules": (0o644, "packaging/udev/70-zelquin-camera.rules"),
+    "usr/lib/udev/zelquin-camera-mark": (0o755, "packaging/udev/zelquin-camera-mark"),
     "usr/share/man/man1/zelquin-cli.1": (0o644, None),
     "usr/share/bash-completion/completions/zelquin-cli": (0o644, "packaging/bash-completion/zelquin-cli"),
     "usr/share/doc/zelquin-cli/README.md": (0o644, "README.md"),

@@ -37,7 +37,9 @@ std::string Summary(const sim::WorldDescription& described) {
         add(std::string("camera ") + camera.letter + " state=" + std::to_string(camera.state) +
             " overwrite=" + std::to_string(camera.loopRecording) +
             " timestamp=" + std::to_string(camera.timestampDisplay) +
-            " resolution=" + std::to_string(camera.resolution) + " firmware=" + firmware);
+            " resolution=" + std::to_string(camera.resolution) + " firmware=" + firmware +
+            (camera.inquiryVendor != "KMZ" ? " inquiry-vendor=[" + camera.inquiryVendor + "]"
+                                           : ""));
     }
     for (const sim::StorageDescription& storage : described.storage) {
         add(std::string("storage ") +
@@ -113,6 +115,9 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
         {"camera F firmware=\"V 1,0\",,ABCDEFGH",
          "camera F state=2 overwrite=0 timestamp=0 resolution=0 firmware=" +
              Pieces("V 1,0", "", "ABCDEFGH")},
+        {"camera F inquiry-vendor=\"ACME CO\"",
+         "camera F state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
+             " inquiry-vendor=[ACME CO]"},
         {"camera F firmware=ONLY",
          "camera F state=2 overwrite=0 timestamp=0 resolution=0 "
          "firmware=" +
@@ -190,12 +195,14 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"drive E fixed\ndrive e: removable", "line 2: drive E is described twice\n"},
         {"camera",
          "line 1: too short; the form is: camera LETTER [state=N] [overwrite=N] "
-         "[timestamp=N] [resolution=N] [firmware=A,B,C]\n"},
+         "[timestamp=N] [resolution=N] [firmware=A,B,C] [inquiry-vendor=TEXT]\n"},
         {"camera E state=-1", "line 1: state must be a number from 0 to 255, not \"-1\"\n"},
         {"camera E overwrite=0x",
          "line 1: overwrite must be a number from 0 to 255, not "
          "\"0x\"\n"},
         {"camera E firmware=A,B,C,D", "line 1: firmware has three pieces at most, not 4\n"},
+        {"camera E inquiry-vendor=NINECHARS",
+         "line 1: inquiry-vendor has 8 characters at most: \"NINECHARS\"\n"},
         {"camera E firmware=ABCDEFGHI",
          "line 1: a firmware piece has 8 characters at most: "
          "\"ABCDEFGHI\"\n"},

@@ -416,6 +416,24 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
     }
 }
 
+// The camera promises no vendor name in command mode; its storage disk says KMZ.
+TEST_F(WorldTest, InquiryVendorIsTheWorldsInCommandModeAndKmzInStorage) {
+    world.PlaceCamera('E').inquiryVendor = "ACME";
+    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    const auto vendor = [this, &inquiry] {
+        const sim::World::ScsiAnswer answer = world.AnswerCdb('E', inquiry, sizeof inquiry);
+        EXPECT_EQ(answer.data.size(), 36u);
+        return answer.data.size() < 16
+                   ? std::string()
+                   : std::string(answer.data.begin() + 8, answer.data.begin() + 16);
+    };
+    EXPECT_EQ(vendor(), "ACME    ");
+    std::int32_t err = 0;
+    ASSERT_TRUE(FindCamera(err));
+    ASSERT_TRUE(ReleaseCamera(err));
+    EXPECT_EQ(vendor(), "KMZ     ");
+}
+
 // The SCSI-level entry that transports other than the pass-through call (the usbip camera) use:
 // the same devices, the same faults and the same effects, without a trace line.
 TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {

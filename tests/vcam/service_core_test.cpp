@@ -595,4 +595,32 @@ TEST(Letters, EventsTellRemovalsFirstThenArrivals) {
     EXPECT_EQ(vcam::LetterList(0), "none");
 }
 
+// A camera released on its own letter keeps the letter; its volume is announced as an arrival
+// there, as Windows announces a medium that comes into a drive. Nothing else is announced twice.
+TEST(Letters, AVolumeThatComesOnALetterThatStayedIsAnArrival) {
+    constexpr auto bit = [](char letter) { return 1u << (letter - 'A'); };
+    struct Case {
+        const char* what;
+        sim::LetterState before;
+        sim::LetterState after;
+        std::vector<sim::LetterEvent> events;
+    };
+    const Case cases[] = {
+        {"released in place", {bit('E'), 0}, {bit('E'), bit('E')}, {{true, 'E'}}},
+        {"already in storage", {bit('E'), bit('E')}, {bit('E'), bit('E')}, {}},
+        {"moved to F", {bit('E'), 0}, {bit('F'), bit('F')}, {{false, 'E'}, {true, 'F'}}},
+        {"back in command mode", {bit('E'), bit('E')}, {bit('E'), 0}, {}},
+        {"plugged in already released", {0, 0}, {bit('E'), bit('E')}, {{true, 'E'}}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sim::VolumeEvents(c.before, c.after), c.events) << c.what;
+    }
+    sim::World world;
+    world.AddDisk('D');
+    world.PlaceCamera('E');
+    EXPECT_EQ(sim::LettersOf(world), (sim::LetterState{bit('D') | bit('E'), 0}));
+    world.camera().mode = sim::CameraMode::kStorage;
+    EXPECT_EQ(sim::LettersOf(world), (sim::LetterState{bit('D') | bit('E'), bit('E')}));
+}
+
 }  // namespace
