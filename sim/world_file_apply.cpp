@@ -30,6 +30,7 @@ void PlugCamera(World& world, const CameraDescription& described) {
     camera.timestampDisplay = described.timestampDisplay;
     camera.resolution = described.resolution;
     camera.firmware = described.firmware;
+    camera.answerDelayMs = described.answerDelayMs;
 }
 
 template <typename T>
@@ -81,6 +82,7 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
         TakeIfChanged(camera->timestampDisplay, now.timestampDisplay, old->timestampDisplay);
         TakeIfChanged(camera->resolution, now.resolution, old->resolution);
         TakeIfChanged(camera->firmware, now.firmware, old->firmware);
+        TakeIfChanged(camera->answerDelayMs, now.answerDelayMs, old->answerDelayMs);
     }
 
     // The storage lines are always taken as they are.

@@ -277,7 +277,8 @@ constexpr std::string_view kDriveUsage =
     "drive LETTER TYPE [scsi=none|disk|refuses] [inquiry=N] [opens=yes|no] "
     "[vendor=TEXT|none] [query=works|fails]";
 constexpr std::string_view kCameraUsage =
-    "camera LETTER [state=N] [overwrite=N] [timestamp=N] [resolution=N] [firmware=A,B,C]";
+    "camera LETTER [state=N] [overwrite=N] [timestamp=N] [resolution=N] [firmware=A,B,C] "
+    "[delay=MS]";
 constexpr std::string_view kFaultUsage =
     "fault CODE|inquiry fails|short=N|check=N|ignored [times=N|always]";
 
@@ -338,6 +339,8 @@ CameraDescription ParseCamera(const std::vector<std::string>& words) {
             camera.resolution = Byte(setting.raw, "resolution");
         } else if (setting.key == "firmware") {
             camera.firmware = Firmware(setting.raw);
+        } else if (setting.key == "delay") {
+            camera.answerDelayMs = Number(setting.raw, "delay", kMaxAnswerDelayMs);
         } else {
             UnknownKey(setting, "camera");
         }
