@@ -27,7 +27,7 @@ enum class Fate {
     kGoesAway,      // it is unplugged right after its state query
 };
 
-struct CameraSpec {
+struct CameraSetUp {
     char letter;
     std::uint32_t delayMs;  // how long it takes over each command
     Fate fate;
@@ -35,7 +35,7 @@ struct CameraSpec {
 
 struct Row {
     const char* name;
-    std::vector<CameraSpec> cameras;
+    std::vector<CameraSetUp> cameras;
     std::vector<std::string> args;
     int exit;
     std::string errorDrive;             // the drive of the deciding failure; empty: none
@@ -99,17 +99,17 @@ std::string DrivesOfLines(const std::string& text) {
 class ManyCamerasTest : public zqtest::CliTest, public ::testing::WithParamInterface<Row> {
   protected:
     // A disk on D:, a drive on F: that cannot be opened, and the cameras with their fates.
-    void LayOut(const std::vector<CameraSpec>& cameras) {
+    void LayOut(const std::vector<CameraSetUp>& cameras) {
         world.AddDisk('D');
         world.AddDrive('F', os::kDriveRemovable).opens = false;
         std::map<char, Fate> fates;
-        for (const CameraSpec& spec : cameras) {
-            sim::Camera& camera = spec.letter == cameras.front().letter
-                                      ? world.PlaceCamera(spec.letter)
-                                      : world.AddCamera(spec.letter);
-            camera.answerDelayMs = spec.delayMs;
-            camera.state = spec.fate == Fate::kNotReady ? 0 : 2;
-            fates[spec.letter] = spec.fate;
+        for (const CameraSetUp& setUp : cameras) {
+            sim::Camera& camera = setUp.letter == cameras.front().letter
+                                      ? world.PlaceCamera(setUp.letter)
+                                      : world.AddCamera(setUp.letter);
+            camera.answerDelayMs = setUp.delayMs;
+            camera.state = setUp.fate == Fate::kNotReady ? 0 : 2;
+            fates[setUp.letter] = setUp.fate;
         }
         // Under the world's lock, like every call: the fates take effect between two calls.
         world.SetObserver([this, fates](const sim::Event& event) {
