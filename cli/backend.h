@@ -84,6 +84,9 @@ struct DeviceNaming {
     std::string none;      // what to tell when there is no device at all; empty: nothing
 };
 
+// A command over every camera calls ProbeDevice, Execute, Close, ErrorText, DeviceText,
+// LocalTime and Sleep from several threads at once, each thread on a device of its own: those
+// must be safe to call so.
 class Backend {
   public:
     virtual ~Backend() = default;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cli/camera_session.h"
+#include "cli/parallel.h"
 #include "link/camera.h"
 #include "link/discovery.h"
 
@@ -106,33 +107,71 @@ Failure NoCameraFailure(const DeviceNaming& naming, bool noDevices,
     return failure;
 }
 
+// What one device of a scan found: the probe, and for a camera the work done on it.
+struct DeviceVisit {
+    Probe probe;
+    std::optional<CameraReport> camera;
+};
+
+// Probes `device`; a camera is worked on and closed again. The probe and the camera's report
+// stay with the visit; a device that is no camera is only probed.
+DeviceVisit Visit(Backend& backend, const std::string& device, std::uint32_t paceMs,
+                  const Work& work) {
+    DeviceVisit visit;
+    visit.probe = backend.ProbeDevice(device);
+    if (visit.probe.result != ProbeResult::kCamera) {
+        return visit;
+    }
+    CameraReport camera;
+    camera.device = visit.probe.device;
+    camera.identity = IdentityOf(backend, visit.probe);
+    {
+        CameraSession session(backend, visit.probe, paceMs);
+        work(session, camera);
+    }
+    visit.camera = std::move(camera);
+    return visit;
+}
+
+// Every device at once, each on a thread of its own with its own handle, so that the pauses of
+// N cameras take about as long as those of one; the report lists them in drive order all the
+// same.
+void ForEveryDevice(Backend& backend, const std::vector<std::string>& devices, std::uint32_t paceMs,
+                    Report& report, const Work& work) {
+    std::vector<DeviceVisit> visits(devices.size());
+    RunInParallel(devices.size(), [&](std::size_t index) {
+        visits[index] = Visit(backend, devices[index], paceMs, work);
+    });
+    for (DeviceVisit& visit : visits) {
+        if (visit.camera) {
+            report.cameras.push_back(std::move(*visit.camera));
+        } else if (visit.probe.result != ProbeResult::kAbsent) {
+            report.drives.push_back(DriveOf(backend, visit.probe));
+        }
+    }
+}
+
 void ForEachTarget(Backend& backend, const Target& target, Report& report, const Work& work) {
     const std::vector<std::string> candidates = backend.Candidates();
-    const std::vector<std::string> devices =
-        target.device ? std::vector<std::string>{*target.device} : candidates;
-    const bool firstOnly = !target.device && !target.all;
-    for (const std::string& device : devices) {
-        Probe probe = backend.ProbeDevice(device);
-        if (probe.result == ProbeResult::kCamera) {
-            CameraReport camera;
-            camera.device = probe.device;
-            camera.identity = IdentityOf(backend, probe);
-            {
-                CameraSession session(backend, std::move(probe), target.paceMs);
-                work(session, camera);
-            }
-            report.cameras.push_back(std::move(camera));
-            if (firstOnly) {
+    if (target.all && !target.device) {
+        ForEveryDevice(backend, candidates, target.paceMs, report, work);
+    } else {
+        // One camera: the one named, or the first found, whose drives are looked at in turn.
+        const std::vector<std::string> devices =
+            target.device ? std::vector<std::string>{*target.device} : candidates;
+        for (const std::string& device : devices) {
+            DeviceVisit visit = Visit(backend, device, target.paceMs, work);
+            if (visit.camera) {
+                report.cameras.push_back(std::move(*visit.camera));
                 return;
             }
-            continue;
-        }
-        if (target.device) {
-            report.error = NamedDeviceFailure(backend, probe);
-            return;
-        }
-        if (probe.result != ProbeResult::kAbsent) {
-            report.drives.push_back(DriveOf(backend, probe));
+            if (target.device) {
+                report.error = NamedDeviceFailure(backend, visit.probe);
+                return;
+            }
+            if (visit.probe.result != ProbeResult::kAbsent) {
+                report.drives.push_back(DriveOf(backend, visit.probe));
+            }
         }
     }
     if (report.cameras.empty()) {

@@ -1,6 +1,8 @@
 // The tool's commands, each carried out through a Backend and told as a Report (watch prints as it
-// goes). Every camera is opened, worked on and closed before the next one is looked at, with the
-// panel's order and pauses (link/pacing.h) unless the user sets another pace.
+// goes). Each camera is opened, worked on and closed with the panel's order and pauses
+// (link/pacing.h) unless the user sets another pace. A command over every camera (list, --all)
+// looks at all devices at once, each on a thread of its own with its own handle, and reports them
+// in drive order; the backend must take calls from several threads.
 #pragma once
 
 #include <cstdint>

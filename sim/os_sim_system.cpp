@@ -1,10 +1,12 @@
 // The system half of the seam for the Linux tests: every call is answered by sim::TheSystem().
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <numeric>
 #include <string>
+#include <thread>
 
 #include "os/os.h"
 #include "sim/system.h"
@@ -73,7 +75,9 @@ System::System() {
 }
 
 void System::Reset() {
+    const std::lock_guard lock(mutex_);
     nowMs_ = 0;
+    realPauses_ = false;
     utcOffset_ = 0;
     daylightSaving_ = false;
     failLocalTime_ = false;
@@ -91,11 +95,14 @@ void System::SetLocalTime(int year, int month, int day, int hour, int minute, in
 }
 
 std::uint64_t System::TotalSleptMs() const {
+    const std::lock_guard lock(mutex_);
     return std::accumulate(sleeps_.begin(), sleeps_.end(), std::uint64_t{0});
 }
 
 void System::Notify(const SystemEvent& event) const {
+    std::unique_lock lock(mutex_);
     const auto observer = observer_;
+    lock.unlock();
     if (observer) {
         observer(event);
     }
@@ -142,18 +149,29 @@ bool System::GetStringTypeW(std::uint32_t infoType, const wchar_t* source, int l
 }
 
 void System::Sleep(std::uint32_t milliseconds) {
-    sleeps_.push_back(milliseconds);
-    nowMs_ += milliseconds;
+    bool real = false;
+    {
+        const std::lock_guard lock(mutex_);
+        sleeps_.push_back(milliseconds);
+        nowMs_ += milliseconds;
+        real = realPauses_;
+    }
+    if (real) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
     Notify({SystemCall::kSleep, milliseconds, true});
 }
 
 std::int64_t System::Time64() {
+    std::unique_lock lock(mutex_);
     const std::int64_t seconds = nowMs_ >= 0 ? nowMs_ / 1000 : -((-nowMs_ + 999) / 1000);
+    lock.unlock();
     Notify({SystemCall::kTime64, seconds, true});
     return seconds;
 }
 
 bool System::LocalTime64(std::int64_t time, std::tm* result) {
+    std::unique_lock lock(mutex_);
     bool ok = !failLocalTime_ && result != nullptr && time >= 0 && time <= kMaxTime64;
     if (ok) {
         const std::int64_t local = time + utcOffset_ + (daylightSaving_ ? 3600 : 0);
@@ -172,12 +190,14 @@ bool System::LocalTime64(std::int64_t time, std::tm* result) {
         broken.tm_isdst = daylightSaving_ ? 1 : 0;
         *result = broken;
     }
+    lock.unlock();
     Notify({SystemCall::kLocalTime64, time, ok});
     return ok;
 }
 
 void* System::RegisterDeviceNotificationW(void* recipient, const void* filter,
                                           std::uint32_t flags) {
+    std::unique_lock lock(mutex_);
     NotificationRegistration registration;
     registration.recipient = recipient;
     registration.flags = flags;
@@ -191,8 +211,10 @@ void* System::RegisterDeviceNotificationW(void* recipient, const void* filter,
         registration.filter.assign(bytes, bytes + std::min<std::uint32_t>(size, 4096));
     }
     registrations_.push_back(registration);
-    Notify({SystemCall::kRegisterDeviceNotification, 0, notificationHandle_ != nullptr});
-    return notificationHandle_;
+    void* const result = notificationHandle_;
+    lock.unlock();
+    Notify({SystemCall::kRegisterDeviceNotification, 0, result != nullptr});
+    return result;
 }
 
 std::uint32_t System::FormatMessageW(std::uint32_t messageId, wchar_t* buffer,

@@ -74,11 +74,15 @@ class ProgramWorld {
 
     // Twice a second while notify is on: read a changed world file, then tell the windows
     // about the letters that came and went.
+    // The device calls of other threads may be under way: the world changes under its lock.
     void Watch() {
-        if (live_.applied() == nullptr || !live_.applied()->notify || announcing_) {
-            return;
+        {
+            const auto lock = sim::TheWorld().Lock();
+            if (live_.applied() == nullptr || !live_.applied()->notify || announcing_) {
+                return;
+            }
+            Refresh();
         }
-        Refresh();
         Announce();
     }
 
@@ -114,7 +118,11 @@ class ProgramWorld {
     // thread (the control panel, and any message box that is open).
     void Announce() {
         announcing_ = true;
-        const sim::LetterState now = sim::LettersOf(sim::TheWorld());
+        sim::LetterState now;
+        {
+            const auto lock = sim::TheWorld().Lock();
+            now = sim::LettersOf(sim::TheWorld());
+        }
         for (const sim::LetterEvent& event : sim::VolumeEvents(announced_, now)) {
             Broadcast(event.arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, event.letter);
         }

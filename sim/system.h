@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 namespace sim {
@@ -49,13 +50,16 @@ bool IsUnicodeSpace(std::uint32_t c);
 // other byte to the character of the same value.
 wchar_t Cp1252ToWide(unsigned char byte);
 
+// Several threads may call the system at once: each call holds the system's lock while it reads
+// or changes the clock and the records, and calls the observer after releasing it, so that
+// observers on several threads may wait for one another.
 class System {
   public:
     System();
 
     // Clock at 0 (1970-01-01 00:00:00), local time = UTC, no daylight saving, local-time
-    // conversion working, no pauses recorded, notification handle 0x0D0E, no registrations,
-    // no observer.
+    // conversion working, no pauses recorded, pauses that take no real time, notification handle
+    // 0x0D0E, no registrations, no observer.
     void Reset();
 
     // -- clock --
@@ -73,6 +77,9 @@ class System {
     void FailLocalTime(bool fail) { failLocalTime_ = fail; }
 
     // -- pauses --
+    // With `real`, every Sleep also blocks the calling thread for its pause, as Windows does (the
+    // benchmarks); the clock advances the same either way.
+    void SetRealPauses(bool real) { realPauses_ = real; }
     const std::vector<std::uint32_t>& sleeps() const { return sleeps_; }
     std::uint64_t TotalSleptMs() const;
 
@@ -106,7 +113,9 @@ class System {
   private:
     void Notify(const SystemEvent& event) const;
 
+    mutable std::recursive_mutex mutex_;
     std::int64_t nowMs_ = 0;
+    bool realPauses_ = false;
     std::int32_t utcOffset_ = 0;
     bool daylightSaving_ = false;
     bool failLocalTime_ = false;

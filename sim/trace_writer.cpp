@@ -125,6 +125,7 @@ void TraceWriter::SetEcho(TraceEcho echo, std::function<void(std::string_view)> 
 }
 
 void TraceWriter::Append(std::string_view line) const {
+    const std::lock_guard lock(mutex_);
     if (!path_.empty()) {
         std::string text(line);
         text += '\n';

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,13 +51,14 @@ class TraceWriter {
     // null sink echoes nothing.
     void SetEcho(TraceEcho echo, std::function<void(std::string_view line)> sink);
 
-    // `line` and a line end.
+    // `line` and a line end. Lines from several threads are appended one whole line at a time.
     void Append(std::string_view line) const;
 
   private:
     std::wstring path_;
     TraceEcho echo_ = TraceEcho::kNone;
     std::function<void(std::string_view)> sink_;
+    mutable std::mutex mutex_;
 };
 
 // From now on every device call `world` records is appended to `writer` as its TraceLine and

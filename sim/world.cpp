@@ -1,7 +1,9 @@
 #include "sim/world.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace sim {
@@ -57,6 +59,9 @@ constexpr std::size_t kInquiryDataSize = 36;
 constexpr std::size_t kVendorAnswerSize = 8;
 
 constexpr int kInquiryKey = 0x100;
+
+// The last error of each thread, as Windows keeps it.
+thread_local std::uint32_t t_lastError = 0;
 
 // Fixed-format sense data.
 std::vector<std::uint8_t> Sense(std::uint8_t key, std::uint8_t asc) {
@@ -159,6 +164,7 @@ World::World() {
 }
 
 void World::Reset() {
+    const auto lock = Lock();
     drives_ = {};
     for (std::uint32_t& generation : generations_) {
         ++generation;
@@ -176,7 +182,7 @@ void World::Reset() {
     totalOpened_ = 0;
     totalClosed_ = 0;
     badCloses_ = 0;
-    lastError_ = 0;
+    t_lastError = 0;
 }
 
 int World::Index(char letter) {
@@ -448,6 +454,7 @@ bool World::Alive(const OpenHandle& handle) const {
 
 os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::uint32_t share,
                               std::uint32_t disposition, std::uint32_t flags) {
+    const auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kCreateFile;
@@ -492,12 +499,13 @@ os::Handle World::CreateFileW(const wchar_t* path, std::uint32_t access, std::ui
         event.error = os::kErrorFileNotFound;
     }
     const os::Handle result = event.handle;
-    lastError_ = event.result ? 0 : event.error;
+    t_lastError = event.result ? 0 : event.error;
     Record(std::move(event));
     return result;
 }
 
 bool World::CloseHandle(os::Handle handle) {
+    const auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kCloseHandle;
@@ -511,7 +519,7 @@ bool World::CloseHandle(os::Handle handle) {
         ++badCloses_;
         event.error = os::kErrorInvalidHandle;
     }
-    lastError_ = event.error;
+    t_lastError = event.error;
     const bool result = event.result;
     Record(std::move(event));
     return result;
@@ -520,6 +528,7 @@ bool World::CloseHandle(os::Handle handle) {
 bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* in,
                             std::uint32_t inSize, void* out, std::uint32_t outSize,
                             std::uint32_t* bytesReturned) {
+    auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kDeviceIoControl;
@@ -537,11 +546,15 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     }
 
     std::uint32_t returned = 0;
+    std::uint32_t delayMs = 0;
     const OpenHandle* open = FindOpen(handle);
     event.error = os::kErrorInvalidHandle;
     if (open != nullptr) {
         event.letter = LetterOf(open->drive);
         const OpenHandle target = *open;
+        if (code == os::kIoctlScsiPassThrough) {
+            delayMs = AnswerDelay(target.drive);
+        }
         event.error = Alive(target) ? os::kErrorInvalidParameter : os::kErrorDeviceNotConnected;
         // Without a place for the count a synchronous call cannot complete.
         if (bytesReturned != nullptr && Alive(target)) {
@@ -559,17 +572,35 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     } else {
         event.error = 0;
     }
-    lastError_ = event.error;
+    t_lastError = event.error;
     if (bytesReturned != nullptr) {
         *bytesReturned = returned;
     }
     event.bytesReturned = returned;
     const bool result = event.result;
     Record(std::move(event));
+    Delay(lock, delayMs);
     return result;
 }
 
+std::uint32_t World::GetLastError() const {
+    return t_lastError;
+}
+
+std::uint32_t World::AnswerDelay(int index) {
+    const Camera* camera = CameraOn(LetterOf(index));
+    return camera != nullptr ? camera->answerDelayMs : 0;
+}
+
+void World::Delay(std::unique_lock<std::recursive_mutex>& lock, std::uint32_t delayMs) {
+    if (delayMs > 0) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
+}
+
 std::uint32_t World::GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer) {
+    const auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kGetLogicalDriveStrings;
@@ -613,6 +644,7 @@ std::uint32_t World::GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buff
 }
 
 std::uint32_t World::GetDriveTypeW(const wchar_t* rootPath) {
+    const auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kGetDriveType;
@@ -638,6 +670,7 @@ std::uint32_t World::GetDriveTypeW(const wchar_t* rootPath) {
 
 bool World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const wchar_t* parameters,
                           const wchar_t* directory, int showCommand) {
+    const auto lock = Lock();
     BeforeCall();
     Event event;
     event.call = Call::kShellExecute;
@@ -773,6 +806,7 @@ bool World::StorageQuery(const OpenHandle& handle, const std::uint8_t* in, std::
 // ---- the devices ----
 
 World::ScsiAnswer World::AnswerCdb(char letter, const std::uint8_t* cdb, std::uint8_t cdbLength) {
+    auto lock = Lock();
     const int index = Index(letter);
     if (cdb == nullptr || cdbLength == 0 || cdbLength > 16 ||
         !drives_[static_cast<std::size_t>(index)].present) {
@@ -781,7 +815,9 @@ World::ScsiAnswer World::AnswerCdb(char letter, const std::uint8_t* cdb, std::ui
         return failed;
     }
     if (Camera* camera = CameraOn(letter)) {
-        return CameraAnswer(*camera, cdb, cdbLength);
+        ScsiAnswer answer = CameraAnswer(*camera, cdb, cdbLength);
+        Delay(lock, camera->answerDelayMs);
+        return answer;
     }
     return DiskAnswer(drives_[static_cast<std::size_t>(index)], cdb, cdbLength);
 }

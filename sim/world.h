@@ -34,6 +34,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -146,6 +147,11 @@ struct Camera {
     std::uint32_t storageDriveType = os::kDriveRemovable;
     StorageDescriptor storageDescriptor = DescriptorWithVendor(kCameraVendorId);
     StorageAnswers storageAnswers = StorageAnswers::kKeepsAnswering;
+
+    // How long the camera takes over each command: a pass-through request to it (or AnswerCdb on
+    // its letter) returns this many milliseconds of real time after it was carried out. Calls to
+    // other devices and other cameras go on meanwhile.
+    std::uint32_t answerDelayMs = 0;
 };
 
 // ---- faults ----
@@ -247,6 +253,12 @@ struct Event {
 
 // ---- the world ----
 
+// Several threads may call the world at once, as they may call Windows: each of the seam's calls
+// holds the world's lock from its start to its recorded event (the before-call hook and the
+// observer run under it, so the trace is a sequence of whole calls), and the last error is kept
+// per thread. A camera's answer delay passes outside the lock. The layout, fault and trace
+// accessors take no lock: a test arranges the world before the threads start and reads it after
+// they ended, or from the observer.
 class World {
   public:
     World();
@@ -329,6 +341,12 @@ class World {
     // file there).
     void SetBeforeCall(std::function<void()> hook) { beforeCall_ = std::move(hook); }
 
+    // The world's lock, for a program that changes the world from outside the seam's calls while
+    // other threads may be calling it (the simulated program's world-file watch).
+    std::unique_lock<std::recursive_mutex> Lock() const {
+        return std::unique_lock<std::recursive_mutex>(mutex_);
+    }
+
     // Whether the program calling is a 64-bit process, which hands IOCTL_SCSI_PASS_THROUGH the
     // 64-bit form of its head (56 bytes, a pointer-sized DataBufferOffset, the CDB at 36) where a
     // 32-bit one hands the 32-bit form (44 bytes, the CDB at 28). A head of the other form is
@@ -372,11 +390,12 @@ class World {
                          std::uint32_t inSize, void* out, std::uint32_t outSize,
                          std::uint32_t* bytesReturned);
     bool CloseHandle(os::Handle handle);
-    // The error code the last failed CreateFileW, DeviceIoControl or CloseHandle left: a drive
+    // The error code the calling thread's last failed CreateFileW, DeviceIoControl or CloseHandle
+    // left (kept per thread, as Windows keeps it): a drive
     // that is not there gives ERROR_FILE_NOT_FOUND, one that does not open ERROR_ACCESS_DENIED, a
     // handle on a drive that went ERROR_DEVICE_NOT_CONNECTED, a device that does not answer
     // ERROR_GEN_FAILURE, a malformed request ERROR_INVALID_PARAMETER.
-    std::uint32_t GetLastError() const { return lastError_; }
+    std::uint32_t GetLastError() const;
     std::uint32_t GetLogicalDriveStringsW(std::uint32_t length, wchar_t* buffer);
     std::uint32_t GetDriveTypeW(const wchar_t* rootPath);
     // Always recorded; false (the program could not be started) after FailShellExecute(true).
@@ -414,6 +433,12 @@ class World {
                              bool carryOut);
     bool TakeFault(int key, Fault& taken);
     void EnterStorageMode(Camera& camera);
+    // The answer delay of the camera answering on drive `index`; 0 for any other device.
+    std::uint32_t AnswerDelay(int index);
+    // Lets `delayMs` of real time pass after unlocking `lock`.
+    static void Delay(std::unique_lock<std::recursive_mutex>& lock, std::uint32_t delayMs);
+
+    mutable std::recursive_mutex mutex_;
 
     std::array<Drive, kLetterCount> drives_;
     std::array<std::uint32_t, kLetterCount> generations_ = {};
@@ -439,7 +464,6 @@ class World {
     std::size_t totalOpened_ = 0;
     std::size_t totalClosed_ = 0;
     std::size_t badCloses_ = 0;
-    std::uint32_t lastError_ = 0;
 };
 
 // The one world the devices half of the seam works on.

@@ -31,6 +31,7 @@ void PlugCamera(World& world, const CameraDescription& described) {
     camera.resolution = described.resolution;
     camera.firmware = described.firmware;
     camera.inquiryVendor = described.inquiryVendor;
+    camera.answerDelayMs = described.answerDelayMs;
 }
 
 template <typename T>
@@ -83,6 +84,7 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
         TakeIfChanged(camera->resolution, now.resolution, old->resolution);
         TakeIfChanged(camera->firmware, now.firmware, old->firmware);
         TakeIfChanged(camera->inquiryVendor, now.inquiryVendor, old->inquiryVendor);
+        TakeIfChanged(camera->answerDelayMs, now.answerDelayMs, old->answerDelayMs);
     }
 
     // The storage lines are always taken as they are.

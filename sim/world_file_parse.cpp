@@ -278,7 +278,7 @@ constexpr std::string_view kDriveUsage =
     "[vendor=TEXT|none] [query=works|fails]";
 constexpr std::string_view kCameraUsage =
     "camera LETTER [state=N] [overwrite=N] [timestamp=N] [resolution=N] [firmware=A,B,C] "
-    "[inquiry-vendor=TEXT]";
+    "[inquiry-vendor=TEXT] [delay=MS]";
 constexpr std::string_view kFaultUsage =
     "fault CODE|inquiry fails|short=N|check=N|ignored [times=N|always]";
 
@@ -345,6 +345,8 @@ CameraDescription ParseCamera(const std::vector<std::string>& words) {
                 throw LineError{"inquiry-vendor has 8 characters at most: " +
                                 Quoted(camera.inquiryVendor)};
             }
+        } else if (setting.key == "delay") {
+            camera.answerDelayMs = Number(setting.raw, "delay", kMaxAnswerDelayMs);
         } else {
             UnknownKey(setting, "camera");
         }

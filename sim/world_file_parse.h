@@ -5,7 +5,8 @@
 //     drive D cdrom inquiry=5              (a SCSI device answering INQUIRY with byte 3 = 5)
 //     drive G removable vendor="KMZ     "  (a memory stick whose storage device says KMZ)
 //     camera E state=2 overwrite=1 timestamp=0 resolution=1 firmware=V1.0,2024,B7
-//     camera H state=3                     (a second camera, on a letter of its own)
+//     camera H state=3 delay=5             (a second camera, on a letter of its own, that takes
+//                                           5 ms over each command)
 //     storage letter=F answers=keep        (the first camera's volume after the release command)
 //     storage camera=H letter=I            (the volume of the camera on H)
 //     fault 26 fails times=1               (the next firmware command 26, on any camera, fails)
@@ -54,6 +55,9 @@ struct StorageDescription {
     bool operator==(const StorageDescription&) const = default;
 };
 
+// The longest answer delay a camera line may give: the pass-through time-out of 2 s.
+inline constexpr std::uint32_t kMaxAnswerDelayMs = 2000;
+
 // `camera X key=value...`.
 struct CameraDescription {
     char letter = 0;
@@ -63,6 +67,7 @@ struct CameraDescription {
     std::uint8_t resolution = 0;
     std::array<FirmwarePiece, 3> firmware = Camera{}.firmware;
     std::string inquiryVendor = std::string(kInquiryVendorDefault);
+    std::uint32_t answerDelayMs = 0;  // delay=MS: how long the camera takes over each command
 
     bool operator==(const CameraDescription&) const = default;
 };

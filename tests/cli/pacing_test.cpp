@@ -3,6 +3,7 @@
 // commands and the pauses between them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <utility>
@@ -102,12 +103,29 @@ TEST_F(PacingTest, StatusAsksWhatThePanelsConnectionAsksWithTheSamePauses) {
     EXPECT_EQ(Commands({"status"}), panel);
 }
 
-TEST_F(PacingTest, EveryCameraHasItsOwnPauses) {
-    world.AddCamera('G');
-    const Lines one = {"get 14", "sleep 200", "set 11 01", "sleep 200", "get 11"};
-    Lines both = one;
-    both.insert(both.end(), one.begin(), one.end());
-    EXPECT_EQ(Commands({"set", "--all", "timestamp=on"}), both);
+// Over every camera, each is worked on by a thread of its own: its commands and its pauses stay
+// together, between its own open and close, whatever the other cameras do meanwhile.
+TEST_F(PacingTest, EveryCameraHasItsOwnThreadAndPauses) {
+    world.PlaceCamera('E');
+    world.AddCamera('G').answerDelayMs = 2;
+    world.AddCamera('H');
+    Journal journal;
+    FakeWindow unused;
+    journal.Attach(unused, world, sim::TheSystem());
+
+    const zqtest::ToolRun run = Run({"set", "--all", "timestamp=on"});
+
+    ASSERT_EQ(run.exit, 0) << run.err;
+    std::vector<Lines> cameras;
+    for (const Lines& lines : journal.ByThread()) {
+        cameras.push_back(lines);
+    }
+    std::sort(cameras.begin(), cameras.end());
+    const auto camera = [](const std::string& letter) {
+        return Lines{"create " + letter, "inquiry " + letter, "get 14", "sleep 200",
+                     "set 11 01",        "sleep 200",         "get 11", "close " + letter};
+    };
+    EXPECT_EQ(cameras, (std::vector<Lines>{camera("E"), camera("G"), camera("H")}));
 }
 
 // A wait for a camera to become ready counts toward the pause before its next operation.

@@ -12,13 +12,18 @@
 //     "sleep 200"             Sleep
 //     " failed" is appended when the call failed, " refused" when the device ended the command
 //     with a check condition. Drive-list and drive-type calls are left out.
+//
+// Calls may come from several threads (the tool's commands over every camera): each line is
+// kept with the thread that made the call, and ByThread() gives each thread's lines on their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/system.h"
@@ -28,6 +33,7 @@
 class Journal {
   public:
     std::vector<std::string> lines;
+    std::vector<std::thread::id> threads;  // the thread of each line
 
     // Runs after each device call has been logged: a test can change the world at that point,
     // e.g. unplug the camera once it has been released.
@@ -35,11 +41,11 @@ class Journal {
 
     // Sends the window's lines, the world's device calls and the system's pauses here.
     void Attach(FakeWindow& window, sim::World& world, sim::System& system) {
-        window.journal = [this](const std::string& line) { lines.push_back(line); };
+        window.journal = [this](const std::string& line) { Add(line); };
         world.SetObserver([this](const sim::Event& event) {
             const std::string line = Describe(event);
             if (!line.empty()) {
-                lines.push_back(line);
+                Add(line);
             }
             if (afterCall) {
                 afterCall(event);
@@ -47,12 +53,35 @@ class Journal {
         });
         system.SetObserver([this](const sim::SystemEvent& event) {
             if (event.call == sim::SystemCall::kSleep) {
-                lines.push_back("sleep " + std::to_string(event.value));
+                Add("sleep " + std::to_string(event.value));
             }
         });
     }
 
-    void Clear() { lines.clear(); }
+    void Clear() {
+        const std::lock_guard lock(mutex_);
+        lines.clear();
+        threads.clear();
+    }
+
+    // Each thread's lines in their order, the threads in the order of their first line.
+    std::vector<std::vector<std::string>> ByThread() const {
+        const std::lock_guard lock(mutex_);
+        std::vector<std::thread::id> seen;
+        std::vector<std::vector<std::string>> grouped;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            std::size_t at = 0;
+            while (at < seen.size() && seen[at] != threads[i]) {
+                ++at;
+            }
+            if (at == seen.size()) {
+                seen.push_back(threads[i]);
+                grouped.emplace_back();
+            }
+            grouped[at].push_back(lines[i]);
+        }
+        return grouped;
+    }
 
     // The line for one device call; empty for the calls the journal leaves out.
     static std::string Describe(const sim::Event& event) {
@@ -100,6 +129,14 @@ class Journal {
     }
 
   private:
+    void Add(const std::string& line) {
+        const std::lock_guard lock(mutex_);
+        lines.push_back(line);
+        threads.push_back(std::this_thread::get_id());
+    }
+
+    mutable std::mutex mutex_;
+
     static std::string Narrow(const std::optional<std::wstring>& text) {
         return text ? FakeWindow::Narrow(*text) : std::string("(null)");
     }

@@ -84,7 +84,8 @@ class PanelTest : public SimTest {
     void SetUp() override {
         SimTest::SetUp();
         window = FakeWindow{};
-        journal = Journal{};
+        journal.Clear();
+        journal.afterCall = nullptr;
         journal.Attach(window, world, sim::TheSystem());
     }
 

@@ -84,8 +84,12 @@ TEST_F(WorldFileApply, LaysOutDrivesCameraAndFaults) {
         "drive D cdrom inquiry=5\n"
         "drive G removable vendor=\"KMZ     \"\n"
         "camera E state=3 overwrite=1 timestamp=1 resolution=1 firmware=V1.0,2024,B7\n"
+        "camera H delay=3\n"
         "fault 2 fails\n");
     EXPECT_TRUE(world.drive('C').present);
+    EXPECT_EQ(world.camera().answerDelayMs, 0u);
+    ASSERT_NE(world.CameraOn('H'), nullptr);
+    EXPECT_EQ(world.CameraOn('H')->answerDelayMs, 3u);
     EXPECT_EQ(world.drive('C').type, os::kDriveFixed);
     EXPECT_EQ(world.drive('D').scsi, sim::ScsiDevice::kDisk);
     EXPECT_EQ(world.drive('D').inquiryByte3, 5);

@@ -39,7 +39,8 @@ std::string Summary(const sim::WorldDescription& described) {
             " timestamp=" + std::to_string(camera.timestampDisplay) +
             " resolution=" + std::to_string(camera.resolution) + " firmware=" + firmware +
             (camera.inquiryVendor != "KMZ" ? " inquiry-vendor=[" + camera.inquiryVendor + "]"
-                                           : ""));
+                                           : "") +
+            (camera.answerDelayMs != 0 ? " delay=" + std::to_string(camera.answerDelayMs) : ""));
     }
     for (const sim::StorageDescription& storage : described.storage) {
         add(std::string("storage ") +
@@ -118,6 +119,10 @@ TEST(WorldFileParse, TakesEveryStatementAndItsDefaults) {
         {"camera F inquiry-vendor=\"ACME CO\"",
          "camera F state=2 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
              " inquiry-vendor=[ACME CO]"},
+        {"camera G delay=0x10 state=3\ncamera H delay=2000",
+         "camera G state=3 overwrite=0 timestamp=0 resolution=0 firmware=" + kDefaultFirmware +
+             " delay=16; camera H state=2 overwrite=0 timestamp=0 resolution=0 firmware=" +
+             kDefaultFirmware + " delay=2000"},
         {"camera F firmware=ONLY",
          "camera F state=2 overwrite=0 timestamp=0 resolution=0 "
          "firmware=" +
@@ -195,7 +200,8 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"drive E fixed\ndrive e: removable", "line 2: drive E is described twice\n"},
         {"camera",
          "line 1: too short; the form is: camera LETTER [state=N] [overwrite=N] "
-         "[timestamp=N] [resolution=N] [firmware=A,B,C] [inquiry-vendor=TEXT]\n"},
+         "[timestamp=N] [resolution=N] [firmware=A,B,C] [inquiry-vendor=TEXT] [delay=MS]\n"},
+        {"camera E delay=2001", "line 1: delay must be a number from 0 to 2000, not \"2001\"\n"},
         {"camera E state=-1", "line 1: state must be a number from 0 to 255, not \"-1\"\n"},
         {"camera E overwrite=0x",
          "line 1: overwrite must be a number from 0 to 255, not "

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/camera.h"
@@ -324,6 +325,23 @@ TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleEvenAfterReturning) {
 
     EXPECT_TRUE(os::CloseHandle(handle));
     EXPECT_EQ(world.BadCloses(), 0u);
+}
+
+// Each thread has its own last error, as on Windows: a failure on one thread does not change
+// what another reads after its own call.
+TEST_F(WorldTest, EachThreadReadsTheErrorOfItsOwnLastCall) {
+    world.AddDrive('F', os::kDriveRemovable).opens = false;
+    ASSERT_EQ(Open('G'), os::InvalidHandle());
+    ASSERT_EQ(os::GetLastError(), os::kErrorFileNotFound);
+
+    std::uint32_t other = 0;
+    std::thread([this, &other] {
+        EXPECT_EQ(Open('F'), os::InvalidHandle());
+        other = os::GetLastError();
+    }).join();
+
+    EXPECT_EQ(other, os::kErrorAccessDenied);
+    EXPECT_EQ(os::GetLastError(), os::kErrorFileNotFound);
 }
 
 // ---- faults ----

@@ -1,0 +1,113 @@
+// The tool's commands over every camera as the user waits for them: 1, 4 and 16 simulated cameras,
+// each taking 1 ms over every command, with the default pace of 200 ms between two operations on
+// a camera, the pauses really sleeping. The cameras are worked on at the same time, so 16 should
+// cost about what one does; `per_one_camera` is the time over that of the same command on one
+// camera, measured just before.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/backend_seam.h"
+#include "cli/commands.h"
+#include "cli/report.h"
+#include "cli/settings.h"
+#include "link/pacing.h"
+#include "sim/system.h"
+#include "sim/world.h"
+#include "tests/support/process_state.h"
+
+namespace {
+
+constexpr std::uint32_t kCommandMs = 1;
+
+// `count` cameras on E: onwards behind a disk on D:, each answering after kCommandMs.
+void LayOutCameras(int count) {
+    zqtest::ResetProcessState();
+    sim::World& world = sim::TheWorld();
+    sim::TheSystem().SetRealPauses(true);
+    world.AddDisk('D');
+    for (int i = 0; i < count; ++i) {
+        const char letter = static_cast<char>('E' + i);
+        sim::Camera& camera = i == 0 ? world.PlaceCamera(letter) : world.AddCamera(letter);
+        camera.answerDelayMs = kCommandMs;
+    }
+}
+
+using Command = cli::Report (*)(cli::Backend& backend);
+
+cli::Report List(cli::Backend& backend) {
+    return cli::RunList(backend, kSettingPauseMs);
+}
+
+cli::Report SetAll(cli::Backend& backend) {
+    cli::Target target;
+    target.all = true;
+    return cli::RunSet(backend, target, {{cli::Setting::kTimestamp, 1}});
+}
+
+// Seconds one run of `command` takes over the cameras laid out.
+double TimeOf(Command command, cli::Backend& backend, std::size_t& cameras, bool& ok) {
+    const auto start = std::chrono::steady_clock::now();
+    const cli::Report report = command(backend);
+    const auto end = std::chrono::steady_clock::now();
+    cameras = report.cameras.size();
+    ok = cli::ExitOf(report) == cli::Exit::kOk;
+    sim::TheWorld().ClearTrace();
+    return std::chrono::duration<double>(end - start).count();
+}
+
+void Run(benchmark::State& state, Command command) {
+    const int count = static_cast<int>(state.range(0));
+    cli::SeamBackend backend;
+    std::size_t cameras = 0;
+    bool ok = true;
+
+    LayOutCameras(1);
+    const double oneCamera = TimeOf(command, backend, cameras, ok);
+
+    LayOutCameras(count);
+    double total = 0;
+    std::uint64_t failures = 0;
+    for (auto _ : state) {
+        const double elapsed = TimeOf(command, backend, cameras, ok);
+        state.SetIterationTime(elapsed);
+        total += elapsed;
+        failures += ok ? 0 : 1;
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    state.counters["cameras"] = static_cast<double>(cameras);
+    state.counters["one_camera_ms"] = oneCamera * 1000.0;
+    state.counters["per_one_camera"] = mean / oneCamera;
+    state.counters["failures"] = static_cast<double>(failures);
+    if (cameras != static_cast<std::size_t>(count) || failures > 0) {
+        state.SkipWithError("not every camera was worked on");
+    }
+    zqtest::ResetProcessState();
+}
+
+void BM_List(benchmark::State& state) {
+    Run(state, List);
+}
+BENCHMARK(BM_List)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+void BM_SetAll(benchmark::State& state) {
+    Run(state, SetAll);
+}
+BENCHMARK(BM_SetAll)
+    ->Arg(1)
+    ->Arg(4)
+    ->Arg(16)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+
+}  // namespace
