@@ -182,6 +182,7 @@ void World::Reset() {
     totalOpened_ = 0;
     totalClosed_ = 0;
     badCloses_ = 0;
+    caller64_ = kOwnCaller64;
     t_lastError = 0;
 }
 

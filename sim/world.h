@@ -445,11 +445,13 @@ class World {
     Camera camera_;
     std::deque<Camera> otherCameras_;
     bool shellExecuteFails_ = false;
+    // The form of the pass-through head: by default that of this process, as on Windows.
 #if defined(_WIN64)
-    bool caller64_ = true;
+    static constexpr bool kOwnCaller64 = true;
 #else
-    bool caller64_ = false;
+    static constexpr bool kOwnCaller64 = false;
 #endif
+    bool caller64_ = kOwnCaller64;
 
     std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
     int driveListFailures_ = 0;

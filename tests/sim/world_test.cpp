@@ -327,6 +327,15 @@ TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleEvenAfterReturning) {
     EXPECT_EQ(world.BadCloses(), 0u);
 }
 
+// A test that takes the other form of the pass-through head leaves none of it to the next: the
+// reset world takes the form of the program it stands in again (32-bit unless built for Win64).
+TEST_F(WorldTest, ResetTakesTheHeadFormOfThisProcessAgain) {
+    const bool own = world.Caller64();
+    world.SetCaller64(!own);
+    world.Reset();
+    EXPECT_EQ(world.Caller64(), own);
+}
+
 // Each thread has its own last error, as on Windows: a failure on one thread does not change
 // what another reads after its own call.
 TEST_F(WorldTest, EachThreadReadsTheErrorOfItsOwnLastCall) {
