@@ -129,9 +129,10 @@ else
     cmake --preset win32 -DZQ_WINE_TESTS=OFF
     cmake --build --preset win32
     suite win32-files --preset win32 -L file
-    not_run+=("win32 under Wine (the window tests, the end-to-end scenarios on Zelquin-sim.exe," \
-        "the real Zelquin.exe and zelquin-cli.exe on the virtual camera): ${probe#no: }, so" \
-        "32-bit Wine cannot start here; the same scenarios ran on the win64 build")
+    why="win32 under Wine (the window tests, the end-to-end scenarios on Zelquin-sim.exe, the"
+    why+=" real Zelquin.exe and zelquin-cli.exe on the virtual camera): ${probe#no: }, so 32-bit"
+    why+=" Wine cannot start here; the same scenarios ran on the win64 build"
+    not_run+=("$why")
 fi
 
 echo "== win64: the same programs built for x86_64, their file checks, the tests under 64-bit Wine"
@@ -145,8 +146,9 @@ if [ "$runs32" = 1 ]; then
     ZQ_ARCH=win32 ./tests/demo/wm_check.sh
     ran+=("demo (win32): run.sh under openbox, driven by the keyboard")
 else
-    not_run+=("demo (win32): ${probe#no: }, so 32-bit Wine cannot start here; the demo ran on" \
-        "the win64 build")
+    why="demo (win32): ${probe#no: }, so 32-bit Wine cannot start here; the demo ran on the win64"
+    why+=" build"
+    not_run+=("$why")
 fi
 ZQ_ARCH=win64 ./tests/demo/wm_check.sh
 ran+=("demo (win64): run.sh under openbox, driven by the keyboard")
