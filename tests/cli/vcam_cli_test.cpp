@@ -278,9 +278,11 @@ TEST_F(CliOnVcam, ListShowsBothCameras) {
               "G:     3      yes    V2.1.2025C4  off        on         1080p\n");
     EXPECT_EQ(text.err, kZNote);
     // Every letter of the world asked once, each camera read and nothing changed; every handle
-    // closed again.
+    // closed again. The letters are looked at all at once, so they are opened in any order.
     std::vector<std::string> calls = Calls();
-    EXPECT_EQ(OpenedLetters(calls), "DEG");
+    std::string opened = OpenedLetters(calls);
+    std::sort(opened.begin(), opened.end());
+    EXPECT_EQ(opened, "DEG");
     EXPECT_EQ(Codes(VendorCdbs(calls, 'D')), std::vector<std::string>{});
     EXPECT_EQ(Codes(VendorCdbs(calls, 'E')), kReportCodes);
     EXPECT_EQ(Codes(VendorCdbs(calls, 'G')), kReportCodes);
@@ -360,9 +362,12 @@ TEST_F(CliOnVcam, SetSendsEachSettingAndReadsItBack) {
               (std::vector<int>{1, 0, 1}));
     EXPECT_EQ(Codes(VendorCdbs(Calls(mark), 'G')), kReportCodes);
 
-    // E answers its set of loop recording as done but does not keep it: E is a mismatch (7),
-    // G is confirmed, and the first camera that failed decides the exit code.
-    EditWorld(kTwoCameras + "fault 2 ignored\n", "DEG");
+    // Every set of loop recording is answered as done but not kept. The cameras are set at the
+    // same time, so the fault hits both: E, which holds on, is a mismatch (7); G, put back to off
+    // first, reads back what was sent and is confirmed; the first camera that failed, in drive
+    // order, decides the exit code.
+    ASSERT_EQ(Tool({"set", "--drive", "G:", "overwrite=off"}).exitCode, 0u);
+    EditWorld(kTwoCameras + "fault 2 ignored times=always\n", "DEG");
     mark = CallCount();
     const ToolRun mismatch = Tool({"set", "--all", "overwrite=off", "--json"});
     EXPECT_EQ(mismatch.exitCode, 7u);
