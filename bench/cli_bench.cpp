@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +61,20 @@ double TimeOf(Command command, cli::Backend& backend, std::size_t& cameras, bool
     return std::chrono::duration<double>(end - start).count();
 }
 
+// list and set --all hear no volume arrivals; only release and watch listen for them.
+class NoArrivals : public cli::EventSourceFactory {
+  public:
+    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t>,
+                                            std::uint32_t& systemError) override {
+        systemError = 0;
+        return nullptr;
+    }
+};
+
 void Run(benchmark::State& state, Command command) {
     const int count = static_cast<int>(state.range(0));
-    cli::SeamBackend backend;
+    NoArrivals arrivals;
+    cli::SeamBackend backend(arrivals);
     std::size_t cameras = 0;
     bool ok = true;
 
