@@ -43,9 +43,33 @@ struct RecordedOutput : cli::Output {
     void Err(std::string_view text) override { err += text; }
 };
 
+// A source of arrival events that counts its starts, keeps the time-out it was given, and can
+// be told to fail to start with a system error.
+class CountedEvents : public cli::EventSourceFactory {
+  public:
+    bool failToStart = false;
+    std::uint32_t startError = 0;
+    int starts = 0;
+    std::optional<std::uint32_t> timeoutGiven;
+
+    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t> timeoutMs,
+                                            std::uint32_t& systemError) final {
+        ++starts;
+        timeoutGiven = timeoutMs;
+        if (failToStart) {
+            systemError = startError;
+            return nullptr;
+        }
+        return Started();
+    }
+
+  protected:
+    virtual std::unique_ptr<cli::EventSource> Started() = 0;
+};
+
 // Arrival events as a test scripts them: each step may change the world first (plug a camera
 // in), then names the event. When the steps run out the user presses Ctrl+C.
-class ScriptedEvents : public cli::EventSourceFactory {
+class ScriptedEvents : public CountedEvents {
   public:
     struct Step {
         std::function<void()> before;
@@ -53,10 +77,6 @@ class ScriptedEvents : public cli::EventSourceFactory {
     };
 
     std::deque<Step> steps;
-    bool failToStart = false;
-    std::uint32_t startError = 0;
-    int starts = 0;
-    std::optional<std::uint32_t> timeoutGiven;
     int eventsTaken = 0;
 
     void Arrive(char letter, std::function<void()> before = {}) {
@@ -67,16 +87,8 @@ class ScriptedEvents : public cli::EventSourceFactory {
         steps.push_back({{}, {kind, {}, error}});
     }
 
-    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t> timeoutMs,
-                                            std::uint32_t& systemError) override {
-        ++starts;
-        timeoutGiven = timeoutMs;
-        if (failToStart) {
-            systemError = startError;
-            return nullptr;
-        }
-        return std::make_unique<Source>(*this);
-    }
+  protected:
+    std::unique_ptr<cli::EventSource> Started() override { return std::make_unique<Source>(*this); }
 
   private:
     struct Source : cli::EventSource {
@@ -102,24 +114,14 @@ class ScriptedEvents : public cli::EventSourceFactory {
 // first with the world as it was when listening started. `meanwhile` holds changes to the world
 // made while the tool waits, one before each further look; when they have run out and nothing
 // has arrived, the time given is over.
-class WorldArrivals : public cli::EventSourceFactory {
+class WorldArrivals : public CountedEvents {
   public:
     explicit WorldArrivals(sim::World& world) : world_(world) {}
 
     std::deque<std::function<void()>> meanwhile;
-    bool failToStart = false;
-    std::uint32_t startError = 0;
-    int starts = 0;
-    std::optional<std::uint32_t> timeoutGiven;
 
-    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t> timeoutMs,
-                                            std::uint32_t& systemError) override {
-        ++starts;
-        timeoutGiven = timeoutMs;
-        if (failToStart) {
-            systemError = startError;
-            return nullptr;
-        }
+  protected:
+    std::unique_ptr<cli::EventSource> Started() override {
         return std::make_unique<Source>(*this, sim::LettersOf(world_));
     }
 
