@@ -1,4 +1,5 @@
-// The tool's commands over every camera as the user waits for them: 1, 4 and 16 simulated cameras,
+// The tool's commands over every camera as the user waits for them, and the watch as that many
+// cameras arrive at once: 1, 4 and 16 simulated cameras,
 // each taking 1 ms over every command, with the default pace of 200 ms between two operations on
 // a camera, the pauses really sleeping. The cameras are worked on at the same time, so 16 should
 // cost about what one does; `per_one_camera` is the time over that of the same command on one
@@ -10,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/backend_seam.h"
@@ -120,5 +122,82 @@ void BM_SetAll(benchmark::State& state) {
     Run(state, SetAll);
 }
 BENCHMARK(BM_SetAll)->Apply(OverOneFourAndSixteenCameras);
+
+// The watch as N cameras arrive at once (a hub plugged in): the arrivals of the cameras laid
+// out, then Ctrl+C; each camera has its clock set. The watch ends once every camera is told.
+class ArrivalsOfTheCameras : public cli::EventSourceFactory {
+  public:
+    explicit ArrivalsOfTheCameras(int count) : count_(count) {}
+    std::unique_ptr<cli::EventSource> Start(std::optional<std::uint32_t>, std::uint32_t&) override {
+        return std::make_unique<Source>(count_);
+    }
+
+  private:
+    struct Source : cli::EventSource {
+        explicit Source(int cameras) : count(cameras) {}
+        cli::WatchEvent Next() override {
+            if (next == count) {
+                return {cli::WatchEvent::Kind::kStop, {}, 0};
+            }
+            return {cli::WatchEvent::Kind::kArrival,
+                    std::string(1, static_cast<char>('E' + next++)) + ":", 0};
+        }
+        int count;
+        int next = 0;
+    };
+    int count_;
+};
+
+// Counts the cameras told, and whether any of them failed.
+struct CountingOutput : cli::Output {
+    int lines = 0;
+    void Out(std::string_view) override { ++lines; }
+    void Err(std::string_view) override {}
+};
+
+// Seconds one watch over `count` arriving cameras takes.
+double TimeOfWatch(int count, std::size_t& cameras, bool& ok) {
+    ArrivalsOfTheCameras arrivals(count);
+    cli::SeamBackend backend(arrivals);
+    CountingOutput output;
+    cli::WatchOptions options;
+    options.syncTime = true;
+    const auto start = std::chrono::steady_clock::now();
+    const cli::Exit exit = cli::RunWatch(backend, arrivals, options, output);
+    const auto end = std::chrono::steady_clock::now();
+    cameras = static_cast<std::size_t>(output.lines);
+    ok = exit == cli::Exit::kOk;
+    sim::TheWorld().ClearTrace();
+    return std::chrono::duration<double>(end - start).count();
+}
+
+void BM_WatchArrivals(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    std::size_t cameras = 0;
+    bool ok = true;
+
+    LayOutCameras(1);
+    const double oneCamera = TimeOfWatch(1, cameras, ok);
+
+    LayOutCameras(count);
+    double total = 0;
+    std::uint64_t failures = 0;
+    for (auto _ : state) {
+        const double elapsed = TimeOfWatch(count, cameras, ok);
+        state.SetIterationTime(elapsed);
+        total += elapsed;
+        failures += ok ? 0 : 1;
+    }
+    const double mean = total / static_cast<double>(state.iterations());
+    state.counters["cameras"] = static_cast<double>(cameras);
+    state.counters["one_camera_ms"] = oneCamera * 1000.0;
+    state.counters["per_one_camera"] = mean / oneCamera;
+    state.counters["failures"] = static_cast<double>(failures);
+    if (cameras != static_cast<std::size_t>(count) || failures > 0) {
+        state.SkipWithError("not every camera was set up");
+    }
+    zqtest::ResetProcessState();
+}
+BENCHMARK(BM_WatchArrivals)->Apply(OverOneFourAndSixteenCameras);
 
 }  // namespace

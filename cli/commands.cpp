@@ -1,9 +1,11 @@
 #include "cli/commands.h"
 
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <utility>
 
+#include "cli/arrival_setups.h"
 #include "cli/camera_session.h"
 #include "cli/parallel.h"
 #include "link/camera.h"
@@ -462,11 +464,9 @@ Report RunRelease(Backend& backend, const ReleaseOptions& options) {
 
 Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& options,
               Output& output) {
-    // The first camera that could not be set up decides the exit code; failing that, a failure
-    // that ended the watch itself.
-    std::optional<Failure> firstCamera;
+    // A failure that ended the watch itself; the first camera that could not be set up goes
+    // before it in deciding the exit code.
     std::optional<Failure> ending;
-    int handled = 0;
     std::string reason;
 
     const auto listeningFailed = [&backend](const std::string& what, std::uint32_t error) {
@@ -478,13 +478,39 @@ Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& 
         return failure;
     };
 
+    // Each camera is set up on a thread of its own while the watch listens on, and told with
+    // what went wrong at once, in the order the cameras arrived.
+    ArrivalSetUps setUps(
+        [&backend, &options](const std::string& device) {
+            return SetUpArrival(backend, device, options);
+        },
+        [&options, &output](const CameraReport& camera) {
+            if (options.json) {
+                output.Out(WatchArrivalJson(camera));
+                return;
+            }
+            output.Out(WatchLineText(camera));
+            if (camera.error) {
+                PrintFailure(*camera.error, output);
+            }
+        });
+
     std::uint32_t listenError = 0;
     const std::unique_ptr<EventSource> source = events.Start(options.timeoutMs, listenError);
     if (!source) {
         ending = listeningFailed("cannot listen for arriving volumes", listenError);
         reason = "failed";
     }
-    while (source && reason.empty()) {
+    while (source && reason.empty() && !setUps.Thrown()) {
+        if (options.count) {
+            // With enough cameras under way to make up the count, their set-ups decide whether
+            // the watch goes on: no further arrival is taken before then.
+            setUps.WaitWhileUnderWayCouldReach(*options.count);
+            if (setUps.Told() >= *options.count) {
+                reason = "count";
+                break;
+            }
+        }
         const WatchEvent event = source->Next();
         switch (event.kind) {
             case WatchEvent::Kind::kStop:
@@ -492,51 +518,41 @@ Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& 
                 break;
             case WatchEvent::Kind::kTimeout:
                 reason = "timeout";
-                if (handled < options.count.value_or(1)) {
-                    Failure failure;
-                    failure.exit = Exit::kNoCamera;
-                    failure.message = "the time ran out after " + std::to_string(handled) +
-                                      (handled == 1 ? " camera" : " cameras");
-                    if (options.count) {
-                        failure.message += " of " + std::to_string(*options.count);
-                    }
-                    ending = std::move(failure);
-                }
                 break;
             case WatchEvent::Kind::kFailed:
                 reason = "failed";
                 ending =
                     listeningFailed("listening for arriving volumes failed", event.systemError);
                 break;
-            case WatchEvent::Kind::kArrival: {
+            case WatchEvent::Kind::kArrival:
                 // Only the devices the tool looks at: a volume on C: is no camera's.
-                const std::optional<std::string> device = backend.ParseDevice(event.device);
-                if (!device) {
-                    break;
-                }
-                const std::optional<CameraReport> camera = SetUpArrival(backend, *device, options);
-                if (!camera) {
-                    break;
-                }
-                ++handled;
-                if (options.json) {
-                    output.Out(WatchArrivalJson(*camera));
-                } else {
-                    output.Out(WatchLineText(*camera));
-                    if (camera->error) {
-                        PrintFailure(*camera->error, output);
-                    }
-                }
-                if (camera->error && !firstCamera) {
-                    firstCamera = camera->error;
-                }
-                if (options.count && handled >= *options.count) {
-                    reason = "count";
+                if (const std::optional<std::string> device = backend.ParseDevice(event.device)) {
+                    setUps.Start(*device);
                 }
                 break;
-            }
         }
     }
+    // The cameras that arrived before the watch ended are set up and told all the same.
+    setUps.Finish();
+    if (const std::exception_ptr thrown = setUps.Thrown()) {
+        std::rethrow_exception(thrown);
+    }
+    const int handled = setUps.Told();
+    if (reason == "timeout") {
+        if (options.count && handled >= *options.count) {
+            reason = "count";  // the last of them was still being set up when the time ran out
+        } else if (handled < options.count.value_or(1)) {
+            Failure failure;
+            failure.exit = Exit::kNoCamera;
+            failure.message = "the time ran out after " + std::to_string(handled) +
+                              (handled == 1 ? " camera" : " cameras");
+            if (options.count) {
+                failure.message += " of " + std::to_string(*options.count);
+            }
+            ending = std::move(failure);
+        }
+    }
+    const std::optional<Failure> firstCamera = setUps.FirstFailure();
     const std::optional<Failure>& deciding = firstCamera ? firstCamera : ending;
     const Exit exit = deciding ? deciding->exit : Exit::kOk;
     if (options.json) {

@@ -69,8 +69,10 @@ struct WatchOptions {
     std::uint32_t paceMs = kSettingPauseMs;
 };
 
-// Waits for volume arrivals and sets up every camera among them, one line each. Ends when the user
-// stops it, after `count` cameras or at the timeout; the exit code is that of the first camera
+// Waits for volume arrivals and sets up every camera among them, one line each. Each camera is set
+// up on a thread of its own as it arrives, and the lines keep the order of the arrivals; the
+// cameras that arrived before the watch ends are set up and told before it returns. Ends when the
+// user stops it, after `count` cameras or at the timeout; the exit code is that of the first camera
 // that could not be set up, kNoCamera when the time ran out before `count` cameras (or any) came,
 // kSystemError when listening failed.
 Exit RunWatch(Backend& backend, EventSourceFactory& events, const WatchOptions& options,

@@ -8,12 +8,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <sstream>
@@ -32,15 +35,30 @@ namespace zqtest {
 
 using Json = nlohmann::json;
 
+// The watch tells each camera from the thread that set it up, so the output is written under a
+// lock and can be waited for.
 struct RecordedOutput : cli::Output {
     std::string out;
     std::string err;
     std::vector<std::string> outWrites;  // each Out call, in order
     void Out(std::string_view text) override {
+        const std::lock_guard lock(mutex);
         out += text;
         outWrites.emplace_back(text);
+        written.notify_all();
     }
-    void Err(std::string_view text) override { err += text; }
+    void Err(std::string_view text) override {
+        const std::lock_guard lock(mutex);
+        err += text;
+    }
+    // Waits (a few seconds at most) until standard output was written `count` times.
+    bool WaitForOutWrites(std::size_t count) {
+        std::unique_lock lock(mutex);
+        return written.wait_for(lock, std::chrono::seconds(10),
+                                [&] { return outWrites.size() >= count; });
+    }
+    std::mutex mutex;
+    std::condition_variable written;
 };
 
 // A source of arrival events that counts its starts, keeps the time-out it was given, and can
@@ -74,14 +92,23 @@ class ScriptedEvents : public CountedEvents {
     struct Step {
         std::function<void()> before;
         cli::WatchEvent event;
+        std::size_t afterOutWrites = 0;  // taken once the tool has written this much
     };
 
     std::deque<Step> steps;
     int eventsTaken = 0;
+    RecordedOutput* output = nullptr;  // the running tool's, while it runs
+    sim::World* world = nullptr;       // changed by the steps under its lock, while it runs
 
     void Arrive(char letter, std::function<void()> before = {}) {
         steps.push_back({std::move(before),
                          {cli::WatchEvent::Kind::kArrival, std::string(1, letter) + ":", 0}});
+    }
+    // An arrival that comes only once the tool has told `lines` cameras (written that many times
+    // to standard output): the cameras before it are no longer being set up.
+    void ArriveOnceTold(std::size_t lines, char letter, std::function<void()> before = {}) {
+        Arrive(letter, std::move(before));
+        steps.back().afterOutWrites = lines;
     }
     void Then(cli::WatchEvent::Kind kind, std::uint32_t error = 0) {
         steps.push_back({{}, {kind, {}, error}});
@@ -100,7 +127,17 @@ class ScriptedEvents : public CountedEvents {
             }
             Step step = std::move(owner_.steps.front());
             owner_.steps.pop_front();
+            if (step.afterOutWrites > 0) {
+                EXPECT_TRUE(owner_.output != nullptr &&
+                            owner_.output->WaitForOutWrites(step.afterOutWrites))
+                    << "the tool did not tell " << step.afterOutWrites << " cameras";
+            }
             if (step.before) {
+                // The watch may still be setting up cameras that arrived earlier.
+                std::unique_lock<std::recursive_mutex> lock;
+                if (owner_.world != nullptr) {
+                    lock = owner_.world->Lock();
+                }
                 step.before();
             }
             return step.event;
@@ -185,7 +222,11 @@ class CliTest : public SimTest {
         RecordedOutput output;
         cli::SeamBackend backend(arrivals);
         ToolRun run;
+        events.output = &output;
+        events.world = &world;
         run.exit = cli::RunTool(args, backend, events, output);
+        events.output = nullptr;
+        events.world = nullptr;
         run.out = output.out;
         run.err = output.err;
         run.outWrites = output.outWrites;
