@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -634,6 +635,83 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, 0x04, d), Cdb(true, 0x03, t)}));
     const std::string text = ClockText(sent);
     EXPECT_EQ(clock["local_time"], text.substr(0, 10) + "T" + text.substr(11));
+}
+
+// Two cameras plugged in together (a hub): the watch sets them up side by side, each with a
+// handle of its own, and tells each once, in the order they arrived. G, announced first, takes
+// its time over every command; H is not kept waiting until G is done.
+TEST_F(CliOnVcam, WatchSetsUpTwoCamerasPluggedInTogether) {
+    const std::string computer = "notify\n" + kDrives;
+    Start(computer);
+    std::unique_ptr<ToolProcess> watch =
+        Begin({"watch", "--sync-time", "--count", "2", "--timeout", "600", "--json"});
+    ASSERT_TRUE(e2e::WaitFor([&] { return watch->Listening() || !watch->Running(); }));
+    ASSERT_TRUE(watch->Running()) << "the watch ended before a camera came";
+
+    const std::size_t mark = CallCount();
+    EditWorld(computer + "camera G delay=300\ncamera H\n", "DGH");
+    ASSERT_TRUE(watch->WaitForExit(e2e::kPatience)) << "the watch did not set up both cameras";
+    const ToolRun run = watch->Finish();
+    EXPECT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<std::string> heard = e2e::Trace(service_->trace()).Notifications();
+    ASSERT_EQ(heard, (std::vector<std::string>{"DBT_DEVICEARRIVAL G:", "DBT_DEVICEARRIVAL H:"}));
+
+    std::vector<json> lines;
+    std::size_t at = 0;
+    while (at < run.out.size()) {
+        const std::size_t end = run.out.find('\n', at);
+        lines.push_back(Document(run.out.substr(at, end - at)));
+        at = end == std::string::npos ? run.out.size() : end + 1;
+    }
+    ASSERT_EQ(lines.size(), 3u) << run.out;
+    // The lines come in the order the system announced the cameras.
+    for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(heard[i]);
+        EXPECT_EQ(lines[i]["event"], "arrival");
+        EXPECT_EQ(lines[i]["exit_code"], 0);
+        EXPECT_EQ("DBT_DEVICEARRIVAL " + lines[i]["camera"]["drive"].get<std::string>(), heard[i]);
+        EXPECT_FALSE(lines[i]["camera"]["clock"].is_null());
+    }
+    EXPECT_EQ(lines[2]["event"], "stopped");
+    EXPECT_EQ(lines[2]["reason"], "count");
+    EXPECT_EQ(lines[2]["cameras"], 2);
+
+    // Each camera had its clock set (its state, then date and time), and every handle was closed.
+    const std::vector<std::string> calls = Calls(mark);
+    for (const char letter : {'G', 'H'}) {
+        SCOPED_TRACE(std::string(1, letter));
+        const std::vector<std::string> sent = VendorCdbs(calls, letter);
+        ASSERT_EQ(sent.size(), 3u) << ::testing::PrintToString(sent);
+        EXPECT_EQ(sent[0], Cdb(false, 0x0E));
+        EXPECT_EQ(Codes({sent[1], sent[2]}), (std::vector<std::string>{"04", "03"}));
+    }
+    EXPECT_EQ(LeftOpen(calls), std::set<std::string>{});
+    // H was opened while G was still being set up: by position in the trace, H's opening came
+    // before G's handle was closed (one after the other, it would come after).
+    std::map<std::string, char> letterOf;
+    std::map<char, std::size_t> opened;
+    std::map<char, std::size_t> closed;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const std::string& call = calls[i];
+        const std::size_t handle = call.find("-> handle ");
+        if (call.rfind("CreateFileW ", 0) == 0 && handle != std::string::npos) {
+            for (const char letter : {'G', 'H'}) {
+                if (call.find(std::string("\\\\.\\") + letter + ":") != std::string::npos) {
+                    letterOf[call.substr(handle + 10, 8)] = letter;
+                    opened.emplace(letter, i);
+                }
+            }
+        } else if (call.rfind("CloseHandle ", 0) == 0) {
+            const auto owner = letterOf.find(call.substr(call.find(" handle ") + 8, 8));
+            if (owner != letterOf.end()) {
+                closed[owner->second] = i;
+            }
+        }
+    }
+    ASSERT_EQ(opened.size(), 2u);
+    ASSERT_EQ(closed.size(), 2u);
+    EXPECT_LT(opened['H'], closed['G']) << "H waited for the slow camera announced before it";
 }
 
 }  // namespace

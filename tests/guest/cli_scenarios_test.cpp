@@ -483,6 +483,33 @@ TEST_F(Tool, WatchSetsUpTheCameraPluggedInAgain) {
     EXPECT_EQ(state.at("resolution"), "1");
 }
 
+// Two cameras plugged in together (two devices on the bus at once): the watch sets up both,
+// each once, with its clock set and its setting applied.
+TEST_F(Tool, WatchSetsUpTwoCamerasPluggedInTogether) {
+    Background watch(
+        Cli({"watch", "--sync-time", "--set", "overwrite=on", "--count", "2", "--timeout", "120"}));
+    ASSERT_TRUE(WaitFor([&] { return Watching(watch.pid()); })) << "the watch did not start";
+    Served& first = bench->Serve("camera E overwrite=0\n");
+    Served& second = bench->Serve("camera H overwrite=0 state=3\n");
+    bench->Attach();
+
+    const guest::CommandResult run = watch.Wait(std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2) << run.out;
+    for (const std::string node : {"/dev/sg0", "/dev/sg1"}) {
+        EXPECT_NE(run.out.find(node + " arrived: state "), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.out.find("state 2 (ready); clock set to "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("state 3 (ready); clock set to "), std::string::npos) << run.out;
+    for (Served* camera : {&first, &second}) {
+        const auto state = camera->State();
+        EXPECT_EQ(state.at("dateset"), "1");
+        EXPECT_EQ(state.at("timeset"), "1");
+        EXPECT_EQ(state.at("overwrite"), "1");
+    }
+}
+
 // A camera that leaves the bus after the release command and comes back a few seconds later as
 // its storage disk: the attach client is stopped, so the storage disk is imported only when the
 // scenario starts it again. The tool waits through the time without a disk and takes the new one.
