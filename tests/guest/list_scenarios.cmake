@@ -17,7 +17,7 @@ foreach(line IN LISTS lines)
         set(full "${suite}.${name}")
         string(APPEND script
             "add_test([=[guest.${full}]=] python3 [=[${REPORT}]=] [=[${RESULTS}]=] [=[${full}]=])\n"
-            "set_tests_properties([=[guest.${full}]=] PROPERTIES FIXTURES_REQUIRED guest TIMEOUT 60)\n")
+            "set_tests_properties([=[guest.${full}]=] PROPERTIES FIXTURES_REQUIRED guest TIMEOUT 60 LABELS guest)\n")
     else()
         string(REGEX REPLACE "\\.$" "" suite "${name}")
     endif()
