@@ -5,7 +5,7 @@
 # fresh world file, build/win32/cli-demo/world.txt: an optical drive D: that is no camera, and two
 # cameras, E: (whose volume appears as F: after the release command) and G:.
 #
-#   scripts/cli-demo.sh             the README's session: list, set, status, sync-time, release
+#   scripts/cli-demo.sh             the session of docs/cli.md: list, set, status, sync-time, release
 #                                   --open, a drive that is no camera, and a watch that sets up a
 #                                   camera plugged in (by editing the world file) after it started
 #   scripts/cli-demo.sh ARG...      runs zelquin-cli.exe ARG... once on the same world

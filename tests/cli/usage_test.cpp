@@ -1,5 +1,5 @@
 // The command line itself: help and version, every kind of bad usage, and the exit codes as the
-// help and the README tell them.
+// help and docs/cli.md tell them.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -113,13 +113,13 @@ TEST_F(UsageTest, OptionsOfTheToolAlsoFollowTheCommand) {
     EXPECT_EQ(before.out.substr(0, 1), "{");
 }
 
-// The README's table of exit codes is the one the tool uses.
-TEST_F(UsageTest, ReadmeListsEveryExitCode) {
-    std::ifstream file(ZQ_TEST_SOURCE_DIR "/README.md");
-    ASSERT_TRUE(file) << "README.md not found";
-    std::stringstream readme;
-    readme << file.rdbuf();
-    const std::string text = readme.str();
+// The documented table of exit codes is the one the tool uses.
+TEST_F(UsageTest, DocumentationListsEveryExitCode) {
+    std::ifstream file(ZQ_TEST_SOURCE_DIR "/docs/cli.md");
+    ASSERT_TRUE(file) << "docs/cli.md not found";
+    std::stringstream page;
+    page << file.rdbuf();
+    const std::string text = page.str();
     std::vector<int> listed;
     const std::regex row(R"(\n\| (\d+) \| `([a-z-]+)` \|)");
     for (auto it = std::sregex_iterator(text.begin(), text.end(), row);

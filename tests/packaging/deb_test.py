@@ -30,6 +30,8 @@ FILES = {
     "usr/share/man/man1/zelquin-cli.1.gz": 0o644,
     "usr/share/bash-completion/completions/zelquin-cli": 0o644,
     f"{DOC}/README.md": 0o644,
+    f"{DOC}/cli.md": 0o644,
+    f"{DOC}/linux.md": 0o644,
     f"{DOC}/zelquin-cli.schema.json": 0o644,
     f"{DOC}/copyright": 0o644,
     f"{DOC}/changelog.gz": 0o644,

@@ -26,6 +26,8 @@ EXPECTED = {
     "usr/share/man/man1/zelquin-cli.1": (0o644, None),
     "usr/share/bash-completion/completions/zelquin-cli": (0o644, "packaging/bash-completion/zelquin-cli"),
     "usr/share/doc/zelquin-cli/README.md": (0o644, "README.md"),
+    "usr/share/doc/zelquin-cli/cli.md": (0o644, "docs/cli.md"),
+    "usr/share/doc/zelquin-cli/linux.md": (0o644, "docs/linux.md"),
     "usr/share/doc/zelquin-cli/zelquin-cli.schema.json": (0o644, "docs/zelquin-cli.schema.json"),
 }
 

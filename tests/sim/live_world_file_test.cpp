@@ -184,8 +184,8 @@ TEST_F(LiveWorldFileTest, AFileThatGoesLeavesTheWorldAndOneThatComesBackIsRead) 
     EXPECT_FALSE(CameraFound());
 }
 
-// What the README suggests with the example world: remove the camera line to unplug the camera,
-// put it back to plug it in again.
+// What the demo's instructions suggest with the example world: remove the camera line to unplug the
+// camera, put it back to plug it in again.
 TEST_F(LiveWorldFileTest, TheExampleWorldUnplugsAndPlugsTheCameraByItsCameraLine) {
     std::ifstream file(ZQ_EXAMPLE_WORLD, std::ios::binary);
     ASSERT_TRUE(file) << ZQ_EXAMPLE_WORLD;
