@@ -84,16 +84,17 @@ int RunAs(uid_t uid, gid_t gid, const std::function<int()>& body,
 // command and who runs it, and what it must answer. The command-line tool's scenarios are rows
 // of such a table.
 struct CommandScenario {
-    const char* name;
-    std::vector<std::string> worlds;
+    // Rows name only the fields they need (designated initializers); the others keep these.
+    const char* name = "";
+    std::vector<std::string> worlds = {};
     std::size_t nodes = 0;
-    std::vector<std::string> argv;
+    std::vector<std::string> argv = {};
     bool unprivileged = false;  // run as nobody (65534) instead of root
     int exitCode = 0;
-    std::vector<std::string> outContains;  // each must appear in standard output
-    std::vector<std::string> errContains;  // each must appear in standard error
+    std::vector<std::string> outContains = {};  // each must appear in standard output
+    std::vector<std::string> errContains = {};  // each must appear in standard error
     // A camera's value after the command, from the first server's state: key, value.
-    std::vector<std::pair<std::string, std::string>> stateAfter;
+    std::vector<std::pair<std::string, std::string>> stateAfter = {};
 };
 
 // Test reports name a scenario by its name.
