@@ -235,6 +235,17 @@ class CliOnVcam : public ::testing::Test {
         e2e::WriteFileAtomically(kept, text);
         return json::parse(text);
     }
+    // Each line of the watch's output as a JSON document, each kept for the schema check.
+    std::vector<json> Lines(const std::string& out) {
+        std::vector<json> lines;
+        std::size_t at = 0;
+        while (at < out.size()) {
+            const std::size_t end = out.find('\n', at);
+            lines.push_back(Document(out.substr(at, end - at)));
+            at = end == std::string::npos ? out.size() : end + 1;
+        }
+        return lines;
+    }
 
     // The device calls from call `first` on, once the closes still on their way have come (the
     // driver passes a close on a moment after the program's call returned).
@@ -607,13 +618,7 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     EXPECT_EQ(e2e::Trace(service_->trace()).Notifications(),
               std::vector<std::string>{"DBT_DEVICEARRIVAL G:"});
 
-    std::vector<json> lines;
-    std::size_t at = 0;
-    while (at < run.out.size()) {
-        const std::size_t end = run.out.find('\n', at);
-        lines.push_back(Document(run.out.substr(at, end - at)));
-        at = end == std::string::npos ? run.out.size() : end + 1;
-    }
+    const std::vector<json> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
     EXPECT_EQ(lines[0]["event"], "arrival");
     EXPECT_EQ(lines[0]["exit_code"], 0);
@@ -657,13 +662,7 @@ TEST_F(CliOnVcam, WatchSetsUpTwoCamerasPluggedInTogether) {
     const std::vector<std::string> heard = e2e::Trace(service_->trace()).Notifications();
     ASSERT_EQ(heard, (std::vector<std::string>{"DBT_DEVICEARRIVAL G:", "DBT_DEVICEARRIVAL H:"}));
 
-    std::vector<json> lines;
-    std::size_t at = 0;
-    while (at < run.out.size()) {
-        const std::size_t end = run.out.find('\n', at);
-        lines.push_back(Document(run.out.substr(at, end - at)));
-        at = end == std::string::npos ? run.out.size() : end + 1;
-    }
+    const std::vector<json> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;
     // The lines come in the order the system announced the cameras.
     for (std::size_t i = 0; i < 2; ++i) {
