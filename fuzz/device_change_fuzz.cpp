@@ -24,7 +24,7 @@
 #include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
-#include "tests/fakes/fake_window.h"
+#include "tests/support/fake_window.h"
 #include "tests/support/process_state.h"
 
 namespace {

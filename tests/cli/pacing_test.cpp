@@ -12,8 +12,8 @@
 #include "link/pacing.h"
 #include "panel/panel.h"
 #include "tests/cli/cli_fixture.h"
-#include "tests/fakes/fake_window.h"
-#include "tests/fakes/journal.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/journal.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// The fixture of the fault-injection tests: the panel fixture (tests/fakes/panel_fixture.h) in
+// The fixture of the fault-injection tests: the panel fixture (tests/support/panel_fixture.h) in
 // front of a simulated computer with a disk on D: and the camera on E:, and the check every case
 // ends with - the window against the panel's state table, the connected-implies-open invariant
 // and the simulator's handle accounting.
@@ -21,9 +21,9 @@
 #include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
-#include "tests/fakes/fake_window.h"
-#include "tests/fakes/panel_fixture.h"
 #include "tests/support/controls.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/panel_fixture.h"
 
 namespace faults {
 

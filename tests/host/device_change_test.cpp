@@ -12,7 +12,7 @@
 #include "host/device_records.h"
 #include "panel/panel.h"
 #include "panel/volume_tracking.h"
-#include "tests/fakes/panel_fixture.h"
+#include "tests/support/panel_fixture.h"
 
 namespace {
 

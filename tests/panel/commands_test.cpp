@@ -14,8 +14,8 @@
 #include "panel/control_ids.h"
 #include "panel/panel.h"
 #include "panel/volume_tracking.h"
-#include "tests/fakes/panel_fixture.h"
-#include "tests/fakes/system_window.h"
+#include "tests/support/panel_fixture.h"
+#include "tests/support/system_window.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "link/discovery.h"
 #include "panel/control_ids.h"
 #include "panel/panel.h"
-#include "tests/fakes/panel_fixture.h"
+#include "tests/support/panel_fixture.h"
 
 namespace {
 

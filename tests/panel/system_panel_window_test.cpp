@@ -9,8 +9,8 @@
 
 #include "panel/panel.h"
 #include "panel/panel_window.h"
-#include "tests/fakes/panel_fixture.h"
-#include "tests/fakes/system_window.h"
+#include "tests/support/panel_fixture.h"
+#include "tests/support/system_window.h"
 
 namespace {
 

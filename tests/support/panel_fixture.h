@@ -14,9 +14,9 @@
 #include "panel/volume_tracking.h"
 #include "sim/system.h"
 #include "sim/world.h"
-#include "tests/fakes/fake_window.h"
-#include "tests/fakes/journal.h"
 #include "tests/support/controls.h"
+#include "tests/support/fake_window.h"
+#include "tests/support/journal.h"
 #include "tests/support/sim_test.h"
 #include "tests/support/wire.h"
 

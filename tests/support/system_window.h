@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "panel/panel_window.h"
-#include "tests/fakes/fake_window.h"
+#include "tests/support/fake_window.h"
 
 class SystemBackedWindow : public FakeWindow {
   public:

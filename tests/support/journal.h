@@ -28,7 +28,7 @@
 
 #include "sim/system.h"
 #include "sim/world.h"
-#include "tests/fakes/fake_window.h"
+#include "tests/support/fake_window.h"
 
 class Journal {
   public:
