@@ -77,7 +77,10 @@ void CameraSession::Close() {
 
 std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t code,
                                               std::span<const std::uint8_t> args,
-                                              VendorAnswer& answer, std::uint32_t neededBytes) {
+                                              VendorAnswer& answer) {
+    // A command is done only when the camera ended it with GOOD status and sent its whole
+    // answer: a transfer cut short is no confirmation, whatever bytes of it are read.
+    constexpr std::uint32_t neededBytes = kVendorAnswerSize;
     VendorBlock block = MakeCameraBlock(form, code, args);
     SignVendorBlock(block);
     answer.fill(0);
@@ -127,7 +130,7 @@ std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t cod
 std::optional<Failure> CameraSession::ReadState(int& state) {
     pacer_.BeginOperation();
     VendorAnswer answer;
-    if (auto failure = Command(CommandForm::kGet, kCmdCameraState, {}, answer, 1)) {
+    if (auto failure = Command(CommandForm::kGet, kCmdCameraState, {}, answer)) {
         return failure;
     }
     state = answer[0];
@@ -138,8 +141,8 @@ std::optional<Failure> CameraSession::ReadFirmware(std::string& text) {
     std::string bytes;
     for (const std::uint8_t code : {kCmdFirmware1, kCmdFirmware2, kCmdFirmware3}) {
         VendorAnswer answer;
-        // A piece is zero-padded: a short answer is a short piece, not a fault.
-        if (auto failure = Command(CommandForm::kGet, code, {}, answer, 0)) {
+        // A piece is zero-padded to the whole answer; the text ends at its first zero byte.
+        if (auto failure = Command(CommandForm::kGet, code, {}, answer)) {
             return failure;
         }
         bytes.append(answer.begin(),
@@ -152,7 +155,7 @@ std::optional<Failure> CameraSession::ReadFirmware(std::string& text) {
 std::optional<Failure> CameraSession::ReadSetting(Setting setting, int& value) {
     pacer_.BeginOperation();
     VendorAnswer answer;
-    if (auto failure = Command(CommandForm::kGet, InfoOf(setting).code, {}, answer, 1)) {
+    if (auto failure = Command(CommandForm::kGet, InfoOf(setting).code, {}, answer)) {
         return failure;
     }
     value = answer[0];
@@ -163,24 +166,24 @@ std::optional<Failure> CameraSession::WriteSetting(Setting setting, int value) {
     pacer_.BeginOperation();
     VendorAnswer answer;
     const std::array<std::uint8_t, 1> args = {static_cast<std::uint8_t>(value & 0xFF)};
-    return Command(CommandForm::kSet, InfoOf(setting).code, args, answer, 0);
+    return Command(CommandForm::kSet, InfoOf(setting).code, args, answer);
 }
 
 std::optional<Failure> CameraSession::SetClock(const CameraDateTime& dateTime) {
     pacer_.BeginOperation();
     VendorAnswer answer;
     const std::array<std::uint8_t, 3> date = {dateTime.year, dateTime.month, dateTime.day};
-    if (auto failure = Command(CommandForm::kSet, kCmdSetDate, date, answer, 0)) {
+    if (auto failure = Command(CommandForm::kSet, kCmdSetDate, date, answer)) {
         return failure;
     }
     const std::array<std::uint8_t, 3> time = {dateTime.hour, dateTime.minute, dateTime.second};
-    return Command(CommandForm::kSet, kCmdSetTime, time, answer, 0);
+    return Command(CommandForm::kSet, kCmdSetTime, time, answer);
 }
 
 std::optional<Failure> CameraSession::Release() {
     pacer_.BeginOperation();
     VendorAnswer answer;
-    std::optional<Failure> failure = Command(CommandForm::kGet, kCmdRelease, {}, answer, 0);
+    std::optional<Failure> failure = Command(CommandForm::kGet, kCmdRelease, {}, answer);
     Close();
     return failure;
 }

@@ -1,8 +1,8 @@
 // The camera command set on one camera that the caller names, for the tool: every operation
 // builds its block with MakeCameraBlock, sends it through the backend's one pass-through, and
 // says what went wrong when anything did: the platform call failed, the camera ended the command
-// with a status other than GOOD, or it sent less than the answer needs. Nothing counts as done
-// that the camera did not accept.
+// with a status other than GOOD, or it sent less than its whole 8-byte answer. Nothing counts as
+// done that the camera did not complete with GOOD status and a full answer.
 //
 // The commands go with the panel's manners (link/pacing.h): every operation but the first on the
 // camera waits the pace first; the firmware pieces follow the state query at once, as in the
@@ -55,9 +55,10 @@ class CameraSession {
     std::optional<Failure> NotReady(int state) const;
 
   private:
+    // Sends one vendor command; a failure unless the call succeeded, the camera ended the command
+    // with GOOD status and it sent the whole 8-byte answer.
     std::optional<Failure> Command(CommandForm form, std::uint8_t code,
-                                   std::span<const std::uint8_t> args, VendorAnswer& answer,
-                                   std::uint32_t neededBytes);
+                                   std::span<const std::uint8_t> args, VendorAnswer& answer);
     void Close();
 
     Backend& backend_;

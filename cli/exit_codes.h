@@ -34,7 +34,7 @@ inline constexpr ExitCodeInfo kExitCodes[] = {
     {Exit::kSystemError, "system-error",
      "a platform call failed; the system's error text is shown"},
     {Exit::kRefused, "refused",
-     "the camera refused a command; its SCSI status and sense data are shown"},
+     "the camera refused a command or cut its answer short; what it sent is shown"},
     {Exit::kMismatch, "mismatch", "a setting read back differs from the value just set"},
     {Exit::kNoVolume, "no-volume", "the camera's storage volume did not appear after release"},
 };

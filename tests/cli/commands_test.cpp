@@ -119,7 +119,24 @@ const std::vector<Row> kRows = {
       "information), sense data 70 00 0B 00 00 00 00 0A 00 00 00 00 00 00 00 00 00 00"}},
     {"status: a read that sends no byte", WithFault(kCmdLoopRecording, sim::Fault::ShortAnswer(0)),
      {"status"}, 6, {},
-     {"E: the camera answered get loop recording (command 2) with 0 of the 1 bytes it must send"}},
+     {"E: the camera answered get loop recording (command 2) with 0 of the 8 bytes it must send"}},
+    // A transfer cut short confirms nothing, even where the bytes the tool reads did arrive.
+    {"status: a read one byte short", WithFault(kCmdCameraState, sim::Fault::ShortAnswer(7)),
+     {"status"}, 6, {},
+     {"E: the camera answered get camera state (command 14) with 7 of the 8 bytes it must send"}},
+    {"status: a firmware piece cut short", WithFault(kCmdFirmware2, sim::Fault::ShortAnswer(3)),
+     {"status"}, 6, {},
+     {"E: the camera answered get firmware version, second piece (command 27) with 3 of the 8 "
+      "bytes it must send"}},
+    {"set: a set answered without its data", WithFault(kCmdTimestampDisplay,
+                                                          sim::Fault::ShortAnswer(0)),
+     {"set", "timestamp=on"}, 6, {"E: timestamp=on FAILED\n"},
+     {"E: the camera answered set time-stamp display (command 11) with 0 of the 8 bytes it must "
+      "send"}},
+    {"sync-time: a time command answered without its data", WithFault(kCmdSetTime,
+                                                                         sim::Fault::ShortAnswer(0)),
+     {"sync-time"}, 6, {},
+     {"E: the camera answered set time (command 3) with 0 of the 8 bytes it must send"}},
 
     {"set: taken", CameraOnE, {"set", "overwrite=on", "Resolution=720P"}, 0,
      {"E: overwrite=on confirmed\nE: resolution=720p confirmed\n"}, {}},

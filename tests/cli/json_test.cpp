@@ -142,7 +142,7 @@ TEST_F(JsonTest, RefusedCommandCarriesTheStatusAndTheDecodedSense) {
     EXPECT_EQ(scsi.at("asc"), 0);
     EXPECT_EQ(scsi.at("ascq"), 0);
     EXPECT_EQ(scsi.at("data_bytes"), 0);
-    EXPECT_EQ(scsi.at("expected_bytes"), 0);
+    EXPECT_EQ(scsi.at("expected_bytes"), 8);
 
     const Json& change = document.at("cameras").at(0).at("changes").at(0);
     EXPECT_EQ(change.at("setting"), "overwrite");

@@ -243,8 +243,17 @@ INSTANTIATE_TEST_SUITE_P(
             .nodes = 1,
             .argv = Cli({"status"}),
             .exitCode = 6,
-            .errContains = {"the camera answered get camera state (command 14) with 0 of the 1 "
+            .errContains = {"the camera answered get camera state (command 14) with 0 of the 8 "
                             "bytes it must send"}},
+        // The clock command carried out, but its answer cut short: no confirmation.
+        CommandScenario{
+            .name = "ClockAnsweredWithoutItsData",
+            .worlds = {"camera E\nfault 3 short=0\n"},
+            .nodes = 1,
+            .argv = Cli({"sync-time"}),
+            .exitCode = 6,
+            .errContains = {"the camera answered set time (command 3) with 0 of the 8 bytes it "
+                            "must send"}},
         CommandScenario{
             .name = "CommandThatFailsOnTheBus",
             .worlds = {"camera E\nfault 11 fails\n"},
