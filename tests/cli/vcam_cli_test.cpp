@@ -142,6 +142,9 @@ class ToolProcess {
         return run;
     }
 
+    // What it has written to its standard output so far.
+    std::string OutputSoFar() const { return WithoutCarriageReturns(e2e::ReadWholeFile(out_)); }
+
     // Whether the tool has its hidden window, which hears the volume events, up.
     bool Listening() const {
         HWND window = nullptr;
@@ -634,6 +637,126 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, 0x04, d), Cdb(true, 0x03, t)}));
     const std::string text = ClockText(sent);
     EXPECT_EQ(clock["local_time"], text.substr(0, 10) + "T" + text.substr(11));
+}
+
+// ---- soak ----
+
+// The test command's cycles; scripts/soak_vcam.sh runs 500.
+constexpr int kSoakCycles = 30;
+// Private bytes may grow this much from the tenth cycle on (the heap settles in pieces).
+constexpr long long kPrivateSlack = 256 * 1024;
+
+// The arrival lines among a watch's JSON lines.
+std::vector<json> Arrivals(const std::string& out) {
+    std::vector<json> arrivals;
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t end = out.find('\n', at);
+        if (end == std::string::npos) {
+            break;  // a line still being written
+        }
+        const json line = json::parse(out.substr(at, end - at));
+        if (line["event"] == "arrival") {
+            arrivals.push_back(line);
+        }
+        at = end + 1;
+    }
+    return arrivals;
+}
+
+TEST_F(CliOnVcam, SoakOfWatchSetsUpEachArrivalOnceAndLeavesNothingBehind) {
+    // The camera comes and goes; the service tells every window (notify). Every fifth camera
+    // takes 300 ms over each command and goes while the tool's first command to it is on its way:
+    // the tool reports that camera's failure, and no success for it.
+    const int cycles = vcamtest::SoakCycles(kSoakCycles);
+    const std::string computer = "notify\n" + kDrives;
+    const std::string camera = computer + "camera E state=2\n";
+    const std::string slow = computer + "camera E state=2 delay=300\n";
+    Start(computer);
+    const std::uint32_t open = vcamtest::OpenHandles(vcamtest::DriverStatus());
+    std::unique_ptr<ToolProcess> watch =
+        Begin({"watch", "--count", std::to_string(cycles), "--timeout", "36000", "--json"});
+    ASSERT_TRUE(e2e::WaitFor([&] { return watch->Listening() || !watch->Running(); }));
+    ASSERT_TRUE(watch->Running()) << "the watch ended before a camera came";
+
+    vcamtest::ResourceGrowth growth;
+    int cyclesDone = 0;
+    int failedArrivals = 0;
+    double longest = 0;
+    std::uint32_t driverGrowth = 0;
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        const bool inFlight = cycle % 5 == 0;
+        const std::size_t mark = CallCount();
+        ULONGLONG start = ::GetTickCount64();
+        EditWorld(inFlight ? slow : camera, "DE");
+        if (inFlight) {
+            ASSERT_TRUE(e2e::WaitFor([&] { return !VendorCdbs(Calls(mark), 'E').empty(); }));
+            EditWorld(computer, "D");
+        }
+        // The arrival is set up once: one line for it, and every handle closed again.
+        std::vector<json> arrivals;
+        const bool handled = e2e::WaitFor([&] {
+            arrivals = Arrivals(watch->OutputSoFar());
+            return arrivals.size() >= static_cast<std::size_t>(cycle) &&
+                   vcamtest::OpenHandles(vcamtest::DriverStatus()) == open;
+        });
+        longest = std::max(longest, vcamtest::SecondsSince(start));
+        ASSERT_TRUE(handled) << arrivals.size() << " arrivals reported";
+        ASSERT_EQ(arrivals.size(), static_cast<std::size_t>(cycle));
+        const json& line = arrivals.back();
+        EXPECT_EQ(line["camera"]["drive"], "E:");
+        if (inFlight) {
+            EXPECT_NE(line["exit_code"], 0) << line.dump();
+            ++failedArrivals;
+        } else {
+            EXPECT_EQ(line["exit_code"], 0) << line.dump();
+            EXPECT_EQ(Codes(VendorCdbs(Calls(mark), 'E')), kReportCodes);
+        }
+        if (!inFlight) {
+            start = ::GetTickCount64();
+            EditWorld(computer, "D");
+            longest = std::max(longest, vcamtest::SecondsSince(start));
+        }
+        const std::uint32_t nowOpen = vcamtest::OpenHandles(vcamtest::DriverStatus());
+        driverGrowth = std::max(driverGrowth, nowOpen > open ? nowOpen - open : 0u);
+        EXPECT_EQ(nowOpen, open);
+        // Read after every cycle but the last (the watch ends after it), kept from the tenth:
+        // the first reading under Wine brings the pages of the GDI handle table it reads in,
+        // which counts as private memory.
+        if (cycle < cycles) {
+            const vcamtest::ProcessResources now = vcamtest::ResourcesOf(watch->id());
+            ASSERT_TRUE(now.read) << "the tool's resources could not be read";
+            if (cycle >= 10) {
+                growth.Add(cycle, now);
+            }
+        }
+        cyclesDone = cycle;
+    }
+    const ToolRun run = watch->Finish();
+    e2e::WriteFileAtomically(folder_ + L"\\resources.txt", growth.table);
+    EXPECT_EQ(cyclesDone, cycles);
+    EXPECT_EQ(Arrivals(run.out).size(), static_cast<std::size_t>(cycles));
+    // Every line kept for the schema check; the last one says why the watch ended: its count,
+    // with each camera set up; the first failure decides its code.
+    json stopped;
+    std::size_t at = 0;
+    while (at < run.out.size()) {
+        const std::size_t end = run.out.find('\n', at);
+        stopped = Document(run.out.substr(at, end - at));
+        at = end == std::string::npos ? run.out.size() : end + 1;
+    }
+    EXPECT_EQ(stopped["event"], "stopped");
+    EXPECT_EQ(stopped["reason"], "count");
+    EXPECT_EQ(stopped["cameras"], cycles);
+    EXPECT_EQ(run.exitCode, failedArrivals > 0 ? static_cast<DWORD>(stopped["exit_code"]) : 0u);
+    EXPECT_EQ(growth.user, 0) << growth.Text();
+    EXPECT_EQ(growth.gdi, 0) << growth.Text();
+    EXPECT_LE(growth.privateBytes, kPrivateSlack) << growth.Text();
+    std::printf(
+        "soak (zelquin-cli watch): %d cycles, %d of them removed mid-command; driver's "
+        "opens after a cycle: at most +%u; longest wait %.2f s; %s\n",
+        cyclesDone, failedArrivals, driverGrowth, longest, growth.Text().c_str());
 }
 
 }  // namespace

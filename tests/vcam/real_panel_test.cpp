@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
@@ -476,6 +477,94 @@ TEST_F(RealPanel, TheProductSurvivesAServiceThatDiesMidCommand) {
     ExpectLook(panel, kDefaultFirmware, true, {0, 0, 0});
     panel.Choose(kOverwrite, 1);
     EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
+}
+
+// ---- soak ----
+
+// The test command's cycles: enough to pass the tenth (where the readings start) several times
+// over in well under a minute; scripts/soak_vcam.sh runs 500.
+constexpr int kSoakCycles = 30;
+// Private bytes may grow this much from the tenth cycle on (the heap settles in pieces).
+constexpr long long kPrivateSlack = 256 * 1024;
+
+TEST_F(RealPanel, SoakOfArrivalsAndRemovalsLeavesNothingBehind) {
+    // The service tells the panel of every letter that comes and goes (notify). Every fifth
+    // camera takes 300 ms over each command, and goes while the panel's first command to it is
+    // on its way.
+    const int cycles = vcamtest::SoakCycles(kSoakCycles);
+    const std::string computer = "drive C fixed\nnotify\n";
+    const std::string camera = computer + "camera E\n";
+    const std::string slow = computer + "camera E delay=300\n";
+    e2e::Panel& panel = Start(computer);
+    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+    const std::uint32_t open = vcamtest::OpenHandles(DriverStatus());
+
+    vcamtest::ResourceGrowth growth;
+    int cyclesDone = 0;
+    int arrivals = 0;
+    int removals = 0;
+    int midCommand = 0;
+    double longest = 0;
+    std::uint32_t driverGrowth = 0;
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(cycle));
+        const bool inFlight = cycle % 5 == 0;
+        const std::size_t mark = panel.trace().CallCount();
+        ULONGLONG start = ::GetTickCount64();
+        EditWorld(inFlight ? slow : camera, "E");
+        // The arrival: the panel connects, or (a slow camera) has its first command on its way.
+        const bool arrived = e2e::WaitFor([&] {
+            return inFlight ? !panel.trace().VendorCdbs(mark).empty()
+                            : panel.Text(kStatus) == kDefaultFirmware;
+        });
+        longest = std::max(longest, vcamtest::SecondsSince(start));
+        ASSERT_TRUE(arrived) << "the arrival was not handled";
+        if (!inFlight) {
+            ExpectLook(panel, kDefaultFirmware, true, {0, 0, 0});
+            EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes)
+                << "the arrival was handled once";
+        }
+        ++arrivals;
+
+        // The removal: the panel shows no camera and has closed every handle it opened.
+        start = ::GetTickCount64();
+        EditWorld(computer, "");
+        const bool removed = e2e::WaitFor([&] {
+            return panel.Text(kStatus) == kNotConnected &&
+                   vcamtest::OpenHandles(DriverStatus()) == open;
+        });
+        longest = std::max(longest, vcamtest::SecondsSince(start));
+        const std::uint32_t nowOpen = vcamtest::OpenHandles(DriverStatus());
+        driverGrowth = std::max(driverGrowth, nowOpen > open ? nowOpen - open : 0u);
+        ASSERT_TRUE(removed) << "the removal was not handled: " << nowOpen << " opens, " << open
+                             << " before";
+        ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
+        EXPECT_TRUE(panel.MessageBoxes().empty());
+        ++removals;
+        midCommand += inFlight ? 1 : 0;
+        ASSERT_TRUE(panel.Running());
+        // Read after every cycle, kept from the tenth: the first reading under Wine brings the
+        // pages of the GDI handle table it reads in, which counts as private memory.
+        const vcamtest::ProcessResources now = vcamtest::ResourcesOf(panel.process_id());
+        ASSERT_TRUE(now.read) << "the panel's resources could not be read";
+        if (cycle >= 10) {
+            growth.Add(cycle, now);
+        }
+        cyclesDone = cycle;
+    }
+    e2e::WriteFileAtomically(folder_ + L"\\resources.txt", growth.table);
+    EXPECT_EQ(cyclesDone, cycles);
+    EXPECT_EQ(arrivals, cycles);
+    EXPECT_EQ(removals, cycles);
+    // The service announced each arrival and removal once.
+    EXPECT_EQ(panel.trace().Notifications().size(), 2u * static_cast<std::size_t>(cycles));
+    EXPECT_EQ(growth.user, 0) << growth.Text();
+    EXPECT_EQ(growth.gdi, 0) << growth.Text();
+    EXPECT_LE(growth.privateBytes, kPrivateSlack) << growth.Text();
+    std::printf(
+        "soak (Zelquin.exe): %d cycles, %d of them removed mid-command; driver's opens "
+        "after a removal: at most +%u; longest wait %.2f s; %s\n",
+        cyclesDone, midCommand, driverGrowth, longest, growth.Text().c_str());
 }
 
 }  // namespace

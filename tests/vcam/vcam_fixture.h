@@ -26,6 +26,42 @@ vcam::DriverStatus DriverStatus();
 // The letters the driver presents now.
 std::uint32_t PresentedLetters();
 
+// The opens of every letter the driver passed on that are neither closed nor refused.
+std::uint32_t OpenHandles(const vcam::DriverStatus& status);
+
+// What a process holds, read from outside it (the process is not asked).
+struct ProcessResources {
+    bool read = false;               // the process could be opened and asked
+    DWORD handles = 0;               // its kernel handles (GetProcessHandleCount)
+    DWORD user = 0;                  // its USER objects
+    DWORD gdi = 0;                   // its GDI objects
+    std::uint64_t privateBytes = 0;  // its private memory (PrivateUsage, under Wine PagefileUsage)
+    // How USER and GDI were counted: "GetGuiResources", or under Wine, whose GetGuiResources
+    // answers nothing, "windows and handle table" (see ResourcesOf).
+    const char* how = "";
+};
+
+// Reads what process `id` holds now. Windows answers GetGuiResources. Wine answers it with 0
+// (ERROR_CALL_NOT_IMPLEMENTED); there the USER objects are counted as the windows the process
+// owns, top-level and child, and the GDI objects as the used entries of the process's GDI handle
+// table, which Wine keeps in the process's own memory and names in its PEB
+// (GdiSharedHandleTable), read with ReadProcessMemory.
+ProcessResources ResourcesOf(DWORD id);
+
+// The largest growth of each resource over a first reading, kept over many readings.
+struct ResourceGrowth {
+    ProcessResources first;
+    long long handles = 0;
+    long long user = 0;
+    long long gdi = 0;
+    long long privateBytes = 0;
+    int readings = 0;
+    std::string table;  // one line a reading: "cycle handles USER GDI private-bytes"
+
+    void Add(int cycle, const ProcessResources& now);
+    std::string Text() const;  // "handles +0, USER +0, GDI +0, private bytes +12288 (...)"
+};
+
 // The camera service of one scenario, started with its own world, trace, volumes and log in
 // `folder`.
 class ServiceProcess {
@@ -72,6 +108,13 @@ struct FileManager {
 std::vector<FileManager> FileManagers(DWORD except = 0);
 // Asks every folder window to close and waits (a while) until they have gone.
 void CloseFileManagers();
+
+// How many arrival and removal cycles a soak runs: ZQ_SOAK_CYCLES from the environment, else
+// `otherwise` (what the test command runs; scripts/soak_vcam.sh runs the full count).
+int SoakCycles(int otherwise);
+
+// Seconds since `start` (a GetTickCount64 reading).
+double SecondsSince(ULONGLONG start);
 
 // The seconds the clock commands a program sends on the virtual camera may carry after the
 // scenario last read the local time (e2e::SentAClockBetween).

@@ -1,0 +1,46 @@
+#!/bin/sh
+# The long runs of the reliability tests on the virtual camera (docs/reliability.md), in a Wine
+# prefix of their own with the win64 build (64-bit Wine runs on every machine):
+#
+#   scripts/soak_vcam.sh soak [CYCLES]   the real Zelquin.exe, then zelquin-cli.exe watch, through
+#                                        CYCLES arrivals and removals of the camera (500 unless
+#                                        given); the test command runs a few dozen
+#
+# Each run prints its figures (cycles, the driver's opens, the largest growth of each resource
+# of the program, the longest wait) and keeps its files under build/win64/tests/vcam/soak-work and
+# build/win64/tests/cli/soak-work (resources.txt there: one reading a cycle). The build is made
+# first (cmake --preset win64 when it is missing). Without DISPLAY the prefix gets a private Xvfb.
+set -eu
+cd "$(dirname "$0")/.."
+build=build/win64
+prefix=$PWD/$build/soak-prefix
+export ZQ_WINEARCH=win64
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-2}"
+
+what=${1:-soak}
+[ -f "$build/CMakeCache.txt" ] || cmake --preset win64 >/dev/null
+cmake --build "$build" --target Zelquin zelquin-cli zqvcam-service zqvcam_driver vcam_tests \
+    cli_vcam_tests >/dev/null
+
+sh scripts/vcam_prefix.sh "$prefix" start "$build/vcam/zqvcam.sys"
+trap 'sh scripts/vcam_prefix.sh "$prefix" stop' EXIT
+
+status=0
+case "$what" in
+soak)
+    export ZQ_SOAK_CYCLES="${2:-500}"
+    echo "== the real Zelquin.exe through $ZQ_SOAK_CYCLES arrivals and removals"
+    sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/vcam/vcam_tests.exe" \
+        --gtest_filter='RealPanel.Soak*' "$build/app/Zelquin.exe" \
+        "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/vcam/soak-work" || status=1
+    echo "== zelquin-cli.exe watch through $ZQ_SOAK_CYCLES arrivals and removals"
+    sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/cli/cli_vcam_tests.exe" \
+        --gtest_filter='CliOnVcam.Soak*' "$build/cli/zelquin-cli.exe" \
+        "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/cli/soak-work" || status=1
+    ;;
+*)
+    echo "usage: soak_vcam.sh soak [CYCLES]" >&2
+    exit 2
+    ;;
+esac
+exit $status
