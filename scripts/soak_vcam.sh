@@ -2,9 +2,10 @@
 # The long runs of the reliability tests on the virtual camera (docs/reliability.md), in a Wine
 # prefix of their own with the win64 build (64-bit Wine runs on every machine):
 #
-#   scripts/soak_vcam.sh soak [CYCLES]   the real Zelquin.exe, then zelquin-cli.exe watch, through
-#                                        CYCLES arrivals and removals of the camera (500 unless
-#                                        given); the test command runs a few dozen
+#   scripts/soak_vcam.sh soak [CYCLES [panel|watch]]
+#                                        the real Zelquin.exe, then zelquin-cli.exe watch (or only
+#                                        the one named), through CYCLES arrivals and removals of
+#                                        the camera (500 unless given); the test command runs 30
 #
 # Each run prints its figures (cycles, the driver's opens, the largest growth of each resource
 # of the program, the longest wait) and keeps its files under build/win64/tests/vcam/soak-work and
@@ -29,14 +30,19 @@ status=0
 case "$what" in
 soak)
     export ZQ_SOAK_CYCLES="${2:-500}"
-    echo "== the real Zelquin.exe through $ZQ_SOAK_CYCLES arrivals and removals"
-    sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/vcam/vcam_tests.exe" \
-        --gtest_filter='RealPanel.Soak*' "$build/app/Zelquin.exe" \
-        "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/vcam/soak-work" || status=1
-    echo "== zelquin-cli.exe watch through $ZQ_SOAK_CYCLES arrivals and removals"
-    sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/cli/cli_vcam_tests.exe" \
-        --gtest_filter='CliOnVcam.Soak*' "$build/cli/zelquin-cli.exe" \
-        "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/cli/soak-work" || status=1
+    which=${3:-both}
+    if [ "$which" != watch ]; then
+        echo "== the real Zelquin.exe through $ZQ_SOAK_CYCLES arrivals and removals"
+        sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/vcam/vcam_tests.exe" \
+            --gtest_filter='RealPanel.Soak*' "$build/app/Zelquin.exe" \
+            "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/vcam/soak-work" || status=1
+    fi
+    if [ "$which" != panel ]; then
+        echo "== zelquin-cli.exe watch through $ZQ_SOAK_CYCLES arrivals and removals"
+        sh scripts/vcam_prefix.sh "$prefix" run "$build/tests/cli/cli_vcam_tests.exe" \
+            --gtest_filter='CliOnVcam.Soak*' "$build/cli/zelquin-cli.exe" \
+            "$build/vcam/zqvcam-service.exe" "$PWD/$build/tests/cli/soak-work" || status=1
+    fi
     ;;
 *)
     echo "usage: soak_vcam.sh soak [CYCLES]" >&2

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -109,8 +110,10 @@ struct BasicInformation {  // PROCESS_BASIC_INFORMATION
 };
 using QueryProcess = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
 
-// The used entries of the GDI handle table of `process`; nullopt when it cannot be read.
-std::optional<DWORD> GdiTableEntries(HANDLE process) {
+// The used entries of the GDI handle table of `process`, and in `types` how many of each type
+// ("05:12 0A:3", the type in hex); nullopt when it cannot be read.
+std::optional<DWORD> GdiTableEntries(HANDLE process, std::string* types,
+                                     std::map<int, int>* byType) {
     const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void*>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
     BasicInformation basic = {};
@@ -130,8 +133,24 @@ std::optional<DWORD> GdiTableEntries(HANDLE process) {
         return std::nullopt;
     }
     DWORD used = 0;
+    byType->clear();
     for (std::size_t i = 0; i < kGdiEntries; ++i) {
-        used += entries[i * kGdiEntrySize + kGdiEntryType] != 0 ? 1 : 0;
+        const int type = entries[i * kGdiEntrySize + kGdiEntryType];
+        if (type != 0) {
+            ++used;
+            ++(*byType)[type];
+        }
+    }
+    if (types != nullptr) {
+        types->clear();
+        for (const auto& [type, count] : *byType) {
+            if (count != 0) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%s%02X:%d", types->empty() ? "" : " ", type,
+                              count);
+                *types += text;
+            }
+        }
     }
     return used;
 }
@@ -170,12 +189,32 @@ ProcessResources ResourcesOf(DWORD id) {
         ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED) {
         resources.how = "windows and handle table";
         resources.user = WindowsOf(id);
-        const std::optional<DWORD> gdi = GdiTableEntries(process);
+        const std::optional<DWORD> gdi =
+            GdiTableEntries(process, &resources.gdiTypes, &resources.gdiByType);
         resources.read = resources.read && gdi.has_value();
         resources.gdi = gdi.value_or(0);
     }
     ::CloseHandle(process);
     return resources;
+}
+
+long long GdiGrowthBesidesDcs(const ProcessResources& before, const ProcessResources& after,
+                              int* dcs) {
+    // Wine's object types: a DC, a region, a bitmap.
+    constexpr int kDcFamily[] = {0x01, 0x04, 0x05};
+    const long long growth = static_cast<long long>(after.gdi) - before.gdi;
+    *dcs = 0;
+    if (after.gdiByType.empty()) {
+        return growth;
+    }
+    const auto count = [](const ProcessResources& resources, int type) {
+        const auto found = resources.gdiByType.find(type);
+        return found == resources.gdiByType.end() ? 0 : found->second;
+    };
+    for (const int type : kDcFamily) {
+        *dcs += count(after, type) - count(before, type);
+    }
+    return growth - *dcs;
 }
 
 void ResourceGrowth::Add(int cycle, const ProcessResources& now) {
@@ -214,6 +253,108 @@ int SoakCycles(int otherwise) {
 
 double SecondsSince(ULONGLONG start) {
     return static_cast<double>(::GetTickCount64() - start) / 1000.0;
+}
+
+std::vector<std::uint32_t> HostileSeeds(const std::wstring& file) {
+    std::string text;
+    wchar_t value[1024] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"ZQ_HOSTILE_SEEDS", value, 1024);
+    if (length > 0 && length < 1024) {
+        text = e2e::Narrow(value);
+    } else {
+        text = e2e::ReadWholeFile(file);
+        if (text.empty()) {
+            Fail("no hostile seeds in " + e2e::Narrow(file));
+        }
+    }
+    std::vector<std::uint32_t> seeds;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end;
+        std::string line = text.substr(at, end - at);
+        line = line.substr(0, line.find('#'));
+        std::size_t from = 0;
+        while ((from = line.find_first_of("0123456789", from)) != std::string::npos) {
+            const std::size_t to = line.find_first_not_of("0123456789", from);
+            seeds.push_back(static_cast<std::uint32_t>(
+                std::stoul(line.substr(from, to == std::string::npos ? to : to - from))));
+            from = to;
+        }
+        at = end + 1;
+    }
+    return seeds;
+}
+
+namespace {
+
+// The value of `name=` in a Hostile line ("request=12 kind=hang ..."); "" when missing.
+std::string HostileField(const std::string& line, const std::string& name) {
+    const std::size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos) {
+        return {};
+    }
+    const std::size_t from = at + name.size() + 2;
+    return line.substr(from, line.find(' ', from) - from);
+}
+
+}  // namespace
+
+std::vector<HostileCall> HostileCalls(const std::vector<std::string>& lines) {
+    std::vector<HostileCall> calls;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string& line = lines[i];
+        if (line.rfind("DeviceIoControl ", 0) != 0 || line.find(" cdb=") == std::string::npos) {
+            continue;
+        }
+        HostileCall call;
+        call.call = line;
+        call.kind = "normal";
+        call.platformOk = line.find("-> ok") != std::string::npos;
+        std::string request;
+        if (i > 0 && lines[i - 1].rfind("Hostile ", 0) == 0) {
+            call.kind = HostileField(lines[i - 1], "kind");
+            request = HostileField(lines[i - 1], "request");
+        }
+        if (call.kind == "unplug" || call.kind == "storm") {
+            call.platformOk = false;
+        } else if (call.kind == "hang") {
+            // The service notes whether the held answer was taken.
+            const std::string note = "hostile request " + request + " (hang,";
+            call.platformOk = false;
+            for (std::size_t j = i + 1; j < lines.size(); ++j) {
+                if (lines[j].find(note) != std::string::npos &&
+                    lines[j].find("the hang is over") != std::string::npos) {
+                    call.platformOk = lines[j].find("; answered") != std::string::npos;
+                    break;
+                }
+            }
+        }
+        const bool good = line.find("-> ok status=00 ") != std::string::npos;
+        call.completed = call.platformOk && good &&
+                         (call.kind == "normal" || call.kind == "exact" || call.kind == "long" ||
+                          call.kind == "hang");
+        calls.push_back(call);
+    }
+    return calls;
+}
+
+std::vector<std::pair<std::string, int>> HostileKinds(const std::vector<std::string>& lines) {
+    std::vector<std::pair<std::string, int>> kinds;
+    for (const std::string& line : lines) {
+        if (line.rfind("Hostile ", 0) != 0) {
+            continue;
+        }
+        const std::string kind = HostileField(line, "kind");
+        const auto found = std::find_if(kinds.begin(), kinds.end(),
+                                        [&](const auto& seen) { return seen.first == kind; });
+        if (found == kinds.end()) {
+            kinds.emplace_back(kind, 1);
+        } else {
+            ++found->second;
+        }
+    }
+    return kinds;
 }
 
 std::uint32_t Letters(const std::string& letters) {
