@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -202,15 +203,14 @@ std::string ClockText(const std::vector<std::string>& dateAndTime) {
 class CliOnVcam : public ::testing::Test {
   protected:
     // Starts the service on `world` in a folder of its own and waits for its letters.
-    void Start(const std::string& world) {
+    void Start(const std::string& world, std::vector<std::wstring> options = {}) {
         service_.reset();
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder_ = g_work + L"\\" + e2e::Widen(info->name()) + L"." + std::to_wstring(++starts_);
         ::CreateDirectoryW(g_work.c_str(), nullptr);
         ::CreateDirectoryW(folder_.c_str(), nullptr);
         ::CreateDirectoryW((folder_ + L"\\json").c_str(), nullptr);
-        service_ =
-            std::make_unique<ServiceProcess>(g_service, folder_, std::vector<std::wstring>{});
+        service_ = std::make_unique<ServiceProcess>(g_service, folder_, std::move(options));
         e2e::WriteFileAtomically(service_->world(), world);
         ::DeleteFileW(service_->trace().c_str());
         service_->Start();
@@ -637,6 +637,91 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, 0x04, d), Cdb(true, 0x03, t)}));
     const std::string text = ClockText(sent);
     EXPECT_EQ(clock["local_time"], text.substr(0, 10) + "T" + text.substr(11));
+}
+
+// ---- the hostile camera ----
+
+// The driver's time-out in the hostile scenarios, and the tool's runs for each seed.
+constexpr DWORD kHostileTimeoutMs = 1000;
+constexpr int kHostileRuns = 8;
+
+TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
+    // Each seed of the list: the tool sets the camera's settings and its clock, one run after the
+    // other, on a camera that misbehaves at random (every vendor command draws an action; hangs
+    // and storms more often than by default). A run that ends with success had every command it
+    // relied on completed with GOOD status and the full answer, as the service's trace shows (the
+    // last try of each command block); no run crashes or waits past the driver's time-out and a
+    // second a command; every handle is closed after each.
+    std::map<std::string, int> kinds;
+    int succeeded = 0;
+    int failed = 0;
+    double longest = 0;
+    const std::vector<std::vector<std::string>> runs = {
+        {"set", "--drive", "E:", "overwrite=on", "timestamp=off", "--json"},
+        {"sync-time", "--drive", "E:", "--json"},
+        {"set", "--drive", "E:", "resolution=720p", "--json"},
+        {"set", "--drive", "E:", "overwrite=off", "resolution=1080p", "--json"},
+    };
+    for (const std::uint32_t seed : vcamtest::HostileSeeds(e2e::WindowsPath(ZQ_HOSTILE_SEEDS))) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        const std::string hang = seed % 2 == 0 ? "1500" : "600";
+        Start(kDrives + "camera E\nhostile seed=" + std::to_string(seed) + " hang-ms=" + hang +
+                  " hang=4 storm=2 away-ms=400 storm-plugs=2 commands=vendor\n",
+              {L"--request-timeout", std::to_wstring(kHostileTimeoutMs)});
+        const std::uint32_t open = vcamtest::OpenHandles(vcamtest::DriverStatus());
+        for (int i = 0; i < kHostileRuns; ++i) {
+            // An unplugged camera comes back within a second or two.
+            e2e::WaitFor([] { return (PresentedLetters() & Letters("E")) != 0; }, 5);
+            const std::vector<std::string>& args = runs[static_cast<std::size_t>(i) % runs.size()];
+            const std::size_t mark = e2e::Trace(service_->trace()).Lines().size();
+            const ULONGLONG start = ::GetTickCount64();
+            const ToolRun run = Tool(args);
+            const double took = vcamtest::SecondsSince(start);
+            longest = std::max(longest, took);
+            EXPECT_LE(run.exitCode, 8u) << "not one of the tool's exit codes: " << run.exitCode;
+
+            // Every handle closed; what reached the camera, once the closes have come.
+            EXPECT_TRUE(e2e::WaitFor(
+                [&] { return vcamtest::OpenHandles(vcamtest::DriverStatus()) == open; }, 5));
+            const std::vector<std::string> all = e2e::Trace(service_->trace()).Lines();
+            const std::vector<vcamtest::HostileCall> calls =
+                vcamtest::HostileCalls(std::vector<std::string>(
+                    all.begin() + static_cast<std::ptrdiff_t>(mark), all.end()));
+            const double limit = static_cast<double>(std::max<std::size_t>(calls.size(), 1)) *
+                                 (kHostileTimeoutMs / 1000.0 + 1);
+            EXPECT_LE(took, limit) << calls.size() << " commands reached the camera";
+            if (run.exitCode != 0) {
+                ++failed;
+                continue;
+            }
+            ++succeeded;
+            EXPECT_EQ(Document(run.out)["exit_code"], 0);
+            // The last try of each command block completed.
+            std::map<std::string, const vcamtest::HostileCall*> last;
+            for (const vcamtest::HostileCall& call : calls) {
+                const std::size_t cdb = call.call.find(" cdb=");
+                last[call.call.substr(cdb, 53)] = &call;
+            }
+            EXPECT_FALSE(last.empty()) << "success with no command sent";
+            for (const auto& [cdb, call] : last) {
+                EXPECT_TRUE(call->completed) << "success reported, but the camera answered "
+                                             << call->kind << ": " << call->call;
+            }
+        }
+        for (const auto& [kind, count] :
+             vcamtest::HostileKinds(e2e::Trace(service_->trace()).Lines())) {
+            kinds[kind] += count;
+        }
+    }
+    EXPECT_GT(succeeded, 0) << "no run succeeded: the check above never ran";
+    std::string counted;
+    for (const auto& [kind, count] : kinds) {
+        counted += " " + kind + "=" + std::to_string(count);
+    }
+    std::printf(
+        "hostile (zelquin-cli): %d runs succeeded, %d failed; longest run %.2f s; "
+        "actions:%s\n",
+        succeeded, failed, longest, counted.c_str());
 }
 
 // ---- soak ----
