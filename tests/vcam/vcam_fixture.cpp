@@ -330,10 +330,9 @@ std::vector<HostileCall> HostileCalls(const std::vector<std::string>& lines) {
                 }
             }
         }
-        const bool good = line.find("-> ok status=00 ") != std::string::npos;
-        call.completed = call.platformOk && good &&
-                         (call.kind == "normal" || call.kind == "exact" || call.kind == "long" ||
-                          call.kind == "hang");
+        call.good = call.platformOk && line.find("-> ok status=00 ") != std::string::npos;
+        call.completed = call.good && (call.kind == "normal" || call.kind == "exact" ||
+                                       call.kind == "long" || call.kind == "hang");
         calls.push_back(call);
     }
     return calls;

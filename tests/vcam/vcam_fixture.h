@@ -140,6 +140,7 @@ struct HostileCall {
     std::string call;         // the trace's DeviceIoControl line
     std::string kind;         // the action drawn ("normal" also without a Hostile line)
     bool platformOk = false;  // the program's DeviceIoControl succeeded
+    bool good = false;        // ... and the camera's status was GOOD
     // The camera completed the command: GOOD status with the full answer (normal, exact, long)
     // or a hang answered in time.
     bool completed = false;
