@@ -5,7 +5,7 @@
 #   scripts/soak_vcam.sh soak [CYCLES [panel|watch]]
 #                                        the real Zelquin.exe, then zelquin-cli.exe watch (or only
 #                                        the one named), through CYCLES arrivals and removals of
-#                                        the camera (500 unless given); the test command runs 30
+#                                        the camera (500 unless given); the test command runs 20
 #   scripts/soak_vcam.sh hostile [SEEDS]  the panel's and the tool's hostile scenarios on SEEDS
 #                                        random seeds (20 unless given), one seed a run; each
 #                                        seed that fails is appended to the test command's list,

@@ -649,9 +649,12 @@ TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
     // Each seed of the list: the tool sets the camera's settings and its clock, one run after the
     // other, on a camera that misbehaves at random (every vendor command draws an action; hangs
     // and storms more often than by default). A run that ends with success had every command it
-    // relied on completed with GOOD status and the full answer, as the service's trace shows (the
-    // last try of each command block); no run crashes or waits past the driver's time-out and a
-    // second a command; every handle is closed after each.
+    // relied on completed, as the service's trace shows (the last try of each command block); no
+    // run crashes or waits past the driver's time-out and a second a command; every handle is
+    // closed after each.
+    //
+    // "Completed" is what the tool asks of an answer: GOOD status and the bytes it reads, which
+    // may be fewer than the camera's usual eight (a set command's answer it does not read).
     std::map<std::string, int> kinds;
     int succeeded = 0;
     int failed = 0;
@@ -704,10 +707,16 @@ TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
             }
             EXPECT_FALSE(last.empty()) << "success with no command sent";
             for (const auto& [cdb, call] : last) {
-                // A set command needs no answer bytes (cli/camera_session.cpp): GOOD status is
-                // its completion, whatever data came.
-                const bool set = cdb.find("=FA 55 66 FE 06 ") != std::string::npos;
-                EXPECT_TRUE(call->completed || (set && call->good))
+                // GOOD status and the answer bytes the tool reads (cli/camera_session.cpp): one
+                // of a state or a setting, none of a set command or of a firmware piece (a short
+                // piece is zero-padded).
+                const int code = std::stoi(cdb.substr(26, 2), nullptr, 16);
+                const bool read = cdb.find("=FA 55 66 FE 60 ") != std::string::npos;
+                const std::size_t needed = read && (code < 0x1A || code > 0x1C) ? 1 : 0;
+                const std::size_t data = call->call.find(" data=");
+                const std::size_t bytes =
+                    data == std::string::npos ? 0 : std::stoul(call->call.substr(data + 6));
+                EXPECT_TRUE(call->good && bytes >= needed)
                     << "success reported, but the camera answered " << call->kind << ": "
                     << call->call;
             }
@@ -731,7 +740,7 @@ TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
 // ---- soak ----
 
 // The test command's cycles; scripts/soak_vcam.sh runs 500.
-constexpr int kSoakCycles = 30;
+constexpr int kSoakCycles = 20;
 // Private bytes may grow this much from the tenth cycle on (the heap settles in pieces).
 constexpr long long kPrivateSlack = 256 * 1024;
 
