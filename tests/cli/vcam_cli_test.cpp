@@ -665,7 +665,9 @@ TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
         {"set", "--drive", "E:", "resolution=720p", "--json"},
         {"set", "--drive", "E:", "overwrite=off", "resolution=1080p", "--json"},
     };
-    for (const std::uint32_t seed : vcamtest::HostileSeeds(e2e::WindowsPath(ZQ_HOSTILE_SEEDS))) {
+    const std::vector<std::uint32_t> seeds =
+        vcamtest::HostileSeeds(e2e::WindowsPath(ZQ_HOSTILE_SEEDS));
+    for (const std::uint32_t seed : seeds) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         const std::string hang = seed % 2 == 0 ? "1500" : "600";
         Start(kDrives + "camera E\nhostile seed=" + std::to_string(seed) + " hang-ms=" + hang +
@@ -726,7 +728,11 @@ TEST_F(CliOnVcam, HostileCameraNeverTurnsAFailureIntoSuccess) {
             kinds[kind] += count;
         }
     }
-    EXPECT_GT(succeeded, 0) << "no run succeeded: the check above never ran";
+    // Over several seeds some run succeeds, or the check above never ran; one seed alone (the
+    // random seeds of scripts/soak_vcam.sh) may leave the tool no success.
+    if (seeds.size() > 1) {
+        EXPECT_GT(succeeded, 0) << "no run succeeded: the check above never ran";
+    }
     std::string counted;
     for (const auto& [kind, count] : kinds) {
         counted += " " + kind + "=" + std::to_string(count);
