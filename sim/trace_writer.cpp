@@ -138,6 +138,9 @@ void TraceWriter::Append(std::string_view line) const {
 
 void TraceEveryCall(World& world, TraceWriter& writer) {
     world.SetObserver([&world, &writer](const Event& event) {
+        if (event.hostile) {
+            writer.Append(HostileTraceLine(*event.hostile));
+        }
         writer.Append(TraceLine(event));
         world.ClearTrace();
     });

@@ -61,7 +61,8 @@ class TraceWriter {
     mutable std::mutex mutex_;
 };
 
-// From now on every device call `world` records is appended to `writer` as its TraceLine and
+// From now on every device call `world` records is appended to `writer` as its TraceLine (a
+// pass-through that drew a hostile camera's action preceded by the action's HostileTraceLine) and
 // dropped from the world's own trace (which would otherwise grow for as long as the program
 // runs). Both must outlive the world's observer; World::SetObserver(nullptr) ends it.
 void TraceEveryCall(World& world, TraceWriter& writer);

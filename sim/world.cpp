@@ -173,6 +173,7 @@ void World::Reset() {
     otherCameras_.clear();
     shellExecuteFails_ = false;
     faults_.clear();
+    hostile_.reset();
     driveListFailures_ = 0;
     driveAddedDuringList_.reset();
     events_.clear();
@@ -316,6 +317,14 @@ void World::FailDriveList(int times) {
 void World::AddDriveDuringDriveList(char letter, Drive added) {
     added.present = true;
     driveAddedDuringList_ = std::make_pair(letter, std::move(added));
+}
+
+void World::SetHostile(const std::optional<HostileSettings>& settings) {
+    if (settings) {
+        hostile_.emplace(*settings);
+    } else {
+        hostile_.reset();
+    }
 }
 
 void World::ClearFaults() {
@@ -747,6 +756,7 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
     } else {
         answer = DiskAnswer(drives_[index], cdb, cdbLength);
     }
+    event.hostile = std::move(answer.hostile);
     if (answer.callFails) {
         event.error = os::kErrorGenFailure;  // the device did not answer
         return false;
@@ -863,6 +873,15 @@ World::ScsiAnswer World::CameraAnswer(Camera& camera, const std::uint8_t* cdb,
         ScsiAnswer failed;
         failed.callFails = true;
         return failed;
+    }
+    if (!faulted && hostile_ && hostile_->Draws(cdb)) {
+        HostileAction action = hostile_->Decide(camera.letter, cdb, cdbLength);
+        ScsiAnswer answer = CameraCommand(camera, cdb, cdbLength, action.TakesEffect());
+        if (!answer.callFails) {
+            CarryOut(action, answer.status, answer.data, answer.sense);
+        }
+        answer.hostile = std::move(action);
+        return answer;
     }
     const bool refused = faulted && fault.kind == FaultKind::kCheckCondition;
     const bool ignored = faulted && fault.kind == FaultKind::kIgnored;

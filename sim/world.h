@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "os/os.h"
+#include "sim/hostile.h"
 
 namespace sim {
 
@@ -226,6 +227,9 @@ struct Event {
     std::array<std::uint8_t, 12> query = {};  // storage query: the query as sent
     std::uint8_t scsiStatus = 0;              // pass-through answered: the device's status
     std::uint32_t dataBytes = 0;              // pass-through answered: data bytes delivered
+    // Pass-through to a hostile camera (World::SetHostile): the action the request drew, as
+    // carried out; an action ForServer() is left to the program serving the camera.
+    std::optional<HostileAction> hostile;
 
     // The system error code a failed call leaves (GetLastError); 0 after a success.
     std::uint32_t error = 0;
@@ -316,6 +320,14 @@ class World {
     void AddDriveDuringDriveList(char letter, Drive added);
     void ClearFaults();
 
+    // -- the hostile camera (sim/hostile.h) --
+    // From now on every request to a camera (the vendor blocks only, with `vendorOnly`) draws an
+    // action from a generator seeded with `settings.seed`; nullopt ends it. Setting it again
+    // starts the generator afresh. Injected faults come first: a request that meets one draws no
+    // action.
+    void SetHostile(const std::optional<HostileSettings>& settings);
+    const HostileCamera* hostile() const { return hostile_ ? &*hostile_ : nullptr; }
+
     // -- trace --
     const std::vector<Event>& events() const { return events_; }
     std::vector<Event> Calls(Call call) const;
@@ -362,6 +374,11 @@ class World {
         std::uint8_t status = 0;
         std::vector<std::uint8_t> data;
         std::vector<std::uint8_t> sense;
+        // From a hostile camera: the action the request drew, its bytes already carried out in
+        // the fields above. An action ForServer() is the caller's to carry out: the fields then
+        // hold the answer the camera gives once the hang is over (hang), or the answer that never
+        // reaches the host (unplug, storm); the command has taken effect either way.
+        std::optional<HostileAction> hostile;
     };
     // What the device on `letter` answers to one CDB (`cdb` points at 16 bytes, the first
     // `cdbLength` of them the command), exactly as a pass-through request would see it: the camera
@@ -454,6 +471,7 @@ class World {
     bool caller64_ = kOwnCaller64;
 
     std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
+    std::optional<HostileCamera> hostile_;
     int driveListFailures_ = 0;
     std::optional<std::pair<char, Drive>> driveAddedDuringList_;
 

@@ -111,6 +111,11 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
             }
         }
     }
+
+    // A hostile line that stays keeps its generator going; a changed one starts afresh.
+    if (previous == nullptr || !(next.hostile == before.hostile)) {
+        world.SetHostile(next.hostile);
+    }
 }
 
 }  // namespace sim

@@ -16,7 +16,8 @@ namespace sim {
 // camera whose line stays takes only the values whose text changed, so settings the program has
 // set survive the reload; a changed list of faults replaces the faults not used up yet. The
 // storage volumes' descriptions are always taken as they are, each by the camera it belongs to
-// (WorldDescription::StorageOf); a camera plugged in later finds its own.
+// (WorldDescription::StorageOf); a camera plugged in later finds its own. A hostile line that
+// appears, changes or goes starts, restarts or ends the hostile camera (World::SetHostile).
 void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescription* previous);
 
 }  // namespace sim

@@ -415,6 +415,51 @@ FaultDescription ParseFault(const std::vector<std::string>& words) {
     return described;
 }
 
+constexpr std::string_view kHostileUsage =
+    "hostile seed=N [KIND=WEIGHT]... [hang-ms=MS] [away-ms=MS] [storm-plugs=N] "
+    "[commands=all|vendor]";
+// Long enough for every time-out of the programs on the camera, short enough for a test.
+constexpr std::uint32_t kMaxHostileMs = 60000;
+
+HostileSettings ParseHostile(const std::vector<std::string>& words) {
+    HostileSettings settings;
+    bool seeded = false;
+    for (const Setting& setting : Settings(words, 1, "hostile")) {
+        if (setting.key == "seed") {
+            settings.seed = Number(setting.raw, "seed", 0xFFFFFFFFu);
+            seeded = true;
+        } else if (const std::optional<HostileKind> kind = HostileKindNamed(setting.key)) {
+            settings.weight(*kind) = Number(setting.raw, setting.key, 1000000);
+        } else if (setting.key == "hang-ms") {
+            settings.hangMs = Number(setting.raw, "hang-ms", kMaxHostileMs);
+        } else if (setting.key == "away-ms") {
+            settings.replugMs = Number(setting.raw, "away-ms", kMaxHostileMs);
+        } else if (setting.key == "storm-plugs") {
+            settings.stormPlugs = Number(setting.raw, "storm-plugs", 100);
+        } else if (setting.key == "commands") {
+            if (setting.raw != "all" && setting.raw != "vendor") {
+                throw LineError{"commands must be all or vendor, not " + Quoted(setting.raw)};
+            }
+            settings.vendorOnly = setting.raw == "vendor";
+        } else {
+            throw LineError{"unknown key " + Quoted(setting.key) +
+                            " in a hostile line; the form is: " + std::string(kHostileUsage)};
+        }
+    }
+    if (!seeded) {
+        throw LineError{"a hostile line needs its seed; the form is: " +
+                        std::string(kHostileUsage)};
+    }
+    std::uint32_t total = 0;
+    for (const std::uint32_t weight : settings.weights) {
+        total += weight;
+    }
+    if (total == 0) {
+        throw LineError{"every kind of a hostile line has weight 0"};
+    }
+    return settings;
+}
+
 }  // namespace
 
 // ---- the file ----
@@ -525,9 +570,14 @@ ParsedWorld ParseWorldFile(std::string_view text) {
                     throw LineError{"notify stands alone on its line"};
                 }
                 described.notify = true;
+            } else if (statement == "hostile") {
+                if (described.hostile) {
+                    throw LineError{"a second hostile line"};
+                }
+                described.hostile = ParseHostile(words);
             } else {
                 throw LineError{"unknown statement " + Quoted(statement) +
-                                " (drive, camera, storage, fault, trace, notify)"};
+                                " (drive, camera, storage, fault, trace, notify, hostile)"};
             }
         } catch (const LineError& error) {
             parsed.errors.push_back({number, error.message});

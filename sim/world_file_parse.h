@@ -14,6 +14,8 @@
 //     trace zelquin-trace.txt              (where the trace goes, relative to this file)
 //     notify                               (the program's windows hear of letters that come
 //                                           and go, as Windows would tell them)
+//     hostile seed=7 hang=0 short=20       (the camera misbehaves at random from seed 7,
+//                                           sim/hostile.h; KIND=WEIGHT changes a kind's weight)
 //
 // ParseWorldFile turns such a text into a WorldDescription, reporting every line it cannot take
 // with its number. It only reads: laying a description out in a sim::World is
@@ -94,6 +96,9 @@ struct WorldDescription {
     // The simulated program watches the file also while idle and sends its windows the volume
     // arrival and removal events for the drive letters that come and go.
     bool notify = false;
+    // `hostile seed=N [KIND=WEIGHT]... [hang-ms=MS] [away-ms=MS] [storm-plugs=N]
+    // [commands=all|vendor]`: the cameras misbehave at random (sim/hostile.h).
+    std::optional<HostileSettings> hostile;
 
     const DriveDescription* DriveAt(char letter) const;
     const CameraDescription* CameraAt(char letter) const;

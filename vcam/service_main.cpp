@@ -22,18 +22,28 @@
 //   --echo             also writes the trace's notes (notes: the lines that start with #) or
 //                      every line (all) to standard error; none by default
 //
+// A world file's hostile line (docs/simulator.md) makes the camera misbehave; the World itself
+// spoils the answers' bytes, and the service carries out what only the camera's server can
+// (sim/hostile.h): a hang keeps the request's answer back for its time while other requests are
+// served, an unplug withdraws the camera's letter while the request is pending, fails that request
+// as a device that has gone and presents the letter again later, and a storm brings it back and
+// takes it away again several times in quick succession first (docs/vcam.md).
+//
 // It runs until Ctrl+C (then it withdraws its letters) or until it is ended; a service that was
 // ended leaves its letters to the next one, which clears them up first.
 #include <windows.h>
 
 #include <dbt.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cwchar>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +51,7 @@
 #include "os/records.h"
 #include "os/text.h"
 #include "sim/file_access.h"
+#include "sim/hostile.h"
 #include "sim/letters.h"
 #include "sim/live_world_file.h"
 #include "sim/trace_writer.h"
@@ -55,6 +66,8 @@ namespace {
 constexpr DWORD kIdleMs = 200;              // how often the world file is looked at while idle
 constexpr UINT kAnnounceTimeoutMs = 10000;  // how long a window may take over a volume event
 constexpr char kProgram[] = "zqvcam-service";
+// How long a storm keeps the camera in each place (away, back) before it changes again.
+constexpr ULONGLONG kStormStepMs = 200;
 
 HANDLE g_stop = nullptr;
 
@@ -215,6 +228,14 @@ class Service {
         trace_.SetEcho(options_.echo, sim::WriteLineToStandardError);
         world_.SetBeforeCall([this] { live_.Refresh(); });
         world_.SetObserver([this](const sim::Event& event) {
+            // A hostile camera's action comes before the call it concerns; the server's own
+            // actions are carried out here once the call has been answered (Serve).
+            if (event.hostile) {
+                trace_.Append(sim::HostileTraceLine(*event.hostile));
+                if (event.hostile->ForServer()) {
+                    serverAction_ = event.hostile;
+                }
+            }
             trace_.Append(sim::TraceLine(event));
             world_.ClearTrace();
         });
@@ -264,7 +285,8 @@ class Service {
         const HANDLE waits[] = {driver_.request_event(), g_stop};
         DWORD error = driver_.BeginNextRequest();
         while (error == 0) {
-            const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, kIdleMs);
+            const DWORD woke = ::WaitForMultipleObjects(2, waits, FALSE, NextWait());
+            RunDue();
             if (woke == WAIT_TIMEOUT) {
                 if (live_.Refresh()) {
                     Sync();
@@ -297,31 +319,148 @@ class Service {
             return;
         }
         const std::optional<int> set = SetCommand(*request);
-        if (options_.holdSet && !held_ && set == options_.holdSet) {
-            held_ = true;
+        if (options_.holdSet && !holdSetDone_ && set == options_.holdSet) {
+            holdSetDone_ = true;
             Note("holding request " + std::to_string(request->id) + " (vendor command " +
                  std::to_string(*set) + ", set, on " + request->letter + ":) unanswered");
             return;
         }
+        const std::uint32_t bit = 1u << (request->letter - 'A');
+        if (request->kind == ZQVCAM_KIND_CLOSE) {
+            opens_.erase(request->handle);
+            dead_.erase(request->handle);
+        } else if ((away_ & bit) != 0 || dead_.count(request->handle) != 0) {
+            // The hostile camera has been unplugged: what comes through a handle opened before
+            // fails as on a device that has gone, also once the camera is back (it came back as
+            // a device of its own); a close is bookkeeping, and carried out.
+            Note("request " + std::to_string(request->id) + " (" + Describe(*request) +
+                 ") failed: the camera was unplugged since the open");
+            vcam::Answer gone;
+            gone.id = request->id;
+            gone.status = vcam::kStatusNoSuchDevice;
+            SendAnswer(*request, gone);
+            return;
+        }
+        serverAction_.reset();
         const std::optional<vcam::Answer> answer = core_.Carry(*request);
         // What the request changed (the release command moves the camera to its storage volume)
         // is in place before the program goes on.
         Sync();
-        if (answer) {
-            const DWORD error = driver_.Answer(vcam::WriteAnswer(*answer));
-            if (error == ERROR_NOT_FOUND) {
-                Note("request " + std::to_string(request->id) + " (" + Describe(*request) +
-                     ") was given up by the system before its answer came");
-                if (request->kind == ZQVCAM_KIND_OPEN && answer->status == vcam::kStatusSuccess) {
-                    Note("so the handle it opened is closed here");
-                    core_.Abandon(request->handle);
-                }
-            } else if (error != 0) {
-                Note("the driver refused the answer to request " + std::to_string(request->id) +
-                     " (error " + std::to_string(error) + ")");
-            }
+        if (answer && request->kind == ZQVCAM_KIND_OPEN && answer->status == vcam::kStatusSuccess) {
+            opens_[request->handle] = request->letter;
+        }
+        if (answer && serverAction_) {
+            CarryOut(*request, *answer, *serverAction_);
+        } else if (answer) {
+            SendAnswer(*request, *answer);
         }
         Announce();
+    }
+
+    // Sends an answer; one the system no longer waits for is noted (an open's handle closed).
+    // Answers whether the driver took it.
+    bool SendAnswer(const vcam::Request& request, const vcam::Answer& answer) {
+        const DWORD error = driver_.Answer(vcam::WriteAnswer(answer));
+        if (error == ERROR_NOT_FOUND) {
+            Note("request " + std::to_string(request.id) + " (" + Describe(request) +
+                 ") was given up by the system before its answer came");
+            if (request.kind == ZQVCAM_KIND_OPEN && answer.status == vcam::kStatusSuccess) {
+                Note("so the handle it opened is closed here");
+                core_.Abandon(request.handle);
+            }
+        } else if (error != 0) {
+            Note("the driver refused the answer to request " + std::to_string(request.id) +
+                 " (error " + std::to_string(error) + ")");
+        }
+        return error == 0;
+    }
+
+    // ---- the hostile camera's server actions ----
+
+    // What the server does for a request whose action is its own: a hang keeps the answer back;
+    // an unplug or a storm takes the camera's letter away while the request is pending, then
+    // fails the request as on a device that has gone, and plans the letter's comings and goings.
+    void CarryOut(const vcam::Request& request, const vcam::Answer& answer,
+                  const sim::HostileAction& action) {
+        const std::string which = "hostile request " + std::to_string(action.request) + " (" +
+                                  std::string(sim::HostileKindName(action.kind)) +
+                                  ", driver's request " + std::to_string(request.id) + ")";
+        const ULONGLONG now = ::GetTickCount64();
+        if (action.kind == sim::HostileKind::kHang) {
+            Note(which + ": answer held for " + std::to_string(action.hangMs) + " ms");
+            held_.push_back({now + action.hangMs, request, answer, which});
+            return;
+        }
+        const std::uint32_t bit = 1u << (request.letter - 'A');
+        away_ |= bit;
+        for (const auto& [open, letter] : opens_) {
+            if (letter == request.letter) {
+                dead_.insert(open);
+            }
+        }
+        Sync();
+        Announce();
+        vcam::Answer gone;
+        gone.id = request.id;
+        gone.status = vcam::kStatusNoSuchDevice;
+        Note(which + ": " + request.letter + ": unplugged while the request was pending; " +
+             (SendAnswer(request, gone) ? "the request failed" : "the request was gone already"));
+        // Back after the time away; a storm then leaves and comes back again, quickly.
+        ULONGLONG at = now + action.replugMs;
+        plugs_.push_back({at, request.letter, true});
+        const std::uint32_t storms =
+            action.kind == sim::HostileKind::kStorm ? action.stormPlugs : 0u;
+        for (std::uint32_t i = 0; i < storms; ++i) {
+            plugs_.push_back({at += kStormStepMs, request.letter, false});
+            plugs_.push_back({at += kStormStepMs, request.letter, true});
+        }
+    }
+
+    // How long the loop may wait for a request: until the next held answer or plug is due, and
+    // at most the idle period.
+    DWORD NextWait() const {
+        ULONGLONG due = ::GetTickCount64() + kIdleMs;
+        for (const Held& held : held_) {
+            due = std::min(due, held.due);
+        }
+        for (const Plug& plug : plugs_) {
+            due = std::min(due, plug.due);
+        }
+        const ULONGLONG now = ::GetTickCount64();
+        return due > now ? static_cast<DWORD>(due - now) : 0;
+    }
+
+    // Sends the held answers and makes the plugs that are due.
+    void RunDue() {
+        const ULONGLONG now = ::GetTickCount64();
+        for (std::size_t i = 0; i < held_.size();) {
+            if (held_[i].due > now) {
+                ++i;
+                continue;
+            }
+            const Held held = held_[i];
+            held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(i));
+            Note(held.which + ": the hang is over; " +
+                 (SendAnswer(held.request, held.answer) ? "answered" : "not answered"));
+        }
+        bool changed = false;
+        for (std::size_t i = 0; i < plugs_.size();) {
+            if (plugs_[i].due > now) {
+                ++i;
+                continue;
+            }
+            const Plug plug = plugs_[i];
+            plugs_.erase(plugs_.begin() + static_cast<std::ptrdiff_t>(i));
+            const std::uint32_t bit = 1u << (plug.letter - 'A');
+            away_ = plug.back ? away_ & ~bit : away_ | bit;
+            Note(std::string("hostile camera on ") + plug.letter + ": " +
+                 (plug.back ? "plugged in again" : "unplugged again"));
+            changed = true;
+        }
+        if (changed) {
+            Sync();
+            Announce();
+        }
     }
 
     // Clears what a service that was ended left behind: the driver's letters, and under Wine
@@ -354,7 +493,11 @@ class Service {
     // Presents the world's letters through the driver: the letters that went or changed type
     // are withdrawn first, then the new ones presented.
     void Sync() {
-        const vcam::LetterPlan plan = vcam::PlanLetters(world_, reserved_);
+        vcam::LetterPlan plan = vcam::PlanLetters(world_, reserved_);
+        // A hostile camera that is unplugged has no letter for the while.
+        plan.present &= ~away_;
+        plan.removable &= ~away_;
+        plan.cdrom &= ~away_;
         const std::uint32_t ignored = sim::PresentLetters(world_) & reserved_;
         if (ignored != ignored_) {
             ignored_ = ignored;
@@ -459,7 +602,26 @@ class Service {
     std::uint32_t ignored_ = 0;
     vcam::LetterPlan applied_;
     std::optional<sim::LetterState> announced_;
-    bool held_ = false;
+    bool holdSetDone_ = false;
+
+    // The hostile camera's server actions (sim/hostile.h).
+    struct Held {  // an answer a hang keeps back
+        ULONGLONG due;
+        vcam::Request request;
+        vcam::Answer answer;
+        std::string which;
+    };
+    struct Plug {  // an unplugged camera's letter coming back or going again
+        ULONGLONG due;
+        char letter;
+        bool back;
+    };
+    std::optional<sim::HostileAction> serverAction_;  // of the request being carried out
+    std::vector<Held> held_;
+    std::vector<Plug> plugs_;
+    std::uint32_t away_ = 0;               // the letters of unplugged cameras
+    std::map<std::uint32_t, char> opens_;  // the opens passed on and not closed, by number
+    std::set<std::uint32_t> dead_;         // those made before their camera was unplugged
 };
 
 }  // namespace

@@ -3,7 +3,8 @@
 #
 #   wine_run.sh PREFIX setup              make the prefix, once: windows unmanaged, the fonts of
 #                                         the fonts-wine package linked in when it is installed;
-#                                         then start the prefix's Wine server for the test run
+#                                         then start the prefix's Wine server for the test run,
+#                                         and its first program
 #   wine_run.sh PREFIX stop               end the prefix's Wine server
 #   wine_run.sh PREFIX PROGRAM [ARG...]   run PROGRAM, making the prefix first if there is none;
 #                                         its exit status is the script's
@@ -63,10 +64,15 @@ case "$1" in
 setup)
     setup
     # One Wine server for the whole run, instead of a server and Wine's own processes started
-    # afresh for each test case: it stays up to 60 s after its last program, or until "stop".
+    # afresh for each test case: it stays until "stop" (the fixture's cleanup). A server that ends
+    # when idle (as it did after 60 s) comes and goes during a run whenever the prefix's tests
+    # pause (while the virtual camera's run in their own prefix): the next program then starts a
+    # new server and Wine's own processes again, or meets them while they shut down. The first
+    # program is started here, so that no test is the first program of its server.
     wineserver -k 2>/dev/null || true
     wineserver -w
-    wineserver -p60 </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1
+    "$zq_wine" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
     ;;
 stop)
     wineserver -k 2>/dev/null || true

@@ -139,7 +139,7 @@ TEST_F(LiveWorldFileTest, AFileWithErrorsIsNotTakenAndTheWorldStaysAsItWas) {
                   "# world file " + WorldPath() + " not taken, the world stays as it is:",
                   "#   line 2: unknown key \"colour\" in a camera line",
                   "#   line 4: unknown statement \"plug\" (drive, camera, storage, fault, trace, "
-                  "notify)"}));
+                  "notify, hostile)"}));
     EXPECT_TRUE(world.IsOpenHandle(camera));
     ASSERT_NE(live.applied(), nullptr);
     EXPECT_EQ(live.applied()->cameras.size(), 1u)

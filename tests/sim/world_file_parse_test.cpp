@@ -253,9 +253,10 @@ TEST(WorldFileParse, ReportsEachBadLineWithItsNumber) {
         {"notify yes", "line 1: notify stands alone on its line\n"},
         {"Camera E",
          "line 1: unknown statement \"Camera\" (drive, camera, storage, fault, "
-         "trace, notify)\n"},
+         "trace, notify, hostile)\n"},
         {"drive C fixed\nplug E\ncamera E state=x\n# fine\ndrive D fixed",
-         "line 2: unknown statement \"plug\" (drive, camera, storage, fault, trace, notify)\n"
+         "line 2: unknown statement \"plug\" (drive, camera, storage, fault, trace, notify, "
+         "hostile)\n"
          "line 3: state must be a number from 0 to 255, not \"x\"\n"},
     };
     for (const Case& c : cases) {
