@@ -186,7 +186,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
     }
     close(out[1]);
     close(err[1]);
-    const auto end = Clock::now() + limit;
+    const auto begun = Clock::now();
+    const auto end = begun + limit;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     bool late = false;
@@ -223,8 +224,14 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
         kill(pid, SIGKILL);
     }
     const int status = Reap(pid, late ? std::chrono::milliseconds(1000) : limit);
+    result.elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+    result.timedOut = late;
     if (!late && status >= 0 && WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
+    }
+    if (status >= 0 && WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
     }
     return result;
 }
@@ -293,9 +300,15 @@ CommandResult Background::Wait(std::chrono::milliseconds limit) {
         if (status >= 0 && WIFEXITED(status)) {
             status_ = WEXITSTATUS(status);
         }
+        if (status >= 0 && WIFSIGNALED(status)) {
+            signal_ = WTERMSIG(status);
+        }
+        timedOut_ = status < 0;
         pid_ = -1;
     }
     result.exitCode = status_;
+    result.signal = signal_;
+    result.timedOut = timedOut_;
     result.out = OutSoFar();
     std::ifstream err(dir_ + "/err", std::ios::binary);
     result.err = std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());

@@ -9,7 +9,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 guest="$1" results="$2" program="$3"
 shift 3
 mkdir -p "$results"
-rm -rf "$results"/scenarios.json "$results"/*.log "$results"/json
+rm -rf "$results"/scenarios.json "$results"/*.log "$results"/*-figures.txt "$results"/json
 status=0
 "$here/../../guest/run-guest.sh" --guest "$guest" --timeout 900 "$results" -- \
     env ZQ_GUEST_LOGS="$results" "$program" --gtest_output="json:$results/scenarios.json" "$@" ||
