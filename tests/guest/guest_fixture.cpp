@@ -317,16 +317,20 @@ CommandResult Background::Wait(std::chrono::milliseconds limit) {
 
 void KeepJson(const std::string& scenario, const std::string& out) {
     const char* logs = std::getenv("ZQ_GUEST_LOGS");
-    const std::string folder = std::string(logs != nullptr && *logs != 0 ? logs : "/tmp") + "/json";
+    const char* given = std::getenv("ZQ_GUEST_JSON");
+    const std::string folder =
+        given != nullptr && *given != 0
+            ? std::string(given)
+            : std::string(logs != nullptr && *logs != 0 ? logs : "/tmp") + "/json";
     std::error_code ignored;
     fs::create_directories(folder, ignored);
     std::istringstream lines(out);
     std::string line;
     int number = 0;
     while (std::getline(lines, line)) {
-        std::ofstream(folder + "/" + Slug(scenario) + "." + std::to_string(++number) + ".json",
-                      std::ios::binary)
-            << line << "\n";
+        // Each document whole or not at all (WriteFile writes beside it and renames).
+        WriteFile(folder + "/" + Slug(scenario) + "." + std::to_string(++number) + ".json",
+                  line + "\n");
     }
 }
 

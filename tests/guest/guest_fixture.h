@@ -76,8 +76,11 @@ class Background {
     bool timedOut_ = false;
 };
 
-// Keeps each line of a command's JSON output as a file of the results folder's json/ folder
-// ("<scenario>.<n>.json"), for the check against the documented schema after the guest's run.
+// Keeps each line of a command's JSON output as a file ("<scenario>.<n>.json") of the folder
+// $ZQ_GUEST_JSON (the run's, which run-scenarios.sh publishes as the results folder's json/ once
+// the guest is done) or else the results folder's json/, for the check against the documented
+// schema after the guest's run. A scenario keeps its output before checking it, so that the
+// schema check sees what the tool wrote whatever the scenario's own verdict.
 void KeepJson(const std::string& scenario, const std::string& out);
 
 // Runs `body` in a child process as `uid`/`gid` (no supplementary groups) and returns its exit
