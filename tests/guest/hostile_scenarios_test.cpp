@@ -8,7 +8,8 @@
 // The fixed set of seeds is tests/guest/hostile_seeds.txt (read when CMake configures; a change
 // to the file rebuilds this scenario program). ZQ_HOSTILE_SEEDS="5,9,..." in the environment
 // replaces it, for scripts/hostile-seeds.sh's longer runs. Odd seeds hang for 1.5 s (within the
-// tool's 2 s time-out: the answer arrives late), even seeds for 3 s (past it: the host gives up).
+// tool's 2 s time-out: the answer arrives late), even seeds for 5 s (well past it, so that the
+// host must give up).
 #include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
@@ -39,6 +40,13 @@ using guest::GuestBench;
 using guest::Served;
 using guest::WaitFor;
 using Json = nlohmann::json;
+
+// How long past the tool's time-out the host may take to give up on a command the camera holds:
+// the block layer rounds a request's time-out up to the next whole second (round_jiffies_up),
+// and the SCSI error handler then aborts the command (the URB unlinked, the device reset).
+// Measured: 2199 to 3018 ms for the 2 s time-out (docs/reliability.md).
+constexpr long long kRoundingMs = 1000;
+constexpr long long kAbortMs = 500;
 
 // ---- the server's record ----
 
@@ -384,15 +392,16 @@ class Hostile : public guest::Scenario, public ::testing::WithParamInterface<std
         EXPECT_FALSE(run.timedOut) << "did not end";
         EXPECT_GE(run.exitCode, 0);
         EXPECT_NE(run.exitCode, 1) << "an internal error";
-        // A held command waits at most the time-out (and the host's resets) before the host
+        // A held command waits at most the time-out, its rounding and the abort before the host
         // gives up; the run as a whole at most its usual time and that for each hang.
         for (const ServedCommand& served : record.commands) {
-            if (served.kind == "hang" && served.outcome != "answered") {
-                EXPECT_LE(served.afterMs, sg::kTimeoutMs + 1000) << served.Describe();
+            if (served.kind == "hang") {
+                EXPECT_LE(served.afterMs, sg::kTimeoutMs + kRoundingMs + kAbortMs)
+                    << served.Describe();
             }
         }
         const long long hangs = record.kinds.count("hang") ? record.kinds.at("hang") : 0;
-        EXPECT_LE(run.elapsedMs, allowanceMs + hangs * (sg::kTimeoutMs + 1000))
+        EXPECT_LE(run.elapsedMs, allowanceMs + hangs * (sg::kTimeoutMs + kRoundingMs + kAbortMs))
             << "the tool waited too long";
 
         const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
@@ -442,7 +451,7 @@ TEST_P(Hostile, ToolNeverTakesAFailureForSuccess) {
     const std::uint32_t seed = GetParam();
     const std::string hostile =
         "hostile seed=" + std::to_string(seed) +
-        " commands=vendor away-ms=1500 hang-ms=" + (seed % 2 == 1 ? "1500" : "3000") + "\n";
+        " commands=vendor away-ms=1500 hang-ms=" + (seed % 2 == 1 ? "1500" : "5000") + "\n";
     const std::string world = "camera E\n" + hostile;
     Served& camera = Plug(world);
 
@@ -473,18 +482,18 @@ TEST_P(Hostile, ToolNeverTakesAFailureForSuccess) {
     }
     const auto started = std::chrono::steady_clock::now();
     camera.Rewrite(world);
-    // Quiet again: the camera settled and nothing new in the server's log for a second.
+    // Once the camera has settled, the watch must come back to what it held before the arrival:
+    // no node of the camera, no more descriptors. It may still be in the middle of a command (a
+    // hang holds it there up to the time-out), so it has ten seconds to get there; a descriptor
+    // leaked stays for good.
     CameraSettled(std::chrono::milliseconds(3500), std::chrono::seconds(10));
-    std::size_t size = 0;
+    std::vector<std::string> files;
     WaitFor(
         [&] {
-            const std::size_t now = FileSize(camera.logPath());
-            const bool quiet = now == size;
-            size = now;
-            return quiet;
+            files = OpenFiles(watch.pid());
+            return !HoldsANode(files) && files.size() == filesBefore;
         },
-        std::chrono::seconds(5));
-    const std::vector<std::string> files = OpenFiles(watch.pid());
+        std::chrono::seconds(10));
     std::string listed;
     for (const std::string& file : files) {
         listed += " " + file;
