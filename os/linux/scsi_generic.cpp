@@ -217,7 +217,7 @@ bool Outcome::Good() const {
 }
 
 // The sense data's format by its response code: fixed (0x70 current, 0x71 deferred; bit 7 is
-// the VALID bit there), descriptor (0x72, 0x73); any other code (0x7F is vendor specific, and
+// the VALID bit there), descriptor (0x72, 0x73); any other code (0x7F is left to vendors, and
 // whatever a device sends as garbage) has no key or additional sense code to read.
 Outcome::SenseFormat Outcome::Format() const {
     if (senseLength == 0) {

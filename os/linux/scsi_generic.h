@@ -106,7 +106,7 @@ struct Outcome {
     bool CheckCondition() const { return callOk && scsiStatus == 2; }
     enum class SenseFormat : std::uint8_t { kNone, kFixed, kDescriptor, kUnknown };
     // The format of the sense data by its response code (byte 0): 0x70 and 0x71 fixed, 0x72 and
-    // 0x73 descriptor; anything else (0x7F, which is vendor specific, or garbage) unknown.
+    // 0x73 descriptor; anything else (0x7F, left to vendors, or garbage) unknown.
     SenseFormat Format() const;
     // Sense key, additional sense code and qualifier, from fixed or descriptor format sense
     // data, each where the bytes received (and in fixed format the additional length) reach
