@@ -20,6 +20,21 @@
 // model holds them, and each device with its bus id and whether it is imported; tests read it.
 // A log line for every plug, import and SCSI command goes to standard error; a command's line
 // tells when it came (t=, milliseconds since the first command).
+//
+// With the world file's hostile line (docs/simulator.md) the camera misbehaves: the model carries
+// out the actions that lie in an answer's bytes, and the server those that need the bus:
+//   hang    the bulk-in URBs of the command (its data and status) are held back for the hang's
+//           time and then answered; a URB the host unlinks meanwhile (its time-out) is dropped
+//           and the command abandoned
+//   unplug  the command's URB is never answered: the device leaves at once (its connection
+//           closed) and is plugged in again, as a new device, after the action's time away
+//   storm   as unplug, then the device comes back and leaves again the action's number of
+//           times, each time imported and left after a short stay, before it stays
+// Every action is logged as its trace line ("Hostile E: request=N kind=..."), when it is drawn;
+// the server's actions also when they end: "Hostile E: request=N outcome=answered after=MS"
+// (the hang's answer went out), "outcome=unlinked after=MS" (the host gave up on it),
+// "outcome=reset" (the host reset the device under it), "outcome=unplugged"; and the comings
+// and goings: "away E: back, storm plugs left N", "away E: the storm takes it again, ...".
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -29,6 +44,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -138,10 +155,21 @@ struct Device {
     std::uint32_t devnum = 0;
     bool camera = false;
     std::string busid;
-    int fd = -1;           // the URB connection once imported
-    bool leaving = false;  // its letter went; unplugged once the command in progress is done
+    int fd = -1;             // the URB connection once imported
+    bool leaving = false;    // its letter went; unplugged once the command in progress is done
+    bool unplugged = false;  // its unplugging has been logged
     std::unique_ptr<usbcam::ScsiPlumbing> plumbing;
     std::unique_ptr<usbcam::BulkOnlyTransport> transport;
+    std::chrono::steady_clock::time_point importedAt;
+
+    // The hostile camera's action drawn by the command being taken, until the server has seen it.
+    std::optional<sim::HostileAction> drawn;
+    // A hang in progress: its action, when it ends, and the bulk-in URBs held back meanwhile
+    // (their headers, in the order they came).
+    std::optional<sim::HostileAction> hang;
+    std::chrono::steady_clock::time_point hangStart;
+    std::chrono::steady_clock::time_point hangEnd;
+    std::vector<std::array<std::uint8_t, usbip::kUrbHeaderSize>> held;
 
     std::string Manufacturer() const { return camera ? "KMZ" : "ZQSIM"; }
     std::string Product() const { return camera ? "DV CAMERA" : "SIMULATED DISK"; }
@@ -205,6 +233,12 @@ struct Device {
             data = {0};  // GET MAX LUN: one logical unit
         } else if (type == 0x21 && request == 0xFF) {
             transport->Reset();  // bulk-only mass storage reset
+            if (hang) {
+                Log("hostile " + std::string(1, letter) +
+                    ": request=" + std::to_string(hang->request) + " outcome=reset");
+                hang.reset();
+                held.clear();
+            }
             Log(busid + " bulk-only reset");
         } else {
             return false;
@@ -249,6 +283,27 @@ class Server {
     void OnUrb(Device& device);
     bool Reply(Device& device, const std::uint8_t* command, std::int32_t status,
                const std::vector<std::uint8_t>& data);
+    // Answers a bulk-in URB from the transport.
+    bool AnswerBulkIn(Device& device, const std::uint8_t* command);
+
+    // The hostile camera's actions on the bus.
+    void TakeDrawn(Device& device, bool& answerCommand);
+    void OnUnlink(Device& device, const std::uint8_t* command);
+    // Ends the hangs that are over and moves the storms on; true when the devices changed.
+    bool Tick();
+    // Milliseconds until the next hang or storm step is due (at most `idle`).
+    int NextDueMs(int idle) const;
+    bool Away(char letter) const;
+
+    // A letter whose device left for a hostile action: exported again from `back` on; with
+    // `stormLeft`, that many more times imported, left after a stay, and away a short while.
+    struct Absence {
+        std::chrono::steady_clock::time_point back;
+        std::uint32_t stormLeft = 0;
+        std::uint64_t noise = 0;  // draws the storm's stays
+        std::uint64_t request = 0;
+    };
+    std::map<char, Absence> away_;
 
     Options options_;
     sim::World world_;
@@ -304,7 +359,8 @@ void Server::Reconcile() {
     std::map<char, std::uint32_t> wanted;
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         const sim::Drive& drive = world_.drive(letter);
-        if (drive.present && (letter == camera.letter || drive.scsi != sim::ScsiDevice::kNone)) {
+        if (drive.present && (letter == camera.letter || drive.scsi != sim::ScsiDevice::kNone) &&
+            !Away(letter)) {
             wanted[letter] = world_.Generation(letter);
         }
     }
@@ -341,6 +397,10 @@ void Server::Reconcile() {
         device->plumbing = std::make_unique<usbcam::ScsiPlumbing>(
             [this, self](const std::uint8_t* cdb, std::uint8_t length) {
                 const sim::World::ScsiAnswer answer = world_.AnswerCdb(self->letter, cdb, length);
+                if (answer.hostile) {
+                    Log(sim::HostileTraceLine(*answer.hostile));
+                    self->drawn = answer.hostile;
+                }
                 usbcam::ScsiResult result;
                 result.phaseError = answer.callFails;
                 result.status = answer.status;
@@ -379,7 +439,12 @@ void Server::Reconcile() {
 }
 
 void Server::Unplug(Device& device) {
-    Log("unplug " + device.busid + " letter " + std::string(1, device.letter));
+    if (!device.unplugged) {
+        Log("unplug " + device.busid + " letter " + std::string(1, device.letter));
+    }
+    device.unplugged = true;
+    device.hang.reset();
+    device.held.clear();
     if (device.fd >= 0) {
         shutdown(device.fd, SHUT_RDWR);
         close(device.fd);
@@ -492,6 +557,7 @@ void Server::OnOperation(int fd) {
             return;
         }
         chosen->fd = fd;
+        chosen->importedAt = std::chrono::steady_clock::now();
         chosen->transport->Reset();
         Log("import " + wanted + " devid " + std::to_string(chosen->DevId()));
         WriteState();
@@ -520,17 +586,15 @@ void Server::OnUrb(Device& device) {
         Log("connection of " + device.busid + " closed by the host");
         close(device.fd);
         device.fd = -1;
+        device.hang.reset();
+        device.held.clear();
         device.transport->Reset();
         WriteState();
         return;
     }
     const std::uint32_t kind = usbip::GetBe32(command, usbip::kCommand);
     if (kind == usbip::kCmdUnlink) {
-        // Every URB is answered as soon as it arrives, so the one to unlink is already done.
-        std::uint8_t reply[usbip::kUrbHeaderSize] = {};
-        usbip::PutBe32(reply, usbip::kCommand, usbip::kRetUnlink);
-        usbip::PutBe32(reply, usbip::kSeqNum, usbip::GetBe32(command, usbip::kSeqNum));
-        WriteAll(device.fd, reply, sizeof reply);
+        OnUnlink(device, command);
         return;
     }
     if (kind != usbip::kCmdSubmit) {
@@ -540,7 +604,6 @@ void Server::OnUrb(Device& device) {
     }
     const std::uint32_t direction = usbip::GetBe32(command, usbip::kDirection);
     const std::uint32_t ep = usbip::GetBe32(command, usbip::kEp);
-    const std::uint32_t flags = usbip::GetBe32(command, usbip::kTransferFlags);
     const std::uint32_t length = usbip::GetBe32(command, usbip::kTransferBufferLength);
     if (length > (1u << 20)) {
         Unplug(device);
@@ -564,20 +627,206 @@ void Server::OnUrb(Device& device) {
             data.assign(out.size(), 0);  // actual length of what was taken
         }
     } else if (ep == (kBulkIn & 0x0F) && direction == usbip::kDirIn) {
-        usbcam::UrbAnswer answer =
-            device.transport->BulkIn(length, (flags & usbip::kUrbShortNotOk) != 0);
-        status = answer.status;
-        data = std::move(answer.data);
+        if (device.hang) {
+            // Held back until the hang is over (Tick) or the host gives up on it (OnUnlink).
+            std::array<std::uint8_t, usbip::kUrbHeaderSize> header;
+            std::copy_n(command, header.size(), header.begin());
+            device.held.push_back(header);
+            return;
+        }
+        if (!AnswerBulkIn(device, command)) {
+            Unplug(device);
+        }
+        return;
     } else if (ep == kBulkOut && direction == usbip::kDirOut) {
         const usbcam::UrbAnswer answer = device.transport->BulkOut(out.data(), out.size());
         status = answer.status;
         data.assign(status == 0 ? out.size() : 0, 0);
+        bool answerCommand = true;
+        TakeDrawn(device, answerCommand);
+        if (!answerCommand) {
+            return;
+        }
     } else {
         status = -EPIPE;
     }
     if (!Reply(device, command, status, data)) {
         Unplug(device);
     }
+}
+
+bool Server::AnswerBulkIn(Device& device, const std::uint8_t* command) {
+    const std::uint32_t flags = usbip::GetBe32(command, usbip::kTransferFlags);
+    const std::uint32_t length = usbip::GetBe32(command, usbip::kTransferBufferLength);
+    usbcam::UrbAnswer answer =
+        device.transport->BulkIn(length, (flags & usbip::kUrbShortNotOk) != 0);
+    return Reply(device, command, answer.status, answer.data);
+}
+
+namespace {
+
+long long MillisecondsBetween(std::chrono::steady_clock::time_point from,
+                              std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+std::string ActionName(const sim::HostileAction& action) {
+    return "Hostile " + std::string(1, action.letter) +
+           ": request=" + std::to_string(action.request);
+}
+
+// How long a storm's device stays once imported, and how long it is away before it comes back:
+// from a fifth of a second to three seconds, drawn from the action, so that some storms end
+// before the kernel has set the device up and some after.
+constexpr std::uint32_t kStormGapMs = 200;
+std::uint32_t StormStayMs(std::uint64_t noise, std::uint32_t left) {
+    sim::SplitMix64 random(noise + left);
+    return 200 + random.Below(2800);
+}
+
+}  // namespace
+
+// The command just taken (its CBW) may have drawn an action for the bus.
+void Server::TakeDrawn(Device& device, bool& answerCommand) {
+    if (!device.drawn) {
+        return;
+    }
+    const sim::HostileAction action = *device.drawn;
+    device.drawn.reset();
+    const auto now = std::chrono::steady_clock::now();
+    switch (action.kind) {
+        case sim::HostileKind::kHang:
+            device.hang = action;
+            device.hangStart = now;
+            device.hangEnd = now + std::chrono::milliseconds(action.hangMs);
+            return;
+        case sim::HostileKind::kUnplug:
+        case sim::HostileKind::kStorm: {
+            // The command block's URB stays unanswered: the device leaves under it.
+            answerCommand = false;
+            Absence& absence = away_[device.letter];
+            absence.back = now + std::chrono::milliseconds(action.replugMs);
+            absence.stormLeft = action.stormPlugs;
+            absence.noise = action.noise;
+            absence.request = action.request;
+            Log(ActionName(action) + " outcome=unplugged");
+            device.leaving = true;
+            Unplug(device);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+void Server::OnUnlink(Device& device, const std::uint8_t* command) {
+    const std::uint32_t target = usbip::GetBe32(command, usbip::kUnlinkSeqNum);
+    std::int32_t status = 0;  // answered already: nothing to unlink
+    const auto held = std::find_if(device.held.begin(), device.held.end(), [target](const auto& h) {
+        return usbip::GetBe32(h.data(), usbip::kSeqNum) == target;
+    });
+    if (held != device.held.end()) {
+        // The host gave up on a URB held back by a hang: it gets no answer, and the command is
+        // abandoned (the host resets the device next).
+        status = -ECONNRESET;
+        device.held.erase(held);
+        if (device.hang) {
+            Log(ActionName(*device.hang) + " outcome=unlinked after=" +
+                std::to_string(
+                    MillisecondsBetween(device.hangStart, std::chrono::steady_clock::now())));
+            device.hang.reset();
+            device.held.clear();
+            device.transport->Reset();
+        }
+    }
+    {
+        std::uint8_t reply[usbip::kUrbHeaderSize] = {};
+        usbip::PutBe32(reply, usbip::kCommand, usbip::kRetUnlink);
+        usbip::PutBe32(reply, usbip::kSeqNum, usbip::GetBe32(command, usbip::kSeqNum));
+        usbip::PutBe32(reply, usbip::kUnlinkStatus, static_cast<std::uint32_t>(status));
+        WriteAll(device.fd, reply, sizeof reply);
+    }
+}
+
+bool Server::Away(char letter) const {
+    const auto found = away_.find(letter);
+    return found != away_.end() && std::chrono::steady_clock::now() < found->second.back;
+}
+
+bool Server::Tick() {
+    const auto now = std::chrono::steady_clock::now();
+    bool changed = false;
+    for (auto& [letter, device] : devices_) {
+        if (device->hang && now >= device->hangEnd && device->fd >= 0) {
+            const sim::HostileAction action = *device->hang;
+            device->hang.reset();
+            Log(ActionName(action) + " outcome=answered after=" +
+                std::to_string(MillisecondsBetween(device->hangStart, now)));
+            const auto held = std::move(device->held);
+            device->held.clear();
+            for (const auto& header : held) {
+                if (!AnswerBulkIn(*device, header.data())) {
+                    Unplug(*device);
+                    break;
+                }
+            }
+        }
+    }
+    for (auto it = away_.begin(); it != away_.end();) {
+        const char letter = it->first;
+        Absence& absence = it->second;
+        if (now < absence.back) {
+            ++it;
+            continue;
+        }
+        const auto found = devices_.find(letter);
+        if (found == devices_.end()) {
+            // Back: exported again by Reconcile.
+            Log("away " + std::string(1, letter) + ": back, storm plugs left " +
+                std::to_string(absence.stormLeft));
+            changed = true;
+            if (absence.stormLeft == 0) {
+                it = away_.erase(it);
+                continue;
+            }
+            ++it;
+            continue;
+        }
+        Device& device = *found->second;
+        if (absence.stormLeft > 0 && device.fd >= 0 &&
+            MillisecondsBetween(device.importedAt, now) >=
+                StormStayMs(absence.noise, absence.stormLeft)) {
+            // The storm takes it away again.
+            Log("away " + std::string(1, letter) + ": the storm takes it again, plugs left " +
+                std::to_string(absence.stormLeft - 1));
+            --absence.stormLeft;
+            absence.back = now + std::chrono::milliseconds(kStormGapMs);
+            device.leaving = true;
+            device.hang.reset();
+            device.held.clear();
+            Unplug(device);
+            changed = true;
+        }
+        ++it;
+    }
+    return changed;
+}
+
+int Server::NextDueMs(int idle) const {
+    const auto now = std::chrono::steady_clock::now();
+    long long due = idle;
+    for (const auto& [letter, device] : devices_) {
+        if (device->hang) {
+            due = std::min(due, MillisecondsBetween(now, device->hangEnd));
+        }
+    }
+    for (const auto& [letter, absence] : away_) {
+        due = std::min(due, MillisecondsBetween(now, absence.back));
+        if (absence.stormLeft > 0) {
+            due = std::min<long long>(due, 20);  // a storm's stay is looked at often
+        }
+    }
+    return static_cast<int>(std::clamp<long long>(due, 1, idle));
 }
 
 int Server::Run() {
@@ -615,7 +864,7 @@ int Server::Run() {
                 letters.push_back(letter);
             }
         }
-        const int ready = poll(fds.data(), fds.size(), 100);
+        const int ready = poll(fds.data(), fds.size(), NextDueMs(100));
         if (ready < 0 && errno != EINTR) {
             Log(std::string("poll: ") + std::strerror(errno));
             break;
@@ -653,6 +902,9 @@ int Server::Run() {
                 // A command may have moved the camera (release) or finished a leaving device.
                 Reconcile();
             }
+        }
+        if (Tick()) {
+            Reconcile();
         }
         LoadWorld(false);
     }

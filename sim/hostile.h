@@ -22,7 +22,7 @@
 //                     information descriptor), any sense key, NO SENSE included; no effect
 //   sense-overlong    CHECK CONDITION with sense data whose additional length (byte 7) reaches
 //                     beyond the bytes sent, in fixed or descriptor format; no effect
-//   sense-badcode     CHECK CONDITION with response code 0x7F (vendor specific) and otherwise
+//   sense-badcode     CHECK CONDITION with response code 0x7F (left to vendors) and otherwise
 //                     fixed-format bytes; no effect
 //   sense-garbage     CHECK CONDITION with 1 to 32 random bytes as sense data; no effect
 //   hang              no answer for `hangMs` milliseconds, then the answer
@@ -169,7 +169,7 @@ class HostileCamera {
     std::uint64_t requests_ = 0;
 };
 
-// Carries out the part of `action` that lies in the answer's bytes: `status`, `data` and `sense`
+// Carries out what of `action` lies in the answer's bytes: `status`, `data` and `sense`
 // hold the camera's usual answer on entry and the hostile one on return; the action records
 // what was answered (status, dataBytes, sense). The server's actions leave the answer as it is.
 void CarryOut(HostileAction& action, std::uint8_t& status, std::vector<std::uint8_t>& data,

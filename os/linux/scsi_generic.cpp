@@ -216,28 +216,66 @@ bool Outcome::Good() const {
     return callOk && scsiStatus == 0 && !TransportFailed();
 }
 
-std::uint8_t Outcome::SenseKey() const {
-    if (senseLength < 3) {
-        return 0;
+// The sense data's format by its response code: fixed (0x70 current, 0x71 deferred; bit 7 is
+// the VALID bit there), descriptor (0x72, 0x73); any other code (0x7F is left to vendors, and
+// whatever a device sends as garbage) has no key or additional sense code to read.
+Outcome::SenseFormat Outcome::Format() const {
+    if (senseLength == 0) {
+        return SenseFormat::kNone;
     }
     const std::uint8_t code = sense[0] & 0x7F;
-    return static_cast<std::uint8_t>((code >= 0x72 ? sense[1] : sense[2]) & 0x0F);
+    if (code == 0x70 || code == 0x71) {
+        return SenseFormat::kFixed;
+    }
+    if (code == 0x72 || code == 0x73) {
+        return SenseFormat::kDescriptor;
+    }
+    return SenseFormat::kUnknown;
+}
+
+// A byte of the sense data where both the bytes received and, in fixed format, the additional
+// length (byte 7) reach it; 0 otherwise.
+std::uint8_t Outcome::SenseByte(std::size_t at) const {
+    if (at >= senseLength) {
+        return 0;
+    }
+    if (Format() == SenseFormat::kFixed && at >= 8 && (senseLength < 8 || at >= 8u + sense[7])) {
+        return 0;
+    }
+    return sense[at];
+}
+
+std::uint8_t Outcome::SenseKey() const {
+    switch (Format()) {
+        case SenseFormat::kFixed:
+            return SenseByte(2) & 0x0F;
+        case SenseFormat::kDescriptor:
+            return SenseByte(1) & 0x0F;
+        default:
+            return 0;
+    }
 }
 
 std::uint8_t Outcome::Asc() const {
-    const std::uint8_t code = sense[0] & 0x7F;
-    if (code >= 0x72) {
-        return senseLength > 2 ? sense[2] : 0;
+    switch (Format()) {
+        case SenseFormat::kFixed:
+            return SenseByte(12);
+        case SenseFormat::kDescriptor:
+            return SenseByte(2);
+        default:
+            return 0;
     }
-    return senseLength > 12 ? sense[12] : 0;
 }
 
 std::uint8_t Outcome::Ascq() const {
-    const std::uint8_t code = sense[0] & 0x7F;
-    if (code >= 0x72) {
-        return senseLength > 3 ? sense[3] : 0;
+    switch (Format()) {
+        case SenseFormat::kFixed:
+            return SenseByte(13);
+        case SenseFormat::kDescriptor:
+            return SenseByte(3);
+        default:
+            return 0;
     }
-    return senseLength > 13 ? sense[13] : 0;
 }
 
 std::string Outcome::Describe() const {
@@ -249,6 +287,10 @@ std::string Outcome::Describe() const {
     } else if (TransportFailed()) {
         std::snprintf(text, sizeof text, "transport error (host status %u, driver status %u)",
                       hostStatus, driverStatus);
+    } else if (CheckCondition() && Format() == SenseFormat::kUnknown) {
+        std::snprintf(text, sizeof text,
+                      "check condition, sense data of no known format (response code %02X)",
+                      sense[0]);
     } else if (CheckCondition()) {
         std::snprintf(text, sizeof text, "check condition, sense %02X/%02X/%02X", SenseKey(), Asc(),
                       Ascq());

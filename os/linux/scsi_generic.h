@@ -104,13 +104,21 @@ struct Outcome {
     }
     // The device refused it with a check condition and its sense data.
     bool CheckCondition() const { return callOk && scsiStatus == 2; }
+    enum class SenseFormat : std::uint8_t { kNone, kFixed, kDescriptor, kUnknown };
+    // The format of the sense data by its response code (byte 0): 0x70 and 0x71 fixed, 0x72 and
+    // 0x73 descriptor; anything else (0x7F, left to vendors, or garbage) unknown.
+    SenseFormat Format() const;
     // Sense key, additional sense code and qualifier, from fixed or descriptor format sense
-    // data; 0 when there is none.
+    // data, each where the bytes received (and in fixed format the additional length) reach
+    // it; 0 when there is none, and for sense data of unknown format.
     std::uint8_t SenseKey() const;
     std::uint8_t Asc() const;
     std::uint8_t Ascq() const;
     // One line for people and logs: "good, 8 bytes", "check condition, sense 05/20/00", ...
     std::string Describe() const;
+
+  private:
+    std::uint8_t SenseByte(std::size_t at) const;
 };
 
 // Sends `cdb` (`cdbLength` bytes, 1 to 16; any other length fails as EINVAL) with a data-in

@@ -186,7 +186,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
     }
     close(out[1]);
     close(err[1]);
-    const auto end = Clock::now() + limit;
+    const auto begun = Clock::now();
+    const auto end = begun + limit;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     int open = 2;
     bool late = false;
@@ -223,8 +224,14 @@ CommandResult RunCommand(const std::vector<std::string>& argv, std::chrono::mill
         kill(pid, SIGKILL);
     }
     const int status = Reap(pid, late ? std::chrono::milliseconds(1000) : limit);
+    result.elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - begun).count();
+    result.timedOut = late;
     if (!late && status >= 0 && WIFEXITED(status)) {
         result.exitCode = WEXITSTATUS(status);
+    }
+    if (status >= 0 && WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
     }
     return result;
 }
@@ -293,9 +300,15 @@ CommandResult Background::Wait(std::chrono::milliseconds limit) {
         if (status >= 0 && WIFEXITED(status)) {
             status_ = WEXITSTATUS(status);
         }
+        if (status >= 0 && WIFSIGNALED(status)) {
+            signal_ = WTERMSIG(status);
+        }
+        timedOut_ = status < 0;
         pid_ = -1;
     }
     result.exitCode = status_;
+    result.signal = signal_;
+    result.timedOut = timedOut_;
     result.out = OutSoFar();
     std::ifstream err(dir_ + "/err", std::ios::binary);
     result.err = std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
@@ -304,16 +317,20 @@ CommandResult Background::Wait(std::chrono::milliseconds limit) {
 
 void KeepJson(const std::string& scenario, const std::string& out) {
     const char* logs = std::getenv("ZQ_GUEST_LOGS");
-    const std::string folder = std::string(logs != nullptr && *logs != 0 ? logs : "/tmp") + "/json";
+    const char* given = std::getenv("ZQ_GUEST_JSON");
+    const std::string folder =
+        given != nullptr && *given != 0
+            ? std::string(given)
+            : std::string(logs != nullptr && *logs != 0 ? logs : "/tmp") + "/json";
     std::error_code ignored;
     fs::create_directories(folder, ignored);
     std::istringstream lines(out);
     std::string line;
     int number = 0;
     while (std::getline(lines, line)) {
-        std::ofstream(folder + "/" + Slug(scenario) + "." + std::to_string(++number) + ".json",
-                      std::ios::binary)
-            << line << "\n";
+        // Each document whole or not at all (WriteFile writes beside it and renames).
+        WriteFile(folder + "/" + Slug(scenario) + "." + std::to_string(++number) + ".json",
+                  line + "\n");
     }
 }
 

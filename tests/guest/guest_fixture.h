@@ -38,6 +38,9 @@ struct CommandResult {
     int exitCode = -1;  // -1 when it did not end by itself (killed at the time-out) or by a signal
     std::string out;
     std::string err;
+    int signal = 0;           // the signal that ended it, when one did (SIGKILL at the time-out)
+    bool timedOut = false;    // ended by the caller at the time-out
+    long long elapsedMs = 0;  // from its start to its end
 };
 
 // Runs `argv` and waits for it (up to `limit`), with standard output and error captured. With
@@ -69,10 +72,15 @@ class Background {
     std::string dir_;
     pid_t pid_ = -1;
     int status_ = -1;
+    int signal_ = 0;
+    bool timedOut_ = false;
 };
 
-// Keeps each line of a command's JSON output as a file of the results folder's json/ folder
-// ("<scenario>.<n>.json"), for the check against the documented schema after the guest's run.
+// Keeps each line of a command's JSON output as a file ("<scenario>.<n>.json") of the folder
+// $ZQ_GUEST_JSON (the run's, which run-scenarios.sh publishes as the results folder's json/ once
+// the guest is done) or else the results folder's json/, for the check against the documented
+// schema after the guest's run. A scenario keeps its output before checking it, so that the
+// schema check sees what the tool wrote whatever the scenario's own verdict.
 void KeepJson(const std::string& scenario, const std::string& out);
 
 // Runs `body` in a child process as `uid`/`gid` (no supplementary groups) and returns its exit

@@ -489,6 +489,7 @@ TEST_P(Command, AnswersAsExpected) {
     // JSON output: one document a line, each telling the exit code the process ended with; kept
     // for the check against the schema that follows the guest's run.
     if (std::find(c.argv.begin(), c.argv.end(), "--json") != c.argv.end()) {
+        guest::KeepJson(Name(), run.out);
         EXPECT_EQ(run.err, "") << "JSON mode writes nothing else";
         std::istringstream lines(run.out);
         std::string line;
@@ -499,7 +500,6 @@ TEST_P(Command, AnswersAsExpected) {
             last = document.value("exit_code", -1);
         }
         EXPECT_EQ(last, c.exitCode) << run.out;
-        guest::KeepJson(Name(), run.out);
     }
 }
 
