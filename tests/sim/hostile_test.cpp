@@ -290,7 +290,7 @@ TEST_P(HostileOnThePassThrough, DeliversWhatTheKindSays) {
         // The set form: the setting changes exactly when the action lets the command take
         // effect, and every action but the server's that refuses it says so in its status.
         SendThroughPassThrough(world, kSetResolution, 8);
-        const sim::HostileAction& set = *world.PassThroughRequests().back().hostile;
+        const sim::HostileAction set = *world.PassThroughRequests().back().hostile;
         EXPECT_EQ(world.camera().resolution, set.TakesEffect() ? 1 : 0);
         if (!set.ForServer()) {
             EXPECT_EQ(set.TakesEffect(), set.status == 0);
