@@ -497,9 +497,12 @@ def check_simulator(product, product_dlls, sim_path, sim_sources, product_source
     product_text = "\n".join(
         p.read_text(encoding="utf-8") for folder in product_sources
         for p in pathlib.Path(folder).rglob("*") if p.suffix in (".cpp", ".h", ".rc"))
-    # Texts only the simulator has: long enough to be telling, plain enough to search for.
+    # Texts only the simulator has: long enough to be telling, plain enough to search for. A
+    # short lowercase word alone ("normal") tells nothing: the compiler's run-time library has
+    # such words inside its own names (locale::_S_normalize_category).
     markers = sorted(t for t in literals(sim_sources)
                      if len(t) >= 6 and "\\" not in t and re.search("[A-Za-z]", t)
+                     and not (re.fullmatch("[a-z]+", t) and len(t) < 10)
                      and t not in product_text)
 
     def holds(pe, text):
