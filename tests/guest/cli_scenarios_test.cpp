@@ -34,9 +34,11 @@ using guest::Background;
 using guest::Command;
 using guest::CommandScenario;
 using guest::GuestBench;
+using guest::JsonLines;
 using guest::Scenario;
 using guest::Served;
 using guest::WaitFor;
+using guest::Watching;
 using Json = nlohmann::json;
 
 std::vector<std::string> Cli(std::vector<std::string> args) {
@@ -346,36 +348,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- steps in between ----
 
 using Tool = Scenario;
-
-// The process has its inotify watch in place.
-bool Watching(pid_t pid) {
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    if (fds == nullptr) {
-        return false;
-    }
-    bool found = false;
-    while (dirent* entry = readdir(fds)) {
-        char target[64] = {};
-        const std::string link = folder + "/" + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-            std::strcmp(target, "anon_inode:inotify") == 0) {
-            found = true;
-        }
-    }
-    closedir(fds);
-    return found;
-}
-
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(Json::parse(line, nullptr, false));
-    }
-    return lines;
-}
 
 // The camera is unplugged while the watch runs and plugged in again: the unplugging is no
 // arrival, and the camera that comes back has its clock set and its setting applied.

@@ -1,5 +1,6 @@
 #include "tests/guest/guest_fixture.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -313,6 +315,42 @@ CommandResult Background::Wait(std::chrono::milliseconds limit) {
     std::ifstream err(dir_ + "/err", std::ios::binary);
     result.err = std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
     return result;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& out) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    return lines;
+}
+
+std::vector<std::string> OpenFiles(pid_t pid) {
+    std::vector<std::string> targets;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* fds = opendir(folder.c_str());
+    if (fds == nullptr) {
+        return targets;
+    }
+    while (dirent* entry = readdir(fds)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        char target[256] = {};
+        const std::string link = folder + "/" + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
+            targets.emplace_back(target);
+        }
+    }
+    closedir(fds);
+    return targets;
+}
+
+bool Watching(pid_t pid) {
+    const std::vector<std::string> targets = OpenFiles(pid);
+    return std::find(targets.begin(), targets.end(), "anon_inode:inotify") != targets.end();
 }
 
 void KeepJson(const std::string& scenario, const std::string& out) {

@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -82,6 +83,15 @@ class Background {
 // schema after the guest's run. A scenario keeps its output before checking it, so that the
 // schema check sees what the tool wrote whatever the scenario's own verdict.
 void KeepJson(const std::string& scenario, const std::string& out);
+
+// Each line of a program's output as a JSON document (discarded where a line is none).
+std::vector<nlohmann::json> JsonLines(const std::string& out);
+
+// The targets of a process's open descriptors ("/dev/sg0", "anon_inode:inotify", ...).
+std::vector<std::string> OpenFiles(pid_t pid);
+
+// The process has its inotify watch in place: the tool's watch listens.
+bool Watching(pid_t pid);
 
 // Runs `body` in a child process as `uid`/`gid` (no supplementary groups) and returns its exit
 // status (its return value), or -1 when it crashed or hung past `limit`.

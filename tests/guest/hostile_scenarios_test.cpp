@@ -37,8 +37,11 @@ namespace {
 using guest::Background;
 using guest::CommandResult;
 using guest::GuestBench;
+using guest::JsonLines;
+using guest::OpenFiles;
 using guest::Served;
 using guest::WaitFor;
+using guest::Watching;
 using Json = nlohmann::json;
 
 // How long past the tool's time-out the host may take to give up on a command the camera holds:
@@ -256,47 +259,10 @@ std::string ValuesWithoutCompletedCommands(const Json& camera,
     return wrong;
 }
 
-std::vector<Json> JsonLines(const std::string& out) {
-    std::vector<Json> lines;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(Json::parse(line, nullptr, false));
-    }
-    return lines;
-}
-
-// The process's open descriptors: their targets.
-std::vector<std::string> OpenFiles(pid_t pid) {
-    std::vector<std::string> targets;
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    if (fds == nullptr) {
-        return targets;
-    }
-    while (dirent* entry = readdir(fds)) {
-        if (entry->d_name[0] == '.') {
-            continue;
-        }
-        char target[256] = {};
-        const std::string link = folder + "/" + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
-            targets.emplace_back(target);
-        }
-    }
-    closedir(fds);
-    return targets;
-}
-
 bool HoldsANode(const std::vector<std::string>& targets) {
     return std::any_of(targets.begin(), targets.end(), [](const std::string& target) {
         return target.rfind("/dev/sg", 0) == 0 || target.rfind("/dev/sd", 0) == 0;
     });
-}
-
-bool Watching(pid_t pid) {
-    const std::vector<std::string> targets = OpenFiles(pid);
-    return std::find(targets.begin(), targets.end(), "anon_inode:inotify") != targets.end();
 }
 
 // Waits until one camera node has been there for `steady` without a break (a storm comes and

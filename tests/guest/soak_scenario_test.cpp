@@ -34,6 +34,7 @@ using guest::Background;
 using guest::GuestBench;
 using guest::Served;
 using guest::WaitFor;
+using guest::Watching;
 
 // How much the resident memory may grow between the first cycle and the last, in pages of
 // 4 KiB: the C library's heap may keep a few pages more after a burst of short-lived threads.
@@ -50,22 +51,12 @@ struct Resources {
 Resources Sample(pid_t pid) {
     Resources resources;
     const std::string proc = "/proc/" + std::to_string(pid);
-    if (DIR* fds = opendir((proc + "/fd").c_str())) {
-        while (dirent* entry = readdir(fds)) {
-            if (entry->d_name[0] == '.') {
-                continue;
-            }
-            ++resources.files;
-            char target[256] = {};
-            const std::string link = proc + "/fd/" + entry->d_name;
-            if (readlink(link.c_str(), target, sizeof target - 1) > 0) {
-                const std::string text = target;
-                if (text.rfind("/dev/sg", 0) == 0 || text.rfind("/dev/sd", 0) == 0) {
-                    resources.nodes.push_back(text);
-                }
-            }
+    const std::vector<std::string> targets = guest::OpenFiles(pid);
+    resources.files = targets.size();
+    for (const std::string& target : targets) {
+        if (target.rfind("/dev/sg", 0) == 0 || target.rfind("/dev/sd", 0) == 0) {
+            resources.nodes.push_back(target);
         }
-        closedir(fds);
     }
     std::ifstream status(proc + "/status");
     std::string line;
@@ -77,25 +68,6 @@ Resources Sample(pid_t pid) {
         }
     }
     return resources;
-}
-
-bool Watching(pid_t pid) {
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(folder.c_str());
-    if (fds == nullptr) {
-        return false;
-    }
-    bool found = false;
-    while (dirent* entry = readdir(fds)) {
-        char target[64] = {};
-        const std::string link = folder + "/" + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-            std::string(target) == "anon_inode:inotify") {
-            found = true;
-        }
-    }
-    closedir(fds);
-    return found;
 }
 
 std::size_t Lines(const std::string& text) {
