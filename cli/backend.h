@@ -18,8 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/discovery.h"
-#include "link/transport.h"
+#include "link/protocol.h"
 
 namespace cli {
 

@@ -1,14 +1,18 @@
 #include "cli/backend_linux.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <iconv.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -18,7 +22,7 @@
 #include <regex>
 #include <thread>
 
-#include "link/discovery.h"
+#include "link/protocol.h"
 
 namespace cli {
 
@@ -96,7 +100,75 @@ int TransportErrno(const sg::Outcome& outcome, unsigned timeoutMs) {
     return EIO;
 }
 
+std::string GroupName(gid_t gid) {
+    group entry = {};
+    group* result = nullptr;
+    std::vector<char> buffer(4096);
+    if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr) {
+        return result->gr_name;
+    }
+    return std::to_string(gid);
+}
+
+std::string OwnerName(uid_t uid) {
+    passwd entry = {};
+    passwd* result = nullptr;
+    std::vector<char> buffer(4096);
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr) {
+        return result->pw_name;
+    }
+    return std::to_string(uid);
+}
+
+std::string Mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
 }  // namespace
+
+std::string OpenErrorText(const std::string& path, int errnum, const sg::Roots& roots) {
+    switch (sg::ClassifyOpenError(errnum)) {
+        case sg::OpenError::kNone:
+            return {};
+        case sg::OpenError::kPermissionDenied: {
+            struct stat info = {};
+            if (stat(path.c_str(), &info) != 0) {
+                return "permission denied on " + path + "; install the camera's udev rule " +
+                       "(it grants the logged-in user access to the camera) or run as root";
+            }
+            const std::string group = GroupName(info.st_gid);
+            std::string text = "permission denied on " + path + " (owner " +
+                               OwnerName(info.st_uid) + ", group " + group + ", mode " +
+                               Mode(info.st_mode) + "): ";
+            if (info.st_gid != 0 && (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) {
+                text += "members of group \"" + group + "\" may open it; add your user with " +
+                        "\"sudo usermod -aG " + group + " $USER\" and log in again, or ";
+            } else {
+                text += "only " + OwnerName(info.st_uid) + " may open it; ";
+            }
+            text +=
+                "install the camera's udev rule, which grants the logged-in user access to "
+                "the camera alone";
+            return text;
+        }
+        case sg::OpenError::kNoDevice: {
+            std::error_code error;
+            if (!fs::exists(fs::path(roots.sys) / "class" / "scsi_generic", error)) {
+                return "no such device: " + path +
+                       " (the SCSI generic driver is not loaded: \"sudo modprobe sg\")";
+            }
+            return "no such device: " + path + " (the camera was unplugged or switched off)";
+        }
+        case sg::OpenError::kBusy:
+            return "device busy: " + path +
+                   " is held open exclusively by another program; close it and try again";
+        case sg::OpenError::kOther:
+            break;
+    }
+    return "cannot open " + path + ": " + std::strerror(errnum);
+}
 
 PassThroughOutcome OutcomeOf(const sg::Outcome& outcome, unsigned timeoutMs) {
     PassThroughOutcome result;
@@ -105,6 +177,7 @@ PassThroughOutcome OutcomeOf(const sg::Outcome& outcome, unsigned timeoutMs) {
         return result;
     }
     if (outcome.TransportFailed()) {
+        result.transportFailed = true;
         result.systemError = static_cast<std::uint32_t>(TransportErrno(outcome, timeoutMs));
         return result;
     }
@@ -267,10 +340,10 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
         return probe;
     }
 
-    const sg::OpenResult opened = sg::OpenNode(device, settings_.roots);
+    const sg::OpenResult opened = sg::OpenNode(device);
     if (!opened.ok()) {
         probe.systemError = static_cast<std::uint32_t>(opened.errnum);
-        probe.systemText = opened.message;
+        probe.systemText = OpenErrorText(device, opened.errnum, settings_.roots);
         if (opened.error == sg::OpenError::kNoDevice) {
             probe.result = ProbeResult::kAbsent;
             return probe;
@@ -279,7 +352,7 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
         // whether the node that cannot be opened is a camera at all, as the udev rule judges
         // it: a disk that is no camera is passed over, not reported.
         const std::vector<std::uint8_t> kernel = KernelInquiry(settings_.roots, name);
-        if ((kernel.size() > kInquiryMarkByte && kernel[kInquiryMarkByte] != kCameraMark) ||
+        if ((kernel.size() > kInquiryMarkByte && !CarriesCameraMark(kernel)) ||
             !OnUsb(settings_.roots, name)) {
             probe.result = ProbeResult::kNotCamera;
             probe.systemError = 0;
@@ -296,8 +369,7 @@ Probe LinuxBackend::ProbeDevice(const std::string& device) {
     if (!probe.inquiry.callSucceeded) {
         probe.result = ProbeResult::kInquiryFailed;
         probe.systemError = probe.inquiry.systemError;
-    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark ||
-               !OnUsb(settings_.roots, name)) {
+    } else if (!CarriesCameraMark(probe.inquiryData) || !OnUsb(settings_.roots, name)) {
         probe.result = ProbeResult::kNotCamera;
     } else {
         probe.result = ProbeResult::kCamera;

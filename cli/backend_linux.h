@@ -64,12 +64,18 @@ class LinuxBackend : public Backend {
     LinuxSettings settings_;
 };
 
-// What the kernel reported about one command, as the camera link's outcome: a command that did
-// not reach the device or was not carried out by the transport (the ioctl failed, a host or
-// driver status other than OK) is a failed call with an errno (the ioctl's own, ETIMEDOUT when
-// the time-out ran out, ENODEV when the device is gone, EIO for other transport errors);
-// otherwise the device's status, its sense data (at most 24 bytes) and the bytes it delivered.
+// What the kernel reported about one command, as the camera protocol's outcome: a command that
+// did not reach the device is a failed call with the ioctl's errno; one the transport did not
+// carry out (a host or driver status other than OK) is a failed call marked as the transport's
+// failure, with ETIMEDOUT when the time-out ran out, ENODEV when the device is gone, EIO for other
+// transport errors; otherwise the device's status, its sense data (at most 24 bytes) and the
+// bytes it delivered.
 PassThroughOutcome OutcomeOf(const sg::Outcome& outcome, unsigned timeoutMs = sg::kTimeoutMs);
+
+// What a person is told when `path` could not be opened with `errnum`: for a permission refusal
+// the node's owner, group and mode and what grants access (the group to join, the camera's udev
+// rule); for a node that is not there, whether the SCSI generic driver is loaded at all.
+std::string OpenErrorText(const std::string& path, int errnum, const sg::Roots& roots = {});
 
 // 8-bit text from a device, in the Windows code page 1252 the camera's texts are written in, as
 // UTF-8; a byte that page does not define becomes U+FFFD.

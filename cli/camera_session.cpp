@@ -5,40 +5,9 @@
 #include <utility>
 
 #include "cli/sense.h"
-#include "link/transport.h"
+#include "link/protocol.h"
 
 namespace cli {
-
-namespace {
-
-const char* CommandName(std::uint8_t code) {
-    switch (code) {
-        case kCmdResolution:
-            return "video resolution";
-        case kCmdLoopRecording:
-            return "loop recording";
-        case kCmdSetTime:
-            return "time";
-        case kCmdSetDate:
-            return "date";
-        case kCmdTimestampDisplay:
-            return "time-stamp display";
-        case kCmdCameraState:
-            return "camera state";
-        case kCmdRelease:
-            return "release";
-        case kCmdFirmware1:
-            return "firmware version, first piece";
-        case kCmdFirmware2:
-            return "firmware version, second piece";
-        case kCmdFirmware3:
-            return "firmware version, third piece";
-        default:
-            return "vendor command";
-    }
-}
-
-}  // namespace
 
 std::string DescribeCommand(const CommandRef& command) {
     if (command.inquiry) {
@@ -47,8 +16,10 @@ std::string DescribeCommand(const CommandRef& command) {
     if (command.code == kCmdRelease) {
         return "release (command 15)";
     }
+    const CommandInfo* info = FindCommand(command.code, command.form);
     return std::string(command.form == CommandForm::kGet ? "get " : "set ") +
-           CommandName(command.code) + " (command " + std::to_string(command.code) + ")";
+           (info != nullptr ? info->name : "vendor command") + " (command " +
+           std::to_string(command.code) + ")";
 }
 
 std::string SystemErrorPhrase(std::uint32_t error, const std::string& text) {
@@ -94,7 +65,12 @@ std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t cod
         return failure;
     }
     const PassThroughOutcome outcome = backend_.Execute(probe_.id, block, answer);
-    if (!outcome.callSucceeded) {
+    const OutcomeCategory category = Categorize(outcome, neededBytes);
+    if (category == OutcomeCategory::kGood) {
+        return std::nullopt;
+    }
+    if (category == OutcomeCategory::kSystemError ||
+        category == OutcomeCategory::kTransportFailure) {
         Failure failure;
         failure.exit = Exit::kSystemError;
         failure.device = probe_.device;
@@ -105,26 +81,24 @@ std::optional<Failure> CameraSession::Command(CommandForm form, std::uint8_t cod
                           " failed: " + SystemErrorPhrase(outcome.systemError, failure.systemText);
         return failure;
     }
-    if (outcome.scsiStatus != kScsiStatusGood || outcome.dataBytes < neededBytes) {
-        Failure failure;
-        failure.exit = Exit::kRefused;
-        failure.device = probe_.device;
-        failure.command = command;
-        failure.scsiStatus = outcome.scsiStatus;
-        failure.sense.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
-        failure.dataBytes = outcome.dataBytes;
-        failure.expectedBytes = neededBytes;
-        if (outcome.scsiStatus != kScsiStatusGood) {
-            failure.message = "the camera refused " + DescribeCommand(command) + ": " +
-                              DescribeStatus(outcome.scsiStatus, failure.sense);
-        } else {
-            failure.message = "the camera answered " + DescribeCommand(command) + " with " +
-                              std::to_string(outcome.dataBytes) + " of the " +
-                              std::to_string(neededBytes) + " bytes it must send";
-        }
-        return failure;
+    // The camera ended it with another status than GOOD, or sent less than the whole answer.
+    Failure failure;
+    failure.exit = Exit::kRefused;
+    failure.device = probe_.device;
+    failure.command = command;
+    failure.scsiStatus = outcome.scsiStatus;
+    failure.sense.assign(outcome.sense.begin(), outcome.sense.begin() + outcome.senseLength);
+    failure.dataBytes = outcome.dataBytes;
+    failure.expectedBytes = neededBytes;
+    if (category != OutcomeCategory::kShortAnswer) {
+        failure.message = "the camera refused " + DescribeCommand(command) + ": " +
+                          DescribeStatus(outcome.scsiStatus, failure.sense);
+    } else {
+        failure.message = "the camera answered " + DescribeCommand(command) + " with " +
+                          std::to_string(outcome.dataBytes) + " of the " +
+                          std::to_string(neededBytes) + " bytes it must send";
     }
-    return std::nullopt;
+    return failure;
 }
 
 std::optional<Failure> CameraSession::ReadState(int& state) {
@@ -139,7 +113,7 @@ std::optional<Failure> CameraSession::ReadState(int& state) {
 
 std::optional<Failure> CameraSession::ReadFirmware(std::string& text) {
     std::string bytes;
-    for (const std::uint8_t code : {kCmdFirmware1, kCmdFirmware2, kCmdFirmware3}) {
+    for (const std::uint8_t code : kFirmwareCommands) {
         VendorAnswer answer;
         // A piece is zero-padded to the whole answer; the text ends at its first zero byte.
         if (auto failure = Command(CommandForm::kGet, code, {}, answer)) {
@@ -172,12 +146,11 @@ std::optional<Failure> CameraSession::WriteSetting(Setting setting, int value) {
 std::optional<Failure> CameraSession::SetClock(const CameraDateTime& dateTime) {
     pacer_.BeginOperation();
     VendorAnswer answer;
-    const std::array<std::uint8_t, 3> date = {dateTime.year, dateTime.month, dateTime.day};
-    if (auto failure = Command(CommandForm::kSet, kCmdSetDate, date, answer)) {
+    const std::array<ClockCommand, 2> clock = ClockCommands(dateTime);
+    if (auto failure = Command(CommandForm::kSet, clock[0].code, clock[0].args, answer)) {
         return failure;
     }
-    const std::array<std::uint8_t, 3> time = {dateTime.hour, dateTime.minute, dateTime.second};
-    return Command(CommandForm::kSet, kCmdSetTime, time, answer);
+    return Command(CommandForm::kSet, clock[1].code, clock[1].args, answer);
 }
 
 std::optional<Failure> CameraSession::Release() {

@@ -17,8 +17,8 @@
 #include "cli/backend.h"
 #include "cli/failure.h"
 #include "cli/settings.h"
-#include "link/camera.h"
 #include "link/pacing.h"
+#include "link/protocol.h"
 
 namespace cli {
 

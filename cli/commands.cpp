@@ -8,8 +8,7 @@
 #include "cli/arrival_setups.h"
 #include "cli/camera_session.h"
 #include "cli/parallel.h"
-#include "link/camera.h"
-#include "link/discovery.h"
+#include "link/protocol.h"
 
 namespace cli {
 

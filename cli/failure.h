@@ -10,7 +10,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/settings.h"
-#include "link/camera.h"
+#include "link/protocol.h"
 
 namespace cli {
 

@@ -13,7 +13,7 @@
 #include "cli/backend.h"
 #include "cli/failure.h"
 #include "cli/settings.h"
-#include "link/camera.h"
+#include "link/protocol.h"
 
 namespace cli {
 

@@ -2,32 +2,10 @@
 
 #include <cstdio>
 
+#include "link/protocol.h"
 #include "os/text.h"
 
 namespace cli {
-
-SenseFields DecodeSense(std::span<const std::uint8_t> sense) {
-    SenseFields fields;
-    if (sense.empty()) {
-        return fields;
-    }
-    const std::uint8_t format = sense[0] & 0x7F;
-    if ((format == 0x70 || format == 0x71) && sense.size() >= 3) {
-        fields.valid = true;
-        fields.key = sense[2] & 0x0F;
-        // The additional sense bytes are there when the additional length reaches them.
-        if (sense.size() >= 14 && sense[7] >= 6) {
-            fields.asc = sense[12];
-            fields.ascq = sense[13];
-        }
-    } else if ((format == 0x72 || format == 0x73) && sense.size() >= 4) {
-        fields.valid = true;
-        fields.key = sense[1] & 0x0F;
-        fields.asc = sense[2];
-        fields.ascq = sense[3];
-    }
-    return fields;
-}
 
 const char* StatusName(std::uint8_t status) {
     switch (status) {
@@ -111,6 +89,26 @@ std::string DescribeStatus(std::uint8_t status, std::span<const std::uint8_t> se
         text += ", sense data " + os::HexBytes(sense);
     } else {
         text += ", no sense data";
+    }
+    return text;
+}
+
+std::string DescribeOutcome(const PassThroughOutcome& outcome, std::uint32_t neededBytes) {
+    const OutcomeCategory category = Categorize(outcome, neededBytes);
+    std::string text = CategoryName(category);
+    switch (category) {
+        case OutcomeCategory::kGood:
+            return text + ", " + std::to_string(outcome.dataBytes) + " bytes";
+        case OutcomeCategory::kShortAnswer:
+            return text + ", " + std::to_string(outcome.dataBytes) + " of " +
+                   std::to_string(neededBytes) + " bytes";
+        case OutcomeCategory::kCheckCondition:
+        case OutcomeCategory::kOtherStatus:
+            return text + ", " + DescribeStatus(outcome.scsiStatus, outcome.Sense());
+        case OutcomeCategory::kTransportFailure:
+            return text + ", system error " + std::to_string(outcome.systemError);
+        case OutcomeCategory::kSystemError:
+            return text + " " + std::to_string(outcome.systemError);
     }
     return text;
 }

@@ -1,17 +1,25 @@
 #include "cli/settings.h"
 
 #include "cli/text.h"
-#include "link/camera.h"
 
 namespace cli {
 
 namespace {
 
 constexpr SettingInfo kInfos[] = {
-    {Setting::kOverwrite, "overwrite", "Overwrite", kCmdLoopRecording, {"off", "on"}},
-    {Setting::kTimestamp, "timestamp", "Time stamp", kCmdTimestampDisplay, {"off", "on"}},
-    {Setting::kResolution, "resolution", "Resolution", kCmdResolution, {"1080p", "720p"}},
+    {Setting::kOverwrite, "overwrite", "Overwrite", kCmdLoopRecording},
+    {Setting::kTimestamp, "timestamp", "Time stamp", kCmdTimestampDisplay},
+    {Setting::kResolution, "resolution", "Resolution", kCmdResolution},
 };
+
+// Each setting is read and set by a command of the table that names its values.
+constexpr bool InTable(const SettingInfo& info) {
+    const CommandInfo* get = FindCommand(info.code, CommandForm::kGet);
+    const CommandInfo* set = FindCommand(info.code, CommandForm::kSet);
+    return get != nullptr && set != nullptr && get->answer == AnswerMeaning::kSettingValue &&
+           get->values[0] != nullptr && get->values[1] != nullptr;
+}
+static_assert(InTable(kInfos[0]) && InTable(kInfos[1]) && InTable(kInfos[2]));
 
 }  // namespace
 
@@ -19,11 +27,16 @@ const SettingInfo& InfoOf(Setting setting) {
     return kInfos[static_cast<std::size_t>(setting)];
 }
 
+const std::array<const char*, 2>& ValueNames(Setting setting) {
+    // Every setting's read is in the table with the names of its values.
+    return FindCommand(InfoOf(setting).code, CommandForm::kGet)->values;
+}
+
 std::optional<std::string> ValueName(Setting setting, int value) {
     if (value != 0 && value != 1) {
         return std::nullopt;
     }
-    return std::string(InfoOf(setting).values[static_cast<std::size_t>(value)]);
+    return std::string(ValueNames(setting)[static_cast<std::size_t>(value)]);
 }
 
 std::string ValueText(Setting setting, int value) {
@@ -43,13 +56,14 @@ std::optional<SettingChange> ParseChange(std::string_view text, std::string& err
         if (name != info.name) {
             continue;
         }
-        for (std::size_t i = 0; i < info.values.size(); ++i) {
-            if (value == info.values[i]) {
+        const std::array<const char*, 2>& values = ValueNames(info.setting);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (value == values[i]) {
                 return SettingChange{info.setting, static_cast<int>(i)};
             }
         }
         error = "'" + std::string(text.substr(equals + 1)) + "' is no value of " + info.name +
-                " (" + info.values[0] + " or " + info.values[1] + ")";
+                " (" + values[0] + " or " + values[1] + ")";
         return std::nullopt;
     }
     error = "'" + std::string(text.substr(0, equals)) +

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/protocol.h"
+
 namespace cli {
 
 enum class Setting : std::uint8_t { kOverwrite, kTimestamp, kResolution };
@@ -20,13 +22,14 @@ inline constexpr std::array<Setting, 3> kAllSettings = {Setting::kOverwrite, Set
 
 struct SettingInfo {
     Setting setting;
-    const char* name;                   // on the command line and in JSON: "overwrite"
-    const char* title;                  // in the status report: "Overwrite"
-    std::uint8_t code;                  // the vendor command that reads and sets it
-    std::array<const char*, 2> values;  // the names of 0 and 1
+    const char* name;    // on the command line and in JSON: "overwrite"
+    const char* title;   // in the status report: "Overwrite"
+    CameraCommand code;  // the vendor command that reads and sets it
 };
 
 const SettingInfo& InfoOf(Setting setting);
+// The names of the values 0 and 1, as the camera's command table gives them: "off", "on".
+const std::array<const char*, 2>& ValueNames(Setting setting);
 
 // The value's name ("on", "720p"), or nullopt for a byte outside 0 and 1.
 std::optional<std::string> ValueName(Setting setting, int value);

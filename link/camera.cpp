@@ -1,7 +1,7 @@
 #include "link/camera.h"
 
 #include <algorithm>
-#include <initializer_list>
+#include <array>
 
 #include "link/discovery.h"
 #include "link/transport.h"
@@ -13,8 +13,8 @@ namespace {
 
 // Builds the block of one command with up to three argument bytes and sends it on g_hCamera.
 bool Send(CommandForm form, std::uint8_t code, VendorAnswer& answer,
-          std::initializer_list<std::uint8_t> args = {}) {
-    VendorBlock block = MakeCameraBlock(form, code, {args.begin(), args.size()});
+          std::span<const std::uint8_t> args = {}) {
+    VendorBlock block = MakeCameraBlock(form, code, args);
     answer.fill(0);
     return SendVendorCommand(block, answer, g_hCamera);
 }
@@ -44,7 +44,8 @@ bool Write(std::uint8_t code, std::int32_t value, std::int32_t& err) {
         return false;
     }
     VendorAnswer answer;
-    return Send(CommandForm::kSet, code, answer, {static_cast<std::uint8_t>(value & 0xFF)});
+    const std::array<std::uint8_t, 1> args = {static_cast<std::uint8_t>(value & 0xFF)};
+    return Send(CommandForm::kSet, code, answer, args);
 }
 
 }  // namespace
@@ -82,12 +83,11 @@ bool SetCameraDateTime(CameraDateTime dateTime, std::int32_t& err) {
         return false;
     }
     VendorAnswer answer;
-    if (!Send(CommandForm::kSet, kCmdSetDate, answer,
-              {dateTime.year, dateTime.month, dateTime.day})) {
+    const std::array<ClockCommand, 2> clock = ClockCommands(dateTime);
+    if (!Send(CommandForm::kSet, clock[0].code, answer, clock[0].args)) {
         return false;
     }
-    return Send(CommandForm::kSet, kCmdSetTime, answer,
-                {dateTime.hour, dateTime.minute, dateTime.second});
+    return Send(CommandForm::kSet, clock[1].code, answer, clock[1].args);
 }
 
 bool ReleaseCamera(std::int32_t& err) {
@@ -112,7 +112,7 @@ bool GetFirmwareVersion(std::span<char, kFirmwareTextSize> text, std::int32_t& e
     std::copy_n(kFirmwarePrefix, kFirmwarePrefixLength, text.begin());
     std::size_t length = kFirmwarePrefixLength;
 
-    for (const std::uint8_t code : {kCmdFirmware1, kCmdFirmware2, kCmdFirmware3}) {
+    for (const std::uint8_t code : kFirmwareCommands) {
         VendorAnswer answer;
         if (!Send(CommandForm::kGet, code, answer)) {
             err = LINK_ERR_IO;

@@ -37,7 +37,7 @@ LetterProbe ProbeDriveLetter(wchar_t letter) {
     probe.inquiry = PassThrough(handle, InquiryCdb(), probe.inquiryData);
     if (!probe.inquiry.callSucceeded) {
         probe.result = LetterProbeResult::kInquiryFailed;
-    } else if (probe.inquiryData[kInquiryMarkByte] != kCameraMark) {
+    } else if (!CarriesCameraMark(probe.inquiryData)) {
         probe.result = LetterProbeResult::kNotCamera;
     } else {
         probe.result = LetterProbeResult::kCamera;

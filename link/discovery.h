@@ -7,21 +7,11 @@
 #include <cstdint>
 #include <span>
 
+#include "link/protocol.h"
 #include "link/transport.h"
 #include "os/os.h"
 
 inline constexpr std::size_t kDevicePathChars = 10;
-
-// The standard INQUIRY: six CDB bytes, 36 bytes of inquiry data; the camera's one mark is byte 3
-// of the data holding exactly 1.
-inline constexpr std::uint8_t kOpInquiry = 0x12;
-inline constexpr std::size_t kInquiryCdbLength = 6;
-inline constexpr std::uint8_t kInquiryLength = 36;
-inline constexpr std::size_t kInquiryMarkByte = 3;
-inline constexpr std::uint8_t kCameraMark = 1;
-
-// INQUIRY, standard data, allocation length 36.
-std::array<std::uint8_t, kInquiryCdbLength> InquiryCdb();
 
 // The open camera, or null. Set only by FindCamera; cleared by CloseCamera and ReleaseCamera.
 extern os::Handle g_hCamera;

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/camera.h"
+#include "link/protocol.h"
 
 // The pause before each setting read, and between two operations on one camera.
 inline constexpr std::uint32_t kSettingPauseMs = 200;

@@ -11,12 +11,9 @@
 #include <cstdint>
 #include <span>
 
+#include "link/protocol.h"
 #include "os/os.h"
 #include "os/records.h"
-
-// Vendor command block and its answer.
-inline constexpr std::size_t kVendorBlockSize = 16;
-inline constexpr std::size_t kVendorAnswerSize = 8;
 
 // The pass-through request: the SCSI_PASS_THROUGH head, filler up to the next 8 bytes, sense
 // area, data area. The sense area follows the head of each form: at 48 after the 44-byte head of
@@ -26,7 +23,6 @@ constexpr std::size_t SenseAreaOffset(const os::spt::Form& form) {
     return (form.size + 7) / 8 * 8;
 }
 inline constexpr std::size_t kSenseAreaOffset = SenseAreaOffset(os::spt::kProcess);
-inline constexpr std::uint8_t kSenseInfoLength = 24;
 inline constexpr std::size_t kDataAreaOffset = 80;
 inline constexpr std::size_t kDataAreaSize = kPassThroughRequestSize - kDataAreaOffset;
 inline constexpr std::uint8_t kTargetId = 1;
@@ -34,25 +30,6 @@ inline constexpr std::uint32_t kTimeOutSeconds = 2;
 // The sense area lies between the head and the data area in either form.
 static_assert(SenseAreaOffset(os::spt::k32) == 48 && SenseAreaOffset(os::spt::k64) == 56);
 static_assert(SenseAreaOffset(os::spt::k64) + kSenseInfoLength <= kDataAreaOffset);
-
-// SCSI status bytes.
-inline constexpr std::uint8_t kScsiStatusGood = 0x00;
-inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
-
-// What one pass-through call came back with. When the call failed only `callSucceeded` (false)
-// and `systemError` mean anything.
-struct PassThroughOutcome {
-    bool callSucceeded = false;
-    std::uint32_t systemError = 0;  // the system's error code of a failed call
-    std::uint8_t scsiStatus = 0;    // the device's SCSI status
-    std::uint8_t senseLength = 0;   // sense bytes delivered, at most kSenseInfoLength
-    std::array<std::uint8_t, kSenseInfoLength> sense = {};
-    std::uint32_t dataBytes = 0;      // data bytes the device delivered
-    std::uint32_t bytesReturned = 0;  // the call's bytes-returned count
-
-    // The call succeeded and the device ended the command with GOOD status.
-    bool Good() const { return callSucceeded && scsiStatus == kScsiStatusGood; }
-};
 
 // Zero-fills the whole request and fills in the head for a data-in command: `cdb` (at most 16
 // bytes; the CDB field itself is always 16 bytes, the rest staying 0) and a transfer of
@@ -73,22 +50,6 @@ PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> 
                                std::span<std::uint8_t> dataIn);
 PassThroughOutcome PassThrough(os::Handle handle, std::span<const std::uint8_t> cdb,
                                std::span<std::uint8_t> dataIn, const os::spt::Form& form);
-
-// Vendor command block: bytes 0-2 the transport's signature, 3-6 the form, 7 the command code,
-// 8-15 the arguments.
-inline constexpr std::size_t kVendorSignature = 0;  // 3 bytes, FA 55 66
-inline constexpr std::size_t kVendorForm = 3;       // 4 bytes, little-endian
-inline constexpr std::size_t kVendorCode = 7;       // 1 byte
-inline constexpr std::size_t kVendorArgs = 8;       // 8 bytes
-inline constexpr std::array<std::uint8_t, 3> kVendorSignatureBytes = {0xFA, 0x55, 0x66};
-inline constexpr std::uint32_t kVendorFormGet = 0x000060FE;
-inline constexpr std::uint32_t kVendorFormSet = 0x000006FE;
-
-using VendorBlock = std::array<std::uint8_t, kVendorBlockSize>;
-using VendorAnswer = std::array<std::uint8_t, kVendorAnswerSize>;
-
-// Writes FA 55 66 into bytes 0-2 of `block`.
-void SignVendorBlock(std::span<std::uint8_t, kVendorBlockSize> block);
 
 // Writes the signature into bytes 0-2 of `block` and sends it as an 8-byte data-in command. On a
 // successful call `answer` holds the 8 data bytes (zeros where none arrived); otherwise it is

@@ -9,6 +9,12 @@ drives) stands beside the real operating-system backend: it may use os only. The
 doubles, vcam (the virtual camera's driver and service) and guest (the USB/IP camera and the
 guest's helpers), stand on os and sim.
 
+Two parts of the layers stand on less than their folder. The camera protocol (link/protocol.h,
+with the pacing of link/pacing.h) is the bottom of link: it includes nothing of os or of the rest
+of link, so that every transport and program can use it. And the command-line tool, but for its
+backend over the os/ seam and its Windows program, is what the Linux program links: it includes
+the protocol and nothing else of link, and nothing of host.
+
 Folders that are not layers (tests, fuzz, bench, ...) may include anything; nothing in a layer may
 include from them. Usage:
 
@@ -32,6 +38,13 @@ ALLOWED = {
     "vcam": {"os", "sim"},
     "guest": {"os", "sim"},
 }
+
+# The camera protocol, and the files of the layers that may include nothing else of link.
+PROTOCOL = {"link/protocol.h", "link/pacing.h"}
+PROTOCOL_SOURCES = {"link/protocol.h", "link/protocol.cpp", "link/pacing.h", "link/pacing.cpp"}
+# The tool's files that only its Windows program and the os/ seam's backend use.
+CLI_ON_THE_SEAM = {"cli/backend_seam.h", "cli/backend_seam.cpp", "cli/arrivals_win32.h",
+                   "cli/arrivals_win32.cpp", "cli/main_win32.cpp"}
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".c", ".cc", ".cpp", ".rc", ".inc")
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
@@ -59,6 +72,22 @@ def included_folder(root, including_file, target):
     return top_folder(root, beside)
 
 
+def narrower_rule(root, path, included, target):
+    """What is wrong with an include that its folder allows but the file's narrower rule does not;
+    None when nothing is."""
+    name = os.path.relpath(path, root).replace(os.sep, "/")
+    if name in PROTOCOL_SOURCES and target in ("os", "link") and included not in PROTOCOL:
+        return "the camera protocol includes \"%s\" (it stands on nothing but itself)" % included
+    if name.startswith("cli/") and name not in CLI_ON_THE_SEAM:
+        if target == "link" and included not in PROTOCOL:
+            return ("the tool includes \"%s\" (beside its seam backend it uses the camera "
+                    "protocol only, as the Linux program links it)" % included)
+        if target == "host":
+            return ("the tool includes \"%s\" (beside its seam backend nothing of host, as the "
+                    "Linux program links it)" % included)
+    return None
+
+
 def violations(root):
     found = []
     for layer in sorted(ALLOWED):
@@ -76,6 +105,11 @@ def violations(root):
                         if not match:
                             continue
                         target = included_folder(root, path, match.group(1))
+                        narrower = narrower_rule(root, path, match.group(1), target)
+                        if narrower:
+                            found.append("%s:%d: %s" % (os.path.relpath(path, root), number,
+                                                        narrower))
+                            continue
                         if target is None or target == layer:
                             continue
                         if target not in ALLOWED[layer]:

@@ -1,11 +1,8 @@
 #include "os/linux/scsi_generic.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,32 +61,6 @@ fs::path UsbDeviceOf(const fs::path& device) {
         }
     }
     return found;
-}
-
-std::string GroupName(gid_t gid) {
-    group entry = {};
-    group* result = nullptr;
-    std::vector<char> buffer(4096);
-    if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr) {
-        return result->gr_name;
-    }
-    return std::to_string(gid);
-}
-
-std::string OwnerName(uid_t uid) {
-    passwd entry = {};
-    passwd* result = nullptr;
-    std::vector<char> buffer(4096);
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &result) == 0 && result != nullptr) {
-        return result->pw_name;
-    }
-    return std::to_string(uid);
-}
-
-std::string Mode(mode_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
-    return text;
 }
 
 }  // namespace
@@ -151,55 +122,12 @@ OpenError ClassifyOpenError(int errnum) {
     }
 }
 
-std::string OpenErrorText(const std::string& path, int errnum, const Roots& roots) {
-    switch (ClassifyOpenError(errnum)) {
-        case OpenError::kNone:
-            return {};
-        case OpenError::kPermissionDenied: {
-            struct stat info = {};
-            if (stat(path.c_str(), &info) != 0) {
-                return "permission denied on " + path + "; install the camera's udev rule " +
-                       "(it grants the logged-in user access to the camera) or run as root";
-            }
-            const std::string group = GroupName(info.st_gid);
-            std::string text = "permission denied on " + path + " (owner " +
-                               OwnerName(info.st_uid) + ", group " + group + ", mode " +
-                               Mode(info.st_mode) + "): ";
-            if (info.st_gid != 0 && (info.st_mode & S_IRGRP) && (info.st_mode & S_IWGRP)) {
-                text += "members of group \"" + group + "\" may open it; add your user with " +
-                        "\"sudo usermod -aG " + group + " $USER\" and log in again, or ";
-            } else {
-                text += "only " + OwnerName(info.st_uid) + " may open it; ";
-            }
-            text +=
-                "install the camera's udev rule, which grants the logged-in user access to "
-                "the camera alone";
-            return text;
-        }
-        case OpenError::kNoDevice: {
-            std::error_code error;
-            if (!fs::exists(fs::path(roots.sys) / "class" / "scsi_generic", error)) {
-                return "no such device: " + path +
-                       " (the SCSI generic driver is not loaded: \"sudo modprobe sg\")";
-            }
-            return "no such device: " + path + " (the camera was unplugged or switched off)";
-        }
-        case OpenError::kBusy:
-            return "device busy: " + path +
-                   " is held open exclusively by another program; close it and try again";
-        case OpenError::kOther:
-            break;
-    }
-    return "cannot open " + path + ": " + std::strerror(errnum);
-}
-
-OpenResult OpenNode(const std::string& path, const Roots& roots) {
+OpenResult OpenNode(const std::string& path) {
     OpenResult result;
     result.fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (result.fd < 0) {
         result.errnum = errno;
         result.error = ClassifyOpenError(result.errnum);
-        result.message = OpenErrorText(path, result.errnum, roots);
     }
     return result;
 }
@@ -211,94 +139,6 @@ void CloseNode(int fd) {
 }
 
 // ---- commands ----
-
-bool Outcome::Good() const {
-    return callOk && scsiStatus == 0 && !TransportFailed();
-}
-
-// The sense data's format by its response code: fixed (0x70 current, 0x71 deferred; bit 7 is
-// the VALID bit there), descriptor (0x72, 0x73); any other code (0x7F is left to vendors, and
-// whatever a device sends as garbage) has no key or additional sense code to read.
-Outcome::SenseFormat Outcome::Format() const {
-    if (senseLength == 0) {
-        return SenseFormat::kNone;
-    }
-    const std::uint8_t code = sense[0] & 0x7F;
-    if (code == 0x70 || code == 0x71) {
-        return SenseFormat::kFixed;
-    }
-    if (code == 0x72 || code == 0x73) {
-        return SenseFormat::kDescriptor;
-    }
-    return SenseFormat::kUnknown;
-}
-
-// A byte of the sense data where both the bytes received and, in fixed format, the additional
-// length (byte 7) reach it; 0 otherwise.
-std::uint8_t Outcome::SenseByte(std::size_t at) const {
-    if (at >= senseLength) {
-        return 0;
-    }
-    if (Format() == SenseFormat::kFixed && at >= 8 && (senseLength < 8 || at >= 8u + sense[7])) {
-        return 0;
-    }
-    return sense[at];
-}
-
-std::uint8_t Outcome::SenseKey() const {
-    switch (Format()) {
-        case SenseFormat::kFixed:
-            return SenseByte(2) & 0x0F;
-        case SenseFormat::kDescriptor:
-            return SenseByte(1) & 0x0F;
-        default:
-            return 0;
-    }
-}
-
-std::uint8_t Outcome::Asc() const {
-    switch (Format()) {
-        case SenseFormat::kFixed:
-            return SenseByte(12);
-        case SenseFormat::kDescriptor:
-            return SenseByte(2);
-        default:
-            return 0;
-    }
-}
-
-std::uint8_t Outcome::Ascq() const {
-    switch (Format()) {
-        case SenseFormat::kFixed:
-            return SenseByte(13);
-        case SenseFormat::kDescriptor:
-            return SenseByte(3);
-        default:
-            return 0;
-    }
-}
-
-std::string Outcome::Describe() const {
-    char text[160];
-    if (!callOk) {
-        std::snprintf(text, sizeof text, "call failed: %s", std::strerror(errnum));
-    } else if (Good()) {
-        std::snprintf(text, sizeof text, "good, %u bytes", delivered);
-    } else if (TransportFailed()) {
-        std::snprintf(text, sizeof text, "transport error (host status %u, driver status %u)",
-                      hostStatus, driverStatus);
-    } else if (CheckCondition() && Format() == SenseFormat::kUnknown) {
-        std::snprintf(text, sizeof text,
-                      "check condition, sense data of no known format (response code %02X)",
-                      sense[0]);
-    } else if (CheckCondition()) {
-        std::snprintf(text, sizeof text, "check condition, sense %02X/%02X/%02X", SenseKey(), Asc(),
-                      Ascq());
-    } else {
-        std::snprintf(text, sizeof text, "SCSI status %02X", scsiStatus);
-    }
-    return text;
-}
 
 Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* dataIn,
                 std::uint32_t dataLength, unsigned timeoutMs) {
@@ -338,29 +178,6 @@ Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::ui
     outcome.delivered = dataLength - static_cast<std::uint32_t>(resid);
     outcome.durationMs = request.duration;
     return outcome;
-}
-
-// ---- the camera ----
-
-std::vector<Candidate> Discover(const Roots& roots) {
-    std::vector<Candidate> candidates;
-    for (Node& node : ListNodes(roots)) {
-        Candidate candidate;
-        candidate.node = std::move(node);
-        candidate.open = OpenNode(candidate.node.path, roots);
-        if (candidate.open.ok()) {
-            const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, kInquiryLength, 0};
-            candidate.inquiry = Execute(candidate.open.fd, inquiry, sizeof inquiry,
-                                        candidate.inquiryData.data(), kInquiryLength);
-            candidate.camera = candidate.inquiry.Good() && candidate.inquiry.delivered > 3 &&
-                               candidate.inquiryData[3] == kCameraMark &&
-                               !candidate.node.usbDevice.empty();
-            CloseNode(candidate.open.fd);
-            candidate.open.fd = -1;
-        }
-        candidates.push_back(std::move(candidate));
-    }
-    return candidates;
 }
 
 // ---- block devices ----

@@ -1,14 +1,14 @@
-// The camera on Linux: SCSI generic nodes (/dev/sgN) found through sysfs, opened with errors a
-// person can act on, and SCSI commands sent through the SG_IO ioctl with their whole outcome.
+// SCSI devices on Linux: SCSI generic nodes (/dev/sgN) and SCSI disks found through sysfs, nodes
+// opened with their errno classified, and SCSI commands sent through the SG_IO ioctl with the
+// whole of what the kernel reports. Nothing here knows a camera: which device is one, and what
+// its answers and sense data mean, is for the programs above (the camera protocol of
+// link/protocol.h, the tool's Linux backend).
 //
 //   for (const sg::Node& node : sg::ListNodes()) ...          // vendor, model, sdX, USB path
-//   sg::OpenResult opened = sg::OpenNode(node.path);          // EACCES, ENOENT, EBUSY named
+//   sg::OpenResult opened = sg::OpenNode(node.path);          // EACCES, ENOENT, EBUSY classified
 //   std::uint8_t data[8];
 //   sg::Outcome outcome = sg::Execute(opened.fd, cdb, 16, data, sizeof data);
 //   sg::CloseNode(opened.fd);
-//
-// sg::Discover() puts these together: every node asked a standard INQUIRY, the camera being a
-// USB-attached device whose inquiry byte 3 is exactly 1, whatever its vendor identification.
 //
 // The SG_IO request is the kernel's struct sg_io_hdr (<scsi/sg.h>), the platform's own interface
 // for this call; nothing of ours is laid over it.
@@ -62,18 +62,14 @@ struct OpenResult {
     int fd = -1;
     OpenError error = OpenError::kNone;
     int errnum = 0;
-    std::string message;  // empty on success; otherwise what happened and what to do about it
 
     bool ok() const { return fd >= 0; }
 };
 
 // Opens a node for SG_IO: read and write, never waiting for an exclusive holder to let go.
-OpenResult OpenNode(const std::string& path, const Roots& roots = {});
+OpenResult OpenNode(const std::string& path);
 void CloseNode(int fd);
 
-// The text OpenNode gives for `errnum` on `path`: for a permission refusal it names the node's
-// owner, group and mode and what grants access (the group to join, the camera's udev rule).
-std::string OpenErrorText(const std::string& path, int errnum, const Roots& roots = {});
 OpenError ClassifyOpenError(int errnum);
 
 // ---- commands ----
@@ -83,7 +79,9 @@ inline constexpr std::size_t kSenseSize = 32;
 // The driver status's own verdict (DRIVER_*: 6 a time-out, ...); the bits above it are flags.
 inline constexpr std::uint16_t kDriverStatusMask = 0x07;
 
-// Everything the kernel reports about one command.
+// Everything the kernel reports about one command, as it reports it. What the device's status
+// and sense data mean is read by the camera protocol (link/protocol.h) once the tool's backend
+// has turned this into its outcome.
 struct Outcome {
     bool callOk = false;          // the ioctl itself succeeded
     int errnum = 0;               // its errno when it did not (ENODEV once the device is gone, ...)
@@ -95,30 +93,11 @@ struct Outcome {
     std::uint32_t delivered = 0;   // data bytes that arrived (asked for, less the residue)
     std::uint32_t durationMs = 0;
 
-    // The command reached the device and the device carried it out.
-    bool Good() const;
     // The call went through but the transport failed: a host status, or a driver status other
     // than the flag that sense data came back.
     bool TransportFailed() const {
         return callOk && (hostStatus != 0 || (driverStatus & kDriverStatusMask) != 0);
     }
-    // The device refused it with a check condition and its sense data.
-    bool CheckCondition() const { return callOk && scsiStatus == 2; }
-    enum class SenseFormat : std::uint8_t { kNone, kFixed, kDescriptor, kUnknown };
-    // The format of the sense data by its response code (byte 0): 0x70 and 0x71 fixed, 0x72 and
-    // 0x73 descriptor; anything else (0x7F, left to vendors, or garbage) unknown.
-    SenseFormat Format() const;
-    // Sense key, additional sense code and qualifier, from fixed or descriptor format sense
-    // data, each where the bytes received (and in fixed format the additional length) reach
-    // it; 0 when there is none, and for sense data of unknown format.
-    std::uint8_t SenseKey() const;
-    std::uint8_t Asc() const;
-    std::uint8_t Ascq() const;
-    // One line for people and logs: "good, 8 bytes", "check condition, sense 05/20/00", ...
-    std::string Describe() const;
-
-  private:
-    std::uint8_t SenseByte(std::size_t at) const;
 };
 
 // Sends `cdb` (`cdbLength` bytes, 1 to 16; any other length fails as EINVAL) with a data-in
@@ -127,24 +106,6 @@ struct Outcome {
 // answers or `timeoutMs` passes.
 Outcome Execute(int fd, const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* dataIn,
                 std::uint32_t dataLength, unsigned timeoutMs = kTimeoutMs);
-
-// ---- the camera ----
-
-inline constexpr std::uint8_t kInquiryLength = 36;
-inline constexpr std::uint8_t kCameraMark = 1;  // inquiry byte 3
-
-struct Candidate {
-    Node node;
-    OpenResult open;  // why the node could not be asked, when it could not
-    Outcome inquiry;
-    std::array<std::uint8_t, kInquiryLength> inquiryData = {};
-    bool camera = false;  // on USB, the INQUIRY was good and its byte 3 is exactly 1
-};
-
-// Every node asked a standard INQUIRY (allocation length 36), in node order. Nodes that cannot be
-// opened stay in the list with their reason, so that a camera behind a node the user may not
-// open can still be named (its vendor and model come from sysfs).
-std::vector<Candidate> Discover(const Roots& roots = {});
 
 // ---- block devices and volumes ----
 

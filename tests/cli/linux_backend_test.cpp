@@ -3,6 +3,7 @@
 // the camera's volume among the disks, the opener, and device text. Against a real kernel it is
 // run in the guest (tests/guest/cli_scenarios_test.cpp).
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -273,6 +274,7 @@ struct OutcomeCase {
     bool callSucceeded;
     std::uint32_t systemError;
     std::uint8_t senseLength;
+    OutcomeCategory category;  // of a vendor command, which needs 8 bytes
 };
 
 void PrintTo(const OutcomeCase& c, std::ostream* out) {
@@ -299,9 +301,12 @@ sg::Outcome Kernel(bool callOk, int errnum, std::uint8_t status, std::uint16_t h
 
 class Outcomes : public ::testing::TestWithParam<OutcomeCase> {};
 
+using C = OutcomeCategory;
+
 TEST_P(Outcomes, MapOntoThePassThroughOutcome) {
     const OutcomeCase& c = GetParam();
     const PassThroughOutcome mapped = cli::OutcomeOf(c.outcome, 2000);
+    EXPECT_EQ(Categorize(mapped, kVendorAnswerSize), c.category);
     EXPECT_EQ(mapped.callSucceeded, c.callSucceeded);
     EXPECT_EQ(mapped.systemError, c.systemError);
     if (!c.callSucceeded) {
@@ -319,22 +324,33 @@ TEST_P(Outcomes, MapOntoThePassThroughOutcome) {
 INSTANTIATE_TEST_SUITE_P(
     Linux, Outcomes,
     ::testing::Values(
-        OutcomeCase{"Good", Kernel(true, 0, 0, 0, 0, 0, 8), true, 0, 0},
-        OutcomeCase{"ShortAnswer", Kernel(true, 0, 0, 0, 0, 0, 3), true, 0, 0},
-        OutcomeCase{"CheckConditionWithSense", Kernel(true, 0, 2, 0, 0x08, 18, 0), true, 0, 18},
-        OutcomeCase{"LongSenseIsCut", Kernel(true, 0, 2, 0, 0x08, 32, 0), true, 0, 24},
-        OutcomeCase{"BusyDevice", Kernel(true, 0, 8, 0, 0, 0, 0), true, 0, 0},
-        OutcomeCase{"IoctlFailed", Kernel(false, ENODEV, 0, 0, 0, 0, 0), false, ENODEV, 0},
-        OutcomeCase{"TransportError", Kernel(true, 0, 0, 0x07, 0, 0, 0), false, EIO, 0},
-        OutcomeCase{"TimedOut", Kernel(true, 0, 0, 0x03, 0, 0, 0), false, ETIMEDOUT, 0},
+        OutcomeCase{"Good", Kernel(true, 0, 0, 0, 0, 0, 8), true, 0, 0, C::kGood},
+        OutcomeCase{"ShortAnswer", Kernel(true, 0, 0, 0, 0, 0, 3), true, 0, 0, C::kShortAnswer},
+        OutcomeCase{"CheckConditionWithSense", Kernel(true, 0, 2, 0, 0x08, 18, 0), true, 0, 18,
+                    C::kCheckCondition},
+        OutcomeCase{"LongSenseIsCut", Kernel(true, 0, 2, 0, 0x08, 32, 0), true, 0, 24,
+                    C::kCheckCondition},
+        OutcomeCase{"BusyDevice", Kernel(true, 0, 8, 0, 0, 0, 0), true, 0, 0, C::kOtherStatus},
+        OutcomeCase{"IoctlFailed", Kernel(false, ENODEV, 0, 0, 0, 0, 0), false, ENODEV, 0,
+                    C::kSystemError},
+        OutcomeCase{"TransportError", Kernel(true, 0, 0, 0x07, 0, 0, 0), false, EIO, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"TimedOut", Kernel(true, 0, 0, 0x03, 0, 0, 0), false, ETIMEDOUT, 0,
+                    C::kTransportFailure},
         OutcomeCase{"AbortedAtTheTimeOut", Kernel(true, 0, 0, 0x05, 0, 0, 0, 2000), false,
-                    ETIMEDOUT, 0},
-        OutcomeCase{"AbortedEarly", Kernel(true, 0, 0, 0x05, 0, 0, 0, 30), false, EIO, 0},
-        OutcomeCase{"DriverTimeOut", Kernel(true, 0, 0, 0, 0x06, 0, 0), false, ETIMEDOUT, 0},
-        OutcomeCase{"DeviceGone", Kernel(true, 0, 0, 0x01, 0, 0, 0), false, ENODEV, 0},
-        OutcomeCase{"BadTarget", Kernel(true, 0, 0, 0x04, 0, 0, 0), false, ENODEV, 0},
-        OutcomeCase{"BusBusy", Kernel(true, 0, 0, 0x02, 0, 0, 0), false, EBUSY, 0},
-        OutcomeCase{"DriverError", Kernel(true, 0, 2, 0, 0x0C, 18, 0), false, EIO, 0}),
+                    ETIMEDOUT, 0, C::kTransportFailure},
+        OutcomeCase{"AbortedEarly", Kernel(true, 0, 0, 0x05, 0, 0, 0, 30), false, EIO, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"DriverTimeOut", Kernel(true, 0, 0, 0, 0x06, 0, 0), false, ETIMEDOUT, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"DeviceGone", Kernel(true, 0, 0, 0x01, 0, 0, 0), false, ENODEV, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"BadTarget", Kernel(true, 0, 0, 0x04, 0, 0, 0), false, ENODEV, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"BusBusy", Kernel(true, 0, 0, 0x02, 0, 0, 0), false, EBUSY, 0,
+                    C::kTransportFailure},
+        OutcomeCase{"DriverError", Kernel(true, 0, 2, 0, 0x0C, 18, 0), false, EIO, 0,
+                    C::kTransportFailure}),
     zqtest::ByName{});
 
 // The camera's volume: a removable disk whose vendor is "KMZ" (blanks around it aside) and that
@@ -615,6 +631,75 @@ TEST(LinuxErrorText, IsTheSystemsTextForTheCode) {
     EXPECT_EQ(backend.ErrorText(EACCES), "Permission denied");
     EXPECT_EQ(backend.ErrorText(ENODEV), "No such device");
     EXPECT_EQ(backend.ErrorText(0), "");
+}
+
+TEST(OpenErrorText, SaysForEachErrnoWhatHappenedAndWhatToDo) {
+    struct Case {
+        int errnum;
+        const char* text;
+    };
+    const Case cases[] = {
+        {EACCES, "permission denied on /no/such/node"},
+        {EPERM, "udev rule"},
+        {ENODEV, "no such device: /no/such/node ("},
+        {ENXIO, "no such device"},
+        {EBUSY, "device busy: /no/such/node is held open exclusively"},
+        {EIO, "cannot open /no/such/node: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.errnum);
+        const std::string text = cli::OpenErrorText("/no/such/node", c.errnum);
+        EXPECT_NE(text.find(c.text), std::string::npos) << text;
+    }
+    EXPECT_EQ(cli::OpenErrorText("/no/such/node", 0), "");
+}
+
+TEST(OpenErrorText, WithoutTheScsiGenericClassNamesTheMissingDriver) {
+    char folder[] = "/tmp/zq-sys.XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    sg::Roots roots;
+    roots.sys = folder;
+    EXPECT_NE(cli::OpenErrorText("/dev/sg0", ENOENT, roots).find("sudo modprobe sg"),
+              std::string::npos);
+    fs::create_directories(fs::path(folder) / "class" / "scsi_generic");
+    EXPECT_NE(cli::OpenErrorText("/dev/sg0", ENOENT, roots).find("unplugged"), std::string::npos);
+    fs::remove_all(folder);
+}
+
+TEST(OpenErrorText, PermissionTextNamesTheNodesGroupAndMode) {
+    char pattern[] = "/tmp/zq-node.XXXXXX";
+    const int fd = mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    struct Case {
+        gid_t group;
+        mode_t mode;
+        std::vector<std::string> texts;
+        std::vector<std::string> absent;
+    };
+    // Group 6 is "disk" on Debian; a group that may read and write is the way in, one that may
+    // not is not offered.
+    const std::vector<Case> cases = {
+        {getegid(), 0600, {"mode 0600", "may open it;", "udev rule"}, {"usermod"}},
+        {6, 0660, {"group disk", "sudo usermod -aG disk $USER", "udev rule"}, {"only root"}},
+        {6, 0640, {"mode 0640", "may open it;"}, {"usermod"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        if (chown(pattern, static_cast<uid_t>(-1), c.group) != 0) {
+            unlink(pattern);
+            GTEST_SKIP() << "cannot give the node to group " << c.group << " here";
+        }
+        ASSERT_EQ(chmod(pattern, c.mode), 0);
+        const std::string text = cli::OpenErrorText(pattern, EACCES);
+        for (const std::string& expected : c.texts) {
+            EXPECT_NE(text.find(expected), std::string::npos) << text;
+        }
+        for (const std::string& unexpected : c.absent) {
+            EXPECT_EQ(text.find(unexpected), std::string::npos) << text;
+        }
+    }
+    unlink(pattern);
 }
 
 }  // namespace

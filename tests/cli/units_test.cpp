@@ -1,6 +1,8 @@
-// The tool's small parts that stand on their own: sense data, setting changes, printable text.
+// The tool's small parts that stand on their own: sense data as text, setting changes, printable
+// text. The sense decoder itself is the camera protocol's (tests/link/protocol_test.cpp).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,38 +12,6 @@
 #include "cli/text.h"
 
 namespace {
-
-struct SenseCase {
-    const char* name;
-    std::vector<std::uint8_t> sense;
-    bool valid;
-    std::uint8_t key, asc, ascq;
-};
-
-TEST(SenseTest, KeyAndAdditionalSenseOfEitherFormat) {
-    // clang-format off
-    const std::vector<SenseCase> cases = {
-        {"fixed, current", {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00}, true, 5, 0x24, 0},
-        {"fixed, deferred, valid bit set", {0xF1, 0, 0x02, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x04, 0x01},
-         true, 2, 0x04, 1},
-        {"fixed, cut before the additional sense", {0x70, 0, 0x06}, true, 6, 0, 0},
-        {"fixed, additional length too short", {0x70, 0, 0x03, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0x11, 1},
-         true, 3, 0, 0},
-        {"descriptor", {0x72, 0x0B, 0x47, 0x03}, true, 11, 0x47, 3},
-        {"descriptor, cut", {0x72, 0x0B}, false, 0, 0, 0},
-        {"unknown format", {0x7F, 0x05, 0x24, 0x00}, false, 0, 0, 0},
-        {"nothing", {}, false, 0, 0, 0},
-    };
-    // clang-format on
-    for (const SenseCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        const cli::SenseFields fields = cli::DecodeSense(c.sense);
-        EXPECT_EQ(fields.valid, c.valid);
-        EXPECT_EQ(fields.key, c.key);
-        EXPECT_EQ(fields.asc, c.asc);
-        EXPECT_EQ(fields.ascq, c.ascq);
-    }
-}
 
 TEST(SenseTest, DescriptionSaysWhatThereIs) {
     EXPECT_EQ(cli::DescribeStatus(0x08, {}), "SCSI status 0x08 (BUSY), no sense data");
@@ -56,6 +26,41 @@ TEST(SenseTest, DescriptionSaysWhatThereIs) {
               "SCSI status 0x02 (CHECK CONDITION), sense key 0xC (reserved (0xC)), additional "
               "sense 0x99/0x01, sense data 72 0C 99 01");
     EXPECT_STREQ(cli::StatusName(0x03), "reserved");
+}
+
+TEST(SenseTest, OutcomeDescriptionStartsWithItsCategory) {
+    struct Case {
+        bool call, transport;
+        std::uint8_t status;
+        std::vector<std::uint8_t> sense;
+        std::uint32_t data;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {true, false, 0x00, {}, 36, "good, 36 bytes"},
+        {true, false, 0x00, {}, 3, "short answer, 3 of 8 bytes"},
+        {true,
+         false,
+         0x02,
+         {0x72, 0x05, 0x24, 0x00},
+         0,
+         "check condition, SCSI status 0x02 (CHECK CONDITION), sense key 0x5 (ILLEGAL REQUEST), "
+         "additional sense 0x24/0x00 (invalid field in CDB), sense data 72 05 24 00"},
+        {true, false, 0x08, {}, 8, "other status, SCSI status 0x08 (BUSY), no sense data"},
+        {false, true, 0x00, {}, 0, "transport failure, system error 110"},
+        {false, false, 0x00, {}, 0, "system error 110"},
+    };
+    for (const Case& c : cases) {
+        PassThroughOutcome outcome;
+        outcome.callSucceeded = c.call;
+        outcome.transportFailed = c.transport;
+        outcome.systemError = c.call ? 0 : 110;
+        outcome.scsiStatus = c.status;
+        std::copy(c.sense.begin(), c.sense.end(), outcome.sense.begin());
+        outcome.senseLength = static_cast<std::uint8_t>(c.sense.size());
+        outcome.dataBytes = c.data;
+        EXPECT_EQ(cli::DescribeOutcome(outcome, 8), c.text);
+    }
 }
 
 TEST(SettingsTest, ChangesAreParsedInAnyCaseAndMalformedOnesExplained) {

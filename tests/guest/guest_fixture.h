@@ -7,7 +7,7 @@
 //   Served& camera = bench.Serve("camera E state=2\n");   // a server on 127.0.0.1:3240, bus 1
 //   bench.Attach();                                        // attach client in --follow mode
 //   ASSERT_TRUE(bench.WaitForNodes(1));                    // usb-storage, sd and sg are done
-//   ... sg::Discover(), sg::Execute(), RunCommand({...}) ...
+//   ... guest::Cameras(), sg::Execute(), RunCommand({...}) ...
 //   camera.Rewrite("");                                    // unplug: the camera line goes
 //   camera.State()["resolution"]                           // the model's values
 //

@@ -1,8 +1,8 @@
 // The fixture every guest scenario stands on: it starts on an empty USB bus and leaves one behind
 // (GuestBench), plugs simulated cameras in and waits for the kernel, and finds the camera with
-// the Linux layer. `Command` is the table-driven scenario of one command (guest::CommandScenario):
-// its body is in scenarios_test.cpp, and its tables (the probe's, the command-line tool's) are
-// instantiated beside the scenarios they belong with.
+// the tool's own rule (its Linux backend). `Command` is the table-driven scenario of one command
+// (guest::CommandScenario): its body is in scenarios_test.cpp, and its tables (the probe's, the
+// command-line tool's) are instantiated beside the scenarios they belong with.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/backend_linux.h"
+#include "cli/sense.h"
+#include "link/protocol.h"
 #include "os/linux/scsi_generic.h"
 #include "tests/guest/guest_fixture.h"
 
@@ -21,15 +24,53 @@ namespace guest {
 inline constexpr uid_t kNobody = 65534;
 inline constexpr gid_t kNogroup = 65534;
 
-// The cameras the Linux layer finds, in node order.
-inline std::vector<sg::Candidate> Cameras() {
-    std::vector<sg::Candidate> cameras;
-    for (sg::Candidate& candidate : sg::Discover()) {
-        if (candidate.camera) {
-            cameras.push_back(std::move(candidate));
+// A SCSI generic node as the tool's Linux backend finds it: its identity from sysfs, and what
+// opening it and asking its INQUIRY found (a camera's node is closed again).
+struct Seen {
+    sg::Node node;
+    cli::Probe probe;
+    bool camera() const { return probe.result == cli::ProbeResult::kCamera; }
+};
+
+// Every node, in node order.
+inline std::vector<Seen> Look() {
+    cli::LinuxBackend backend;
+    std::vector<Seen> seen;
+    for (sg::Node& node : sg::ListNodes()) {
+        cli::Probe probe = backend.ProbeDevice(node.path);
+        if (probe.result == cli::ProbeResult::kCamera) {
+            backend.Close(probe.id);
+            probe.id = 0;
+        }
+        seen.push_back({std::move(node), std::move(probe)});
+    }
+    return seen;
+}
+
+// The cameras the tool finds, in node order.
+inline std::vector<Seen> Cameras() {
+    std::vector<Seen> cameras;
+    for (Seen& seen : Look()) {
+        if (seen.camera()) {
+            cameras.push_back(std::move(seen));
         }
     }
     return cameras;
+}
+
+// The kernel's report of a command as the tool reads it: the camera protocol's outcome.
+inline PassThroughOutcome Read(const sg::Outcome& raw) {
+    return cli::OutcomeOf(raw);
+}
+// The command reached the device and the device ended it with GOOD status.
+inline bool Good(const sg::Outcome& raw) {
+    return Read(raw).Good();
+}
+// One line for the failure messages: the category and what the kernel said.
+inline std::string Describe(const sg::Outcome& raw) {
+    return cli::DescribeOutcome(Read(raw), 0) + " (" + std::to_string(raw.delivered) +
+           " bytes, host status " + std::to_string(raw.hostStatus) + ", driver status " +
+           std::to_string(raw.driverStatus) + ")";
 }
 
 // Every scenario starts on an empty bus and leaves one behind.
@@ -60,13 +101,13 @@ class Scenario : public ::testing::Test {
 
     // Opens the one camera there is.
     int OpenCamera() {
-        const std::vector<sg::Candidate> cameras = Cameras();
+        const std::vector<Seen> cameras = Cameras();
         EXPECT_EQ(cameras.size(), 1u);
         if (cameras.size() != 1) {
             return -1;
         }
         const sg::OpenResult opened = sg::OpenNode(cameras[0].node.path);
-        EXPECT_TRUE(opened.ok()) << opened.message;
+        EXPECT_TRUE(opened.ok()) << cli::OpenErrorText(cameras[0].node.path, opened.errnum);
         return opened.fd;
     }
 

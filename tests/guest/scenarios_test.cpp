@@ -1,6 +1,6 @@
-// The Linux device layer (os/linux) against a real kernel: usb-storage, sd and sg of the guest,
-// with simulated cameras plugged in over USB/IP. Run inside the guest only (guest/run-guest.sh;
-// ctest runs it as the guest.* tests).
+// The Linux device layer (os/linux), read as the tool reads it, against a real kernel: usb-storage,
+// sd and sg of the guest, with simulated cameras plugged in over USB/IP. Run inside the guest only
+// (guest/run-guest.sh; ctest runs it as the guest.* tests).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,10 +29,14 @@ namespace {
 
 using guest::Cameras;
 using guest::Command;
+using guest::Describe;
+using guest::Good;
 using guest::GuestBench;
 using guest::kNobody;
 using guest::kNogroup;
+using guest::Read;
 using guest::Scenario;
+using guest::Seen;
 using guest::Served;
 using guest::WaitFor;
 using zqtest::Hex;
@@ -86,22 +90,24 @@ TEST_P(Discovery, FindsTheCamerasByTheirMark) {
     }
     ASSERT_TRUE(bench->WaitForNodes(c.nodes));
 
-    const std::vector<sg::Candidate> all = sg::Discover();
+    // The tool's own rule: every node asked the INQUIRY, a camera by its mark.
+    const std::vector<Seen> all = guest::Look();
     ASSERT_EQ(all.size(), c.nodes);
-    std::vector<const sg::Candidate*> cameras;
-    for (const sg::Candidate& candidate : all) {
+    std::vector<const Seen*> cameras;
+    for (const Seen& candidate : all) {
         SCOPED_TRACE(candidate.node.path);
-        EXPECT_EQ(candidate.open.error, sg::OpenError::kNone) << candidate.open.message;
-        EXPECT_TRUE(candidate.inquiry.Good()) << candidate.inquiry.Describe();
-        EXPECT_EQ(candidate.inquiry.delivered, 36u);
-        EXPECT_EQ(candidate.camera, candidate.inquiryData[3] == 1);
+        EXPECT_EQ(candidate.probe.systemError, 0u) << candidate.probe.systemText;
+        EXPECT_TRUE(candidate.probe.inquiry.Good())
+            << cli::DescribeOutcome(candidate.probe.inquiry, 36);
+        EXPECT_EQ(candidate.probe.inquiry.dataBytes, 36u);
+        EXPECT_EQ(candidate.camera(), candidate.probe.inquiryData[3] == 1);
         // Identity from sysfs: the disk at the same address and the USB device under it.
         EXPECT_TRUE(std::regex_match(candidate.node.blockDevice, std::regex("sd[a-z]+")))
             << candidate.node.blockDevice;
         EXPECT_TRUE(std::regex_match(candidate.node.usbDevice, std::regex("[0-9]+-[0-9.]+")))
             << candidate.node.usbDevice;
         EXPECT_EQ(candidate.node.type, 0);
-        if (candidate.camera) {
+        if (candidate.camera()) {
             cameras.push_back(&candidate);
         }
     }
@@ -144,7 +150,7 @@ TEST_F(Camera, StateIsReadWhateverItsValue) {
         served.Rewrite("camera E state=" + std::to_string(state) + "\n");
         ASSERT_TRUE(WaitFor([&] { return served.State()["state"] == std::to_string(state); }));
         const Answer answer = Vendor(fd, true, 14);
-        ASSERT_TRUE(answer.outcome.Good()) << answer.outcome.Describe();
+        ASSERT_TRUE(Good(answer.outcome)) << Describe(answer.outcome);
         EXPECT_EQ(answer.outcome.delivered, 8u);
         EXPECT_EQ(answer.data[0], state);
     }
@@ -163,10 +169,10 @@ TEST_F(Camera, EachSettingIsWrittenAndReadBack) {
         for (const std::uint8_t value : {std::uint8_t{1}, std::uint8_t{0}}) {
             SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(value));
             const Answer set = Vendor(fd, false, c.code, {value});
-            ASSERT_TRUE(set.outcome.Good()) << set.outcome.Describe();
+            ASSERT_TRUE(Good(set.outcome)) << Describe(set.outcome);
             EXPECT_EQ(served.State()[c.key], std::to_string(value));
             const Answer get = Vendor(fd, true, c.code);
-            ASSERT_TRUE(get.outcome.Good()) << get.outcome.Describe();
+            ASSERT_TRUE(Good(get.outcome)) << Describe(get.outcome);
             EXPECT_EQ(get.Bytes(), Hex(&value, 1) + " 00 00 00 00 00 00 00");
         }
     }
@@ -182,7 +188,7 @@ TEST_F(Camera, FirmwarePiecesArriveWithAllEightBytes) {
     for (std::uint8_t code = 26; code <= 28; ++code) {
         SCOPED_TRACE(code);
         const Answer answer = Vendor(fd, true, code);
-        ASSERT_TRUE(answer.outcome.Good()) << answer.outcome.Describe();
+        ASSERT_TRUE(Good(answer.outcome)) << Describe(answer.outcome);
         EXPECT_EQ(answer.outcome.delivered, 8u);
         EXPECT_EQ(answer.Bytes(), expected[static_cast<std::size_t>(code - 26)]);
     }
@@ -196,7 +202,7 @@ TEST_F(Camera, ShortAnswerIsCountedAndTheRestIsZero) {
     const int fd = OpenCamera();
     ASSERT_GE(fd, 0);
     const Answer shortAnswer = Vendor(fd, true, 28);
-    ASSERT_TRUE(shortAnswer.outcome.Good()) << shortAnswer.outcome.Describe();
+    ASSERT_TRUE(Good(shortAnswer.outcome)) << Describe(shortAnswer.outcome);
     EXPECT_EQ(shortAnswer.outcome.delivered, 3u);
     EXPECT_EQ(shortAnswer.Bytes(), "32 30 32 00 00 00 00 00");
     const Answer whole = Vendor(fd, true, 28);
@@ -210,8 +216,8 @@ TEST_F(Camera, DateThenTimeReachTheCameraClock) {
     const int fd = OpenCamera();
     ASSERT_GE(fd, 0);
     // 2024-03-05 14:07:09
-    ASSERT_TRUE(Vendor(fd, false, 4, {0x18, 0x03, 0x05}).outcome.Good());
-    ASSERT_TRUE(Vendor(fd, false, 3, {0x0E, 0x07, 0x09}).outcome.Good());
+    ASSERT_TRUE(Good(Vendor(fd, false, 4, {0x18, 0x03, 0x05}).outcome));
+    ASSERT_TRUE(Good(Vendor(fd, false, 3, {0x0E, 0x07, 0x09}).outcome));
     const auto state = served.State();
     EXPECT_EQ(state.at("dateset"), "1");
     EXPECT_EQ(state.at("date"), "18,03,05");
@@ -253,22 +259,25 @@ TEST_F(Camera, RefusedCommandsCarryStatusAndSense) {
         std::uint8_t data[8];
         const sg::Outcome outcome =
             sg::Execute(fd, c.cdb.data(), static_cast<std::uint8_t>(c.cdb.size()), data, 8);
-        ASSERT_TRUE(outcome.callOk) << outcome.Describe();
-        EXPECT_FALSE(outcome.Good());
-        EXPECT_EQ(outcome.CheckCondition(), c.checkCondition) << outcome.Describe();
+        ASSERT_TRUE(outcome.callOk) << Describe(outcome);
+        EXPECT_FALSE(Good(outcome));
+        EXPECT_EQ(Categorize(Read(outcome), 0) == OutcomeCategory::kCheckCondition,
+                  c.checkCondition)
+            << Describe(outcome);
         if (c.checkCondition) {
             EXPECT_EQ(outcome.hostStatus, 0);
             EXPECT_GE(outcome.senseLength, 14);
-            EXPECT_EQ(outcome.SenseKey(), c.key);
-            EXPECT_EQ(outcome.Asc(), c.asc);
+            const SenseFields sense = DecodeSense(Read(outcome).Sense());
+            EXPECT_EQ(sense.key, c.key);
+            EXPECT_EQ(sense.asc, c.asc);
         } else {
-            EXPECT_NE(outcome.hostStatus, 0) << outcome.Describe();
+            EXPECT_NE(outcome.hostStatus, 0) << Describe(outcome);
         }
     }
     // The refused set changed nothing; the camera answers normally afterwards.
     EXPECT_EQ(served.State()["overwrite"], "0");
     const Answer after = Vendor(fd, true, 11);
-    EXPECT_TRUE(after.outcome.Good()) << after.outcome.Describe();
+    EXPECT_TRUE(Good(after.outcome)) << Describe(after.outcome);
     sg::CloseNode(fd);
 }
 
@@ -290,7 +299,7 @@ class Release : public Scenario, public ::testing::WithParamInterface<ReleaseCas
 TEST_P(Release, VolumeAppears) {
     const ReleaseCase& c = GetParam();
     Served& served = Plug(c.world);
-    const std::vector<sg::Candidate> before = Cameras();
+    const std::vector<Seen> before = Cameras();
     ASSERT_EQ(before.size(), 1u);
     const std::string disk = before[0].node.blockDevice;
     // In command mode the camera's disk has no medium.
@@ -305,9 +314,9 @@ TEST_P(Release, VolumeAppears) {
     EXPECT_EQ(sizeOf(disk), 0u);
 
     const sg::OpenResult opened = sg::OpenNode(before[0].node.path);
-    ASSERT_TRUE(opened.ok()) << opened.message;
+    ASSERT_TRUE(opened.ok()) << cli::OpenErrorText(before[0].node.path, opened.errnum);
     const Answer release = Vendor(opened.fd, true, 15);
-    EXPECT_TRUE(release.outcome.Good()) << release.outcome.Describe();
+    EXPECT_TRUE(Good(release.outcome)) << Describe(release.outcome);
     sg::CloseNode(opened.fd);
     EXPECT_EQ(served.State()["mode"], "storage");
 
@@ -355,14 +364,14 @@ TEST_F(Camera, UnplugFailsTheOpenNodeAndPlugBringsAFreshCamera) {
     Served& served = Plug(world);
     const int fd = OpenCamera();
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(Vendor(fd, false, 1, {1}).outcome.Good());
+    ASSERT_TRUE(Good(Vendor(fd, false, 1, {1}).outcome));
 
     served.Rewrite("");
     ASSERT_TRUE(WaitFor([] { return GuestBench::NodeCount() == 0; }))
         << "the node did not go with the device";
     const Answer gone = Vendor(fd, true, 14);
-    EXPECT_FALSE(gone.outcome.Good());
-    EXPECT_TRUE(!gone.outcome.callOk || gone.outcome.hostStatus != 0) << gone.outcome.Describe();
+    EXPECT_FALSE(Good(gone.outcome));
+    EXPECT_TRUE(!gone.outcome.callOk || gone.outcome.hostStatus != 0) << Describe(gone.outcome);
     sg::CloseNode(fd);
     EXPECT_TRUE(Cameras().empty());
 
@@ -372,9 +381,9 @@ TEST_F(Camera, UnplugFailsTheOpenNodeAndPlugBringsAFreshCamera) {
     ASSERT_GE(again, 0);
     // A camera plugged in again starts from its world: the setting made before is gone.
     const Answer resolution = Vendor(again, true, 1);
-    ASSERT_TRUE(resolution.outcome.Good()) << resolution.outcome.Describe();
+    ASSERT_TRUE(Good(resolution.outcome)) << Describe(resolution.outcome);
     EXPECT_EQ(resolution.data[0], 0);
-    EXPECT_TRUE(Vendor(again, true, 14).outcome.Good());
+    EXPECT_TRUE(Good(Vendor(again, true, 14).outcome));
     sg::CloseNode(again);
 }
 
@@ -384,7 +393,7 @@ using Access = Scenario;
 
 TEST_F(Access, OpenErrorsAreNamedWithWhatToDo) {
     Plug("camera E\n");
-    const std::vector<sg::Candidate> cameras = Cameras();
+    const std::vector<Seen> cameras = Cameras();
     ASSERT_EQ(cameras.size(), 1u);
     const std::string node = cameras[0].node.path;
 
@@ -437,10 +446,11 @@ TEST_F(Access, OpenErrorsAreNamedWithWhatToDo) {
             if (result.ok()) {
                 return 100;
             }
+            // What the tool tells of it.
+            const std::string message = cli::OpenErrorText(c.path, result.errnum);
             for (const std::string& text : c.texts) {
-                if (result.message.find(text) == std::string::npos) {
-                    std::fprintf(stderr, "missing \"%s\" in: %s\n", text.c_str(),
-                                 result.message.c_str());
+                if (message.find(text) == std::string::npos) {
+                    std::fprintf(stderr, "missing \"%s\" in: %s\n", text.c_str(), message.c_str());
                     return 101;
                 }
             }
@@ -455,7 +465,7 @@ TEST_F(Access, OpenErrorsAreNamedWithWhatToDo) {
     ASSERT_EQ(chown(node.c_str(), 0, 0), 0);
     ASSERT_EQ(chmod(node.c_str(), 0600), 0);
     const sg::OpenResult root = sg::OpenNode(node);
-    EXPECT_TRUE(root.ok()) << root.message;
+    EXPECT_TRUE(root.ok()) << cli::OpenErrorText(node, root.errnum);
     sg::CloseNode(root.fd);
 }
 

@@ -33,7 +33,10 @@ class LayerCheckTest(unittest.TestCase):
         "app/dlg.cpp": '#include "panel/panel.h"\n#include "app/afx/afxwin.h"\n',
         "app/app.rc": '#include "resource.h"\n',
         "app/resource.h": '#include "panel/control_ids.h"\n',
-        "cli/main.cpp": '#include "link/camera.h"\n',
+        "link/protocol.h": "#pragma once\n#include <array>\n",
+        "link/pacing.h": '#include "link/protocol.h"\n',
+        "cli/main.cpp": '#include "link/protocol.h"\n#include "link/pacing.h"\n',
+        "cli/backend_seam.cpp": '#include "link/discovery.h"\n#include "host/volume.h"\n',
         "sim/world.h": '#include "os/os.h"\n',
         "tests/t.cpp": '#include "app/dlg.h"\n#include "sim/world.h"\n',
     }
@@ -55,6 +58,12 @@ class LayerCheckTest(unittest.TestCase):
             ("product includes tests", "panel/panel.cpp", '#include "tests/fakes/fake.h"\n'),
             ("relative include into a layer above", "host/x.cpp", '#include "../app/resource.h"\n'),
             ("a deeper folder counts as its layer", "os/linux/sg.cpp", '#include "link/scsi.h"\n'),
+            ("the protocol includes os", "link/protocol.cpp", '#include "os/bytes.h"\n'),
+            ("the protocol includes the transport", "link/pacing.h",
+             '#include "link/transport.h"\n'),
+            ("the tool includes the link beyond the protocol", "cli/commands.cpp",
+             '#include "link/camera.h"\n'),
+            ("the tool includes host", "cli/backend_linux.cpp", '#include "host/volume.h"\n'),
         ]
         for name, path, text in cases:
             with self.subTest(name):
