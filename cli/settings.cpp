@@ -12,14 +12,19 @@ constexpr SettingInfo kInfos[] = {
     {Setting::kResolution, "resolution", "Resolution", kCmdResolution},
 };
 
-// Each setting is read and set by a command of the table that names its values.
-constexpr bool InTable(const SettingInfo& info) {
-    const CommandInfo* get = FindCommand(info.code, CommandForm::kGet);
-    const CommandInfo* set = FindCommand(info.code, CommandForm::kSet);
-    return get != nullptr && set != nullptr && get->answer == AnswerMeaning::kSettingValue &&
-           get->values[0] != nullptr && get->values[1] != nullptr;
+// Each setting is read by a command of the table that names its values, and set by another.
+constexpr bool InTable(CameraCommand code) {
+    bool read = false;
+    bool set = false;
+    for (const CommandInfo& row : kCommandTable) {
+        read = read || (row.code == code && row.form == CommandForm::kGet &&
+                        row.answer == AnswerMeaning::kSettingValue && row.values[0] != nullptr &&
+                        row.values[1] != nullptr);
+        set = set || (row.code == code && row.form == CommandForm::kSet);
+    }
+    return read && set;
 }
-static_assert(InTable(kInfos[0]) && InTable(kInfos[1]) && InTable(kInfos[2]));
+static_assert(InTable(kInfos[0].code) && InTable(kInfos[1].code) && InTable(kInfos[2].code));
 
 }  // namespace
 
