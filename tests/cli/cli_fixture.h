@@ -29,6 +29,7 @@
 #include "sim/letters.h"
 #include "sim/system.h"
 #include "sim/world.h"
+#include "tests/support/clock_bytes.h"
 #include "tests/support/sim_test.h"
 
 namespace zqtest {
@@ -203,11 +204,25 @@ struct ToolRun {
     std::vector<std::string> outWrites;
 };
 
+// What the tool reports of a clock it set to a row of the clock table: "clock set to 2025-03-07
+// 14:05:09 (date command 4: 19 03 07, time command 3: 0E 05 09)".
+inline std::string ClockReport(const ClockRow& row) {
+    return std::string("clock set to ") + row.text + " (date command " +
+           std::to_string(kSetDateCode) + ": " + ClockHex(row.date) + ", time command " +
+           std::to_string(kSetTimeCode) + ": " + ClockHex(row.time) + ")";
+}
+
 class CliTest : public SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        sim::TheSystem().SetLocalTime(2025, 3, 7, 14, 5, 9);
+        SetLocalClock(kClock);
+    }
+
+    // Sets the simulated computer's local time to a row of the clock table.
+    static void SetLocalClock(const ClockRow& row) {
+        const LocalClock& t = row.local;
+        sim::TheSystem().SetLocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
     }
 
     void TearDown() override {

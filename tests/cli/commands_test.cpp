@@ -154,8 +154,7 @@ const std::vector<Row> kRows = {
      {"E: the camera is not ready: its state is 5"}},
     {"set: no camera", DiskOnD, {"set", "overwrite=on"}, 3, {}, {"no camera found"}},
 
-    {"sync-time", CameraOnE, {"sync-time"}, 0,
-     {"E: clock set to 2025-03-07 14:05:09 (date command 4: 19 03 07, time command 3: 0E 05 09)\n"},
+    {"sync-time", CameraOnE, {"sync-time"}, 0, {"E: " + zqtest::ClockReport(zqtest::kClock) + "\n"},
      {}},
     {"sync-time: date refused", WithFault(kCmdSetDate, sim::Fault::CheckCondition(0)),
      {"sync-time"}, 6, {}, {"E: the camera refused set date (command 4)"}},
@@ -355,18 +354,19 @@ TEST_F(CommandTest, NotReadyCameraIsSentNothingButTheStateQuery) {
 TEST_F(CommandTest, SyncTimeSendsTheLocalDateThenTheTime) {
     CameraOnE(world);
     sim::TheSystem().SetUtcOffset(3600);
-    sim::TheSystem().SetLocalTime(2024, 12, 31, 23, 59, 58);
+    const zqtest::ClockRow& row = zqtest::kClockRows[1];
+    SetLocalClock(row);
 
     const ToolRun run = Run({"sync-time"});
 
     ASSERT_EQ(run.exit, 0) << run.err;
     const auto cdbs = VendorCdbs(world);
     ASSERT_EQ(cdbs.size(), 3u);
-    EXPECT_EQ(zqtest::Hex(cdbs[1]), "FA 55 66 FE 06 00 00 04 18 0C 1F 00 00 00 00 00");
-    EXPECT_EQ(zqtest::Hex(cdbs[2]), "FA 55 66 FE 06 00 00 03 17 3B 3A 00 00 00 00 00");
-    EXPECT_EQ(run.out,
-              "E: clock set to 2024-12-31 23:59:58 (date command 4: 18 0C 1F, time "
-              "command 3: 17 3B 3A)\n");
+    EXPECT_EQ(zqtest::Hex(cdbs[1]),
+              "FA 55 66 FE 06 00 00 04 " + zqtest::ClockHex(row.date) + " 00 00 00 00 00");
+    EXPECT_EQ(zqtest::Hex(cdbs[2]),
+              "FA 55 66 FE 06 00 00 03 " + zqtest::ClockHex(row.time) + " 00 00 00 00 00");
+    EXPECT_EQ(run.out, "E: " + zqtest::ClockReport(row) + "\n");
 }
 
 TEST_F(CommandTest, SyncTimeWithoutALocalTimeSendsNoClockCommand) {

@@ -207,9 +207,12 @@ TEST_F(JsonTest, SyncTimeTellsTheLocalTimeAndTheBytesSent) {
     const Json document = RunJson({"sync-time", "--drive", "E:"}, 0);
 
     const Json& clock = document.at("cameras").at(0).at("clock");
-    EXPECT_EQ(clock.at("local_time"), "2025-03-07T14:05:09");
-    EXPECT_EQ(clock.at("date"), Json({25, 3, 7}));
-    EXPECT_EQ(clock.at("time"), Json({14, 5, 9}));
+    const zqtest::ClockRow& row = zqtest::kClock;
+    std::string localTime = row.text;
+    localTime[10] = 'T';
+    EXPECT_EQ(clock.at("local_time"), localTime);
+    EXPECT_EQ(clock.at("date"), Json(row.date));
+    EXPECT_EQ(clock.at("time"), Json(row.time));
 }
 
 TEST_F(JsonTest, ReleaseTellsTheVolumeAndWhetherItWasOpened) {

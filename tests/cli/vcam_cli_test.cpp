@@ -26,6 +26,7 @@
 
 #include "tests/e2e/panel_driver.h"
 #include "tests/e2e/scenario_support.h"
+#include "tests/support/clock_bytes.h"
 #include "tests/vcam/vcam_fixture.h"
 
 namespace {
@@ -479,9 +480,9 @@ TEST_F(CliOnVcam, SyncTimeSetsEachCameraFromTheLocalTime) {
             const json& camera = document["cameras"][i];
             EXPECT_EQ(camera["drive"], std::string(1, letter) + ":");
             EXPECT_EQ(camera["clock"]["local_time"], clock.substr(0, 10) + "T" + clock.substr(11));
-            EXPECT_EQ(sent,
-                      (std::vector<std::string>{Cdb(true, 0x04, Bytes(camera["clock"]["date"])),
-                                                Cdb(true, 0x03, Bytes(camera["clock"]["time"]))}));
+            EXPECT_EQ(sent, (std::vector<std::string>{
+                                Cdb(true, zqtest::kSetDateCode, Bytes(camera["clock"]["date"])),
+                                Cdb(true, zqtest::kSetTimeCode, Bytes(camera["clock"]["time"]))}));
         }
         if (document.is_null()) {
             EXPECT_EQ(run.out, text);
@@ -639,7 +640,8 @@ TEST_F(CliOnVcam, WatchSyncsACameraPluggedInAfterItStarted) {
     const json& clock = lines[0]["camera"]["clock"];
     const std::vector<int> d = Bytes(clock["date"]);
     const std::vector<int> t = Bytes(clock["time"]);
-    EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, 0x04, d), Cdb(true, 0x03, t)}));
+    EXPECT_EQ(sent, (std::vector<std::string>{Cdb(true, zqtest::kSetDateCode, d),
+                                              Cdb(true, zqtest::kSetTimeCode, t)}));
     const std::string text = ClockText(sent);
     EXPECT_EQ(clock["local_time"], text.substr(0, 10) + "T" + text.substr(11));
 }

@@ -33,12 +33,10 @@ TEST_F(WatchTest, CameraPluggedInLaterHasItsClockSetAndItsSettingsApplied) {
         Run({"watch", "--sync-time", "--set", "overwrite=on", "--set", "resolution=720p"});
 
     EXPECT_EQ(run.exit, 0) << run.err;
-    EXPECT_EQ(run.out,
-              "E: arrived: state 2 (ready); clock set to 2025-03-07 14:05:09 (date command 4: 19 "
-              "03 07, time command 3: 0E 05 09); overwrite=on confirmed; resolution=720p "
-              "confirmed\n");
+    EXPECT_EQ(run.out, "E: arrived: state 2 (ready); " + zqtest::ClockReport(zqtest::kClock) +
+                           "; overwrite=on confirmed; resolution=720p confirmed\n");
     EXPECT_EQ(run.outWrites.size(), 1u) << "one line, written as the camera was set up";
-    EXPECT_EQ(world.camera().date, (std::array<std::uint8_t, 3>{25, 3, 7}));
+    EXPECT_EQ(world.camera().date, zqtest::kClock.date);
     EXPECT_EQ(world.camera().loopRecording, 1);
     EXPECT_EQ(world.camera().resolution, 1);
     EXPECT_EQ(events.eventsTaken, 3) << "two arrivals, then Ctrl+C";

@@ -1,5 +1,7 @@
 // End-to-end scenarios: the real Zelquin-sim.exe, each run with its own world file and trace
-// file, driven from this process through public window messages (tests/e2e/panel_driver.h).
+// file, driven from this process through public window messages (tests/e2e/panel_driver.h). The
+// scenarios it shares with the real Zelquin.exe on the virtual camera are written once, in
+// panel_scenarios.cpp; those here are the simulated program's own.
 //
 //     e2e_tests.exe [gtest flags] PATH/Zelquin-sim.exe WORK_FOLDER
 //     e2e_tests.exe --gtest_list_tests
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/e2e/panel_scenarios.h"
 #include "tests/e2e/scenario_support.h"
 #include "tests/support/controls.h"
 #include "tests/support/wire.h"
@@ -49,7 +52,18 @@ const std::string kVendorHead = std::string("head=") + zqtest::kVendorHead + " "
 const std::string kInquiryHead =
     std::string("head=") + zqtest::kInquiryHead + " cdb=" + zqtest::kInquiryCdb + " -> ";
 
-class PanelScenario : public ::testing::Test {
+class PanelScenario : public ::testing::Test, public e2e::PanelHarness {
+  public:
+    // The shared scenarios' view of the simulated program (tests/e2e/panel_scenarios.h).
+    e2e::Program program() const override { return e2e::kSimulatedProgram; }
+    e2e::Panel& StartPanel(const std::string& world) override { return Start(world); }
+    void Plug(const std::string& world, const std::string& /*letters*/) override {
+        panel_->EditWorld(world);
+    }
+    std::vector<std::string> Calls(std::size_t first) const override {
+        return panel_->trace().Calls(first);
+    }
+
   protected:
     // Starts the program on `world`, with its files in a folder of this test's own.
     e2e::Panel& Start(const std::string& world) {
@@ -161,28 +175,6 @@ TEST_F(PanelScenario, WithoutACameraTheWindowKeepsItsTemplateAndTheClockRuns) {
     }
 }
 
-TEST_F(PanelScenario, StartUpConnectsWhenTheCameraIsReady) {
-    for (const e2e::StartUpCase& c : e2e::StartUpCases()) {
-        SCOPED_TRACE(c.what);
-        e2e::Panel& panel = Start(c.world);
-        ExpectLook(panel, c.status, c.connected, c.selections);
-        EXPECT_EQ(Codes(panel.trace().VendorCdbs()), c.codes);
-        if (c.connected) {
-            const std::vector<std::wstring> shown = {panel.SelectedItem(kOverwrite),
-                                                     panel.SelectedItem(kTimestamp),
-                                                     panel.SelectedItem(kResolution)};
-            std::vector<std::wstring> expected;
-            const wchar_t* names[3][2] = {
-                {L"OFF", L"ON"}, {L"OFF", L"ON"}, {L"1080P 30FPS", L"720P 30FPS"}};
-            for (std::size_t i = 0; i < 3; ++i) {
-                const int index = c.selections[i];
-                expected.push_back(index < 0 ? L"" : names[i][index]);
-            }
-            EXPECT_EQ(shown, expected);
-        }
-    }
-}
-
 TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
     e2e::Panel& panel = Start(std::string(kDrives) + "camera E\ndrive F removable\n");
     const std::vector<std::string> calls = panel.trace().Calls();
@@ -214,202 +206,7 @@ TEST_F(PanelScenario, TheConnectionSendsTheRequestsOnTheWire) {
                                         Cdb(false, 0x0B)}));
 }
 
-// ---- the user's commands ----
-
-TEST_F(PanelScenario, EachSettingChangeSendsItsValueAndConfirmsIt) {
-    const std::string camera =
-        std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n";
-    e2e::Panel& panel = Start(camera);
-    e2e::ExpectSettingChanges(panel, e2e::SettingChanges());
-
-    // A box has no owner: while one is open the panel takes the next change, which shows its
-    // own box, and the clock goes on.
-    const auto boxTexts = [&panel] {
-        std::vector<std::wstring> texts;
-        for (HWND box : panel.MessageBoxes()) {
-            texts.push_back(panel.WindowText(::GetDlgItem(box, e2e::kBoxTextId)));
-        }
-        std::sort(texts.begin(), texts.end());
-        return texts;
-    };
-    panel.Choose(kOverwrite, 1);
-    ASSERT_TRUE(e2e::WaitFor([&] { return boxTexts().size() == 1; }));
-    panel.Choose(kTimestamp, 1);
-    ASSERT_TRUE(e2e::WaitFor([&] { return boxTexts().size() == 2; }));
-    EXPECT_EQ(boxTexts(),
-              (std::vector<std::wstring>{L"Loop recording on.", L"Time stamp display turned on."}));
-    const std::wstring clockWithBoxes = panel.Text(kPcTime);
-    EXPECT_TRUE(e2e::WaitFor([&] { return panel.Text(kPcTime) != clockWithBoxes; }))
-        << "the clock stood still while the boxes were open";
-    // The nested box first, then the one whose handler it interrupted.
-    panel.TakeMessageBox(L"Time stamp display turned on.");
-    panel.TakeMessageBox(L"Loop recording on.");
-    EXPECT_TRUE(panel.MessageBoxes().empty());
-
-    // The camera refuses every setting from now on: the error texts, and the picks stay.
-    panel.EditWorld(camera + e2e::kSettingsFail);
-    e2e::ExpectSettingChanges(panel, e2e::RefusedSettingChanges());
-}
-
-TEST_F(PanelScenario, SyncWithPcTimeSendsTheDateThenTheTime) {
-    const std::string camera = std::string(kDrives) + "camera E\n";
-    e2e::Panel& panel = Start(camera);
-
-    std::size_t mark = panel.trace().CallCount();
-    SYSTEMTIME before;
-    ::GetLocalTime(&before);
-    panel.Click(kSyncTime);
-    EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
-    SYSTEMTIME after;
-    ::GetLocalTime(&after);
-    EXPECT_TRUE(e2e::SentAClockBetween(panel.trace().VendorCdbs(mark), before, after));
-
-    for (const e2e::ClockRefusal& refusal : e2e::ClockRefusals()) {
-        SCOPED_TRACE(refusal.fault);
-        panel.EditWorld(camera + refusal.fault);
-        mark = panel.trace().CallCount();
-        panel.Click(kSyncTime);
-        EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync error.");
-        EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), refusal.codes);
-    }
-}
-
-TEST_F(PanelScenario, OpenFileFolderReleasesTheCameraOpensItsVolumeAndReconnects) {
-    const std::string shellOpen =
-        "ShellExecuteW operation=null file=\"explorer\" parameters=\"F:\\\" directory=null show=5";
-    for (const e2e::ReleaseCase& c : e2e::ReleaseCases()) {
-        SCOPED_TRACE(c.storage);
-        e2e::Panel& panel = Start(c.world);
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Click(kOpenFolder);
-        panel.Settle();
-        EXPECT_TRUE(panel.MessageBoxes().empty());
-
-        const std::vector<std::string> calls = panel.trace().Calls(mark);
-        std::vector<std::string> cdbs = panel.trace().VendorCdbs(mark);
-        ASSERT_FALSE(cdbs.empty());
-        EXPECT_EQ(cdbs.front(), Cdb(false, 0x0F));
-        cdbs.erase(cdbs.begin());
-        EXPECT_EQ(Codes(cdbs), c.reconnects ? kConnectionCodes : std::vector<std::string>{});
-
-        // The release, the camera's handle closed, the removable volumes asked (not C), the
-        // folder opened, and only then the new discovery.
-        std::size_t release = calls.size();
-        std::size_t shell = calls.size();
-        std::size_t nextOpen = calls.size();
-        std::vector<std::string> queried;
-        for (std::size_t i = 0; i < calls.size(); ++i) {
-            const std::string& call = calls[i];
-            if (release == calls.size() && call.find(" cdb=FA ") != std::string::npos) {
-                release = i;
-            }
-            if (call.find("IOCTL_STORAGE_QUERY_PROPERTY") != std::string::npos) {
-                queried.push_back(call.substr(16, 2));
-            }
-            if (call == shellOpen) {
-                shell = i;
-            }
-            if (shell < i && nextOpen == calls.size() && call.rfind("CreateFileW", 0) == 0) {
-                nextOpen = i;
-            }
-        }
-        ASSERT_LT(release + 1, calls.size());
-        EXPECT_EQ(calls[release + 1].rfind("CloseHandle E: ", 0), 0u) << calls[release + 1];
-        EXPECT_EQ(queried, (std::vector<std::string>{"F:", "G:"}));
-        EXPECT_EQ(shell != calls.size(), c.opensFolder);
-        if (c.opensFolder) {
-            EXPECT_LT(shell, nextOpen) << "the folder opens before the reconnection";
-        }
-
-        // Reconnected or released, the controls stay enabled with the values shown.
-        ExpectLook(panel, L"Firmware Version:   V2", true, {1, 1, 1});
-
-        if (!c.reconnects) {
-            // Released: every command now answers that nothing is connected; the pick stays.
-            const std::size_t before = panel.trace().CallCount();
-            panel.Choose(kOverwrite, 0);
-            EXPECT_EQ(panel.TakeMessageBox(), kNotConnected);
-            EXPECT_EQ(panel.Selection(kOverwrite), 0);
-            EXPECT_EQ(panel.trace().CallCount(), before);
-        }
-    }
-}
-
 // ---- plugging and unplugging ----
-
-TEST_F(PanelScenario, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
-    e2e::Panel& panel = Start(e2e::kBareComputer);
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    for (const e2e::VolumeStep& step : e2e::VolumeSteps()) {
-        SCOPED_TRACE(step.what);
-        if (step.world) {
-            panel.EditWorld(*step.world);
-        }
-        const std::size_t mark = panel.trace().CallCount();
-        EXPECT_EQ(panel.DeviceChange(step.event, step.letter, step.flags), TRUE);
-        EXPECT_EQ(panel.trace().CallCount() > mark, step.asksDevices);
-        if (step.connected) {
-            ExpectLook(panel, kDefaultFirmware, true, {1, 0, 1});
-        } else {
-            ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-        }
-        EXPECT_TRUE(panel.MessageBoxes().empty());
-    }
-}
-
-TEST_F(PanelScenario, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
-    const std::string camera = "drive C fixed\ncamera E overwrite=0\n";
-    e2e::Panel& panel = Start(camera);
-    panel.Choose(kOverwrite, 1);
-    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
-
-    // An unrelated stick goes: disconnect and connect again, the camera's values read afresh
-    // (loop recording as the program set it: the simulated camera keeps it across the reload).
-    panel.EditWorld(camera + "drive G removable\n");
-    std::size_t mark = panel.trace().CallCount();
-    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
-    EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes);
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    // The camera itself goes: the new search finds nothing.
-    panel.EditWorld("drive C fixed\ndrive G removable\n");
-    mark = panel.trace().CallCount();
-    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'E'), TRUE);
-    EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{});
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-}
-
-TEST_F(PanelScenario, WithNotifyEditingTheWorldFilePlugsAndUnplugsTheCamera) {
-    // No event is sent from here: the simulated program tells its window itself.
-    const std::string computer = "drive C fixed\nnotify\n";
-    const std::string camera = computer + "camera E overwrite=1\nstorage letter=F\n";
-    e2e::Panel& panel = Start(computer);
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    panel.EditWorld(camera);
-    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kDefaultFirmware; }));
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    // The release moves the camera from E to F: E goes (the panel's arrival drive, so it
-    // disconnects) and F arrives (it connects again).
-    panel.Click(kOpenFolder);
-    panel.trace().WaitForCall("ShellExecuteW");
-    ASSERT_TRUE(e2e::WaitFor([&] {
-        const std::vector<std::string> events = panel.trace().Notifications();
-        return std::find(events.begin(), events.end(), "DBT_DEVICEARRIVAL F:") != events.end();
-    }));
-    panel.Settle();
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    panel.EditWorld(computer);
-    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    EXPECT_EQ(panel.trace().Notifications(),
-              (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
-                                        "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
-}
 
 TEST_F(PanelScenario, AWorldFileWithErrorsIsReportedAndAFixedOneTaken) {
     e2e::Panel& panel = Start("drive C fixed\ncamera E state=x\n");
@@ -539,5 +336,6 @@ TEST_F(PanelScenario, ClosingWithABoxOpenHidesThePanelAndEndsWhenTheBoxIsClosed)
 }  // namespace
 
 int main(int argc, char** argv) {
+    e2e::RegisterSharedScenarios<PanelScenario>("PanelScenario");
     return e2e::RunScenarios(argc, argv, "ZELQUIN_SIM_EXE WORK_FOLDER", {&g_exe, &g_work});
 }

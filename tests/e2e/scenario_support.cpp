@@ -6,11 +6,16 @@
 #include <cstdio>
 #include <set>
 
+#include "tests/support/clock_bytes.h"
 #include "tests/support/controls.h"
 
 namespace e2e {
 
 namespace {
+
+std::vector<int> ClockArgs(const zqtest::ClockArgs& args) {
+    return {args.begin(), args.end()};
+}
 
 // The date and time commands for every second from `from` (its whole second) to `to` and `slack`
 // seconds after.
@@ -27,8 +32,9 @@ std::set<std::vector<std::string>> ClockCommandsBetween(SYSTEMTIME from, SYSTEMT
         const FILETIME file = {static_cast<DWORD>(at & 0xFFFFFFFFu), static_cast<DWORD>(at >> 32)};
         SYSTEMTIME t;
         ::FileTimeToSystemTime(&file, &t);
-        commands.insert({Cdb(true, 0x04, {(t.wYear - 2000) & 0xFF, t.wMonth, t.wDay}),
-                         Cdb(true, 0x03, {t.wHour, t.wMinute, t.wSecond})});
+        const zqtest::LocalClock local = {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+        commands.insert({Cdb(true, zqtest::kSetDateCode, ClockArgs(zqtest::ClockDateArgs(local))),
+                         Cdb(true, zqtest::kSetTimeCode, ClockArgs(zqtest::ClockTimeArgs(local)))});
     }
     return commands;
 }

@@ -14,6 +14,7 @@
 #include "link/camera.h"
 #include "link/discovery.h"
 #include "os/os.h"
+#include "tests/support/clock_bytes.h"
 #include "tests/support/sim_test.h"
 
 namespace {
@@ -247,13 +248,16 @@ TEST_F(CameraTest, WriteThatFailsReturnsFalseAndLeavesTheErrorCode) {
 TEST_F(CameraTest, SetCameraDateTimeSendsTheDateThenTheTime) {
     std::int32_t err = 0;
 
-    EXPECT_TRUE(SetCameraDateTime({24, 3, 5, 14, 7, 9}, err));
+    const zqtest::ClockRow& row = zqtest::kClock;
 
-    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{4, 3}));
+    EXPECT_TRUE(SetCameraDateTime(
+        {row.date[0], row.date[1], row.date[2], row.time[0], row.time[1], row.time[2]}, err));
+
+    EXPECT_EQ(world.VendorCodes(), (std::vector<int>{zqtest::kSetDateCode, zqtest::kSetTimeCode}));
     EXPECT_TRUE(camera().dateReceived);
-    EXPECT_EQ(Hex(camera().date), "18 03 05");
+    EXPECT_EQ(camera().date, row.date);
     EXPECT_TRUE(camera().timeReceived);
-    EXPECT_EQ(Hex(camera().time), "0E 07 09");
+    EXPECT_EQ(camera().time, row.time);
 }
 
 struct DateTimeFailure {

@@ -14,6 +14,7 @@
 #include "panel/control_ids.h"
 #include "panel/panel.h"
 #include "panel/volume_tracking.h"
+#include "tests/support/clock_bytes.h"
 #include "tests/support/panel_fixture.h"
 #include "tests/support/system_window.h"
 
@@ -33,6 +34,19 @@ std::tm LocalTime(int year, int month, int day, int hour, int minute, int second
     t.tm_min = minute;
     t.tm_sec = second;
     return t;
+}
+
+// The local time of a row of the clock table (tests/support/clock_bytes.h).
+std::tm LocalTime(const zqtest::LocalClock& t) {
+    return LocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+// The journal's lines of the date and the time command carrying a row's bytes.
+std::string SetDateLine(const zqtest::ClockRow& row) {
+    return "set " + std::to_string(zqtest::kSetDateCode) + " " + zqtest::ClockHex(row.date);
+}
+std::string SetTimeLine(const zqtest::ClockRow& row) {
+    return "set " + std::to_string(zqtest::kSetTimeCode) + " " + zqtest::ClockHex(row.time);
 }
 
 // ---- the guard ----
@@ -76,7 +90,7 @@ TEST_F(CommandsTest, EveryCommandAnswersNotConnectedAndSendsNothingWhileDisconne
             SCOPED_TRACE(std::string(state.name) + ", " + h.name);
             Restart();
             world.PlaceCamera('E');
-            window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+            window.localTime = LocalTime(zqtest::kClock.local);
             state.reach();
             ASSERT_EQ(g_bConnected, 0);
             const int releases = camera().releases;
@@ -217,52 +231,34 @@ TEST_F(CommandsTest, SettingChangeSendsThePickAndConfirmsTheOutcome) {
 
 TEST_F(CommandsTest, SyncTimeSendsTheLocalDateThenTheTime) {
     ConnectTo('E');
-    window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+    window.localTime = LocalTime(zqtest::kClock.local);
 
     OnSyncTime(window);
 
-    EXPECT_EQ(journal.lines,
-              (Lines{"localtime", "set 4 19 03 07", "set 3 0E 05 09", "box Time Sync Completed."}));
-    EXPECT_EQ(Hex(camera().date), "19 03 07");
-    EXPECT_EQ(Hex(camera().time), "0E 05 09");
+    EXPECT_EQ(journal.lines, (Lines{"localtime", SetDateLine(zqtest::kClock),
+                                    SetTimeLine(zqtest::kClock), "box Time Sync Completed."}));
+    EXPECT_EQ(Hex(camera().date), zqtest::ClockHex(zqtest::kClock.date));
+    EXPECT_EQ(Hex(camera().time), zqtest::ClockHex(zqtest::kClock.time));
 }
 
+// Every row of the clock table, from the window's local time and from the system's clock.
 TEST_F(CommandsTest, SyncTimeFillsTheRecordFromTheLocalTime) {
-    struct Case {
-        std::tm local;
-        const char* date;
-        const char* time;
-    };
-    const std::vector<Case> cases = {
-        {LocalTime(2000, 1, 1, 0, 0, 0), "00 01 01", "00 00 00"},
-        {LocalTime(2099, 12, 31, 23, 59, 59), "63 0C 1F", "17 3B 3B"},
-        {LocalTime(2255, 6, 15, 12, 30, 45), "FF 06 0F", "0C 1E 2D"},
-        {LocalTime(2256, 6, 15, 12, 30, 45), "00 06 0F", "0C 1E 2D"},
-        {LocalTime(1999, 12, 31, 23, 59, 59), "CF 0C 1F", "17 3B 3B"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.date);
+    for (const zqtest::ClockRow& row : zqtest::kClockRows) {
+        SCOPED_TRACE(row.text);
         Restart();
         ConnectTo('E');
-        window.localTime = c.local;
+        window.localTime = LocalTime(row.local);
 
         OnSyncTime(window);
 
-        EXPECT_EQ(journal.lines,
-                  (Lines{"localtime", std::string("set 4 ") + c.date,
-                         std::string("set 3 ") + c.time, "box Time Sync Completed."}));
+        EXPECT_EQ(journal.lines, (Lines{"localtime", SetDateLine(row), SetTimeLine(row),
+                                        "box Time Sync Completed."}));
     }
 }
 
 TEST_F(CommandsTest, SyncTimeTakesTheYearFromTheSystemClock) {
-    struct Case {
-        int year;
-        const char* yearByte;
-    };
-    const Case cases[] = {{1999, "CF"}, {2000, "00"}, {2025, "19"},
-                          {2099, "63"}, {2255, "FF"}, {2256, "00"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.year);
+    for (const zqtest::ClockRow& row : zqtest::kClockRows) {
+        SCOPED_TRACE(row.text);
         Restart();
         SystemBackedWindow system;
         journal.Attach(system, world, sim::TheSystem());
@@ -271,13 +267,14 @@ TEST_F(CommandsTest, SyncTimeTakesTheYearFromTheSystemClock) {
         ASSERT_EQ(g_bConnected, 1);
         sim::TheSystem().SetUtcOffset(3600);
         sim::TheSystem().SetDaylightSaving(true);
-        sim::TheSystem().SetLocalTime(c.year, 3, 7, 14, 5, 9);
+        const zqtest::LocalClock& t = row.local;
+        sim::TheSystem().SetLocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
         Forget();
 
         OnSyncTime(system);
 
-        EXPECT_EQ(journal.lines, (Lines{"localtime", std::string("set 4 ") + c.yearByte + " 03 07",
-                                        "set 3 0E 05 09", "box Time Sync Completed."}));
+        EXPECT_EQ(journal.lines, (Lines{"localtime", SetDateLine(row), SetTimeLine(row),
+                                        "box Time Sync Completed."}));
         ExpectEveryBoxStandard(system);
     }
 }
@@ -293,15 +290,16 @@ TEST_F(CommandsTest, SyncTimeFailureSendsNoMoreAndSaysSo) {
     };
     const std::vector<Case> cases = {
         {"date command fails",
-         4,
+         zqtest::kSetDateCode,
          false,
-         {"localtime", "set 4 19 03 07 failed", "box Time Sync error."},
+         {"localtime", SetDateLine(zqtest::kClock) + " failed", "box Time Sync error."},
          false,
          false},
         {"time command fails",
-         3,
+         zqtest::kSetTimeCode,
          false,
-         {"localtime", "set 4 19 03 07", "set 3 0E 05 09 failed", "box Time Sync error."},
+         {"localtime", SetDateLine(zqtest::kClock), SetTimeLine(zqtest::kClock) + " failed",
+          "box Time Sync error."},
          true,
          false},
         {"local time cannot be had",
@@ -315,7 +313,7 @@ TEST_F(CommandsTest, SyncTimeFailureSendsNoMoreAndSaysSo) {
         SCOPED_TRACE(c.name);
         Restart();
         ConnectTo('E');
-        window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+        window.localTime = LocalTime(zqtest::kClock.local);
         window.localTimeFails = c.localTimeFails;
         if (c.failingCommand) {
             world.InjectVendorFault(*c.failingCommand, sim::Fault::CallFails());
@@ -368,7 +366,7 @@ TEST_F(CommandsTest, SecondCommandWhileABoxIsOpenRunsInFullAndShowsItsOwnBox) {
 TEST_F(CommandsTest, CameraRemovedWhileABoxIsOpenLeavesNothingForTheWaitingHandler) {
     ConnectTo('E');
     g_strArrivalDrive = L"E";
-    window.localTime = LocalTime(2025, 3, 7, 14, 5, 9);
+    window.localTime = LocalTime(zqtest::kClock.local);
     // The camera's volume goes away while "Time Sync Completed." waits to be closed.
     window.whileBoxOpen = [this] {
         world.RemoveDrive('E');
@@ -378,9 +376,10 @@ TEST_F(CommandsTest, CameraRemovedWhileABoxIsOpenLeavesNothingForTheWaitingHandl
 
     OnSyncTime(window);
 
-    EXPECT_EQ(journal.lines, zqtest::Concat({{"localtime", "set 4 19 03 07", "set 3 0E 05 09",
-                                              "box Time Sync Completed."},
-                                             zqtest::DisconnectionLines('E')}));
+    EXPECT_EQ(journal.lines,
+              zqtest::Concat({{"localtime", SetDateLine(zqtest::kClock),
+                               SetTimeLine(zqtest::kClock), "box Time Sync Completed."},
+                              zqtest::DisconnectionLines('E')}));
     EXPECT_EQ(g_bConnected, 0);
     EXPECT_EQ(world.OpenHandleCount(), 0u);
 }

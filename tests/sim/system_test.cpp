@@ -9,6 +9,7 @@
 
 #include "os/os.h"
 #include "sim/system.h"
+#include "tests/support/clock_bytes.h"
 #include "tests/support/sim_test.h"
 
 namespace {
@@ -175,20 +176,25 @@ TEST_F(SystemTest, LocalTimeBreaksTheClockDown) {
     }
 }
 
+// Every local time of the clock table reads back as set.
 TEST_F(SystemTest, SetLocalTimeIsWhatLocalTimeReadsBack) {
     system.SetUtcOffset(-5 * 3600);
     system.SetDaylightSaving(true);
-    system.SetLocalTime(2025, 3, 7, 14, 5, 9);
-    std::tm now = {};
+    for (const zqtest::ClockRow& row : zqtest::kClockRows) {
+        SCOPED_TRACE(row.text);
+        const zqtest::LocalClock& t = row.local;
+        system.SetLocalTime(t.year, t.month, t.day, t.hour, t.minute, t.second);
+        std::tm now = {};
 
-    ASSERT_TRUE(os::LocalTime64(os::Time64(), &now));
+        ASSERT_TRUE(os::LocalTime64(os::Time64(), &now));
 
-    EXPECT_EQ(now.tm_year, 125);
-    EXPECT_EQ(now.tm_mon, 2);
-    EXPECT_EQ(now.tm_mday, 7);
-    EXPECT_EQ(now.tm_hour, 14);
-    EXPECT_EQ(now.tm_min, 5);
-    EXPECT_EQ(now.tm_sec, 9);
+        EXPECT_EQ(now.tm_year + 1900, t.year);
+        EXPECT_EQ(now.tm_mon + 1, t.month);
+        EXPECT_EQ(now.tm_mday, t.day);
+        EXPECT_EQ(now.tm_hour, t.hour);
+        EXPECT_EQ(now.tm_min, t.minute);
+        EXPECT_EQ(now.tm_sec, t.second);
+    }
 }
 
 TEST_F(SystemTest, LocalTimeFailsWhenToldAndOutsideTheRuntimeRange) {

@@ -2,7 +2,9 @@
 // service (zqvcam-service.exe) on a world file of its own, then the product, and drives the
 // panel from this process with public window messages (tests/e2e/panel_driver.h). The operating
 // system routes the product's device calls to the driver zqvcam.sys; the service's trace shows
-// every request that reached it, the driver's status record what the driver itself counted.
+// every request that reached it, the driver's status record what the driver itself counted. The
+// scenarios it shares with the simulated program are written once, in
+// tests/e2e/panel_scenarios.cpp; those here are the real program's own.
 //
 //     vcam_tests.exe [gtest flags] ZELQUIN_EXE SERVICE_EXE WORK_FOLDER
 //
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "tests/e2e/panel_driver.h"
+#include "tests/e2e/panel_scenarios.h"
 #include "tests/e2e/scenario_support.h"
 #include "tests/support/wire.h"
 #include "tests/vcam/vcam_fixture.h"
@@ -51,8 +54,6 @@ using vcamtest::CloseFileManagers;
 using vcamtest::DriverStatus;
 using vcamtest::FileManager;
 using vcamtest::FileManagers;
-using vcamtest::Letters;
-using vcamtest::PresentedLetters;
 using vcamtest::ServiceProcess;
 
 std::wstring g_exe;
@@ -61,7 +62,42 @@ std::wstring g_work;
 
 // ---- the scenarios ----
 
-class RealPanel : public ::testing::Test {
+class RealPanel : public ::testing::Test, public e2e::PanelHarness {
+  public:
+    // The shared scenarios' view of the real program (tests/e2e/panel_scenarios.h).
+    e2e::Program program() const override { return e2e::kVirtualCamera; }
+    e2e::Panel& StartPanel(const std::string& world) override { return Start(world); }
+    void Plug(const std::string& world, const std::string& letters) override {
+        EditWorld(world, letters);
+    }
+    std::vector<std::string> Calls(std::size_t first) const override { return SettledCalls(first); }
+    int ClockSlack() const override { return vcamtest::kClockSlack; }
+    std::string PresentedLetters() const override {
+        const std::uint32_t letters = vcamtest::PresentedLetters();
+        std::string text;
+        for (char letter = 'A'; letter <= 'Z'; ++letter) {
+            if ((letters >> (letter - 'A')) & 1u) {
+                text += letter;
+            }
+        }
+        return text;
+    }
+    std::vector<FolderWindow> TakeFolderWindows(const e2e::Panel& panel, double seconds) override {
+        std::vector<FileManager> managers;
+        e2e::WaitFor(
+            [&] {
+                managers = FileManagers(panel.process_id());
+                return !managers.empty();
+            },
+            seconds);
+        CloseFileManagers();
+        std::vector<FolderWindow> folders;
+        for (const FileManager& manager : managers) {
+            folders.push_back({manager.title, manager.program});
+        }
+        return folders;
+    }
+
   protected:
     // Starts the service on `world` (with `options`), waits for its letters, then starts the
     // product.
@@ -110,17 +146,6 @@ class RealPanel : public ::testing::Test {
 };
 
 // ---- start-up ----
-
-TEST_F(RealPanel, StartUpConnectsWhenTheCameraIsReady) {
-    for (const e2e::StartUpCase& c : e2e::StartUpCases()) {
-        SCOPED_TRACE(c.what);
-        e2e::Panel& panel = Start(c.world);
-        ExpectLook(panel, c.status, c.connected, c.selections);
-        EXPECT_EQ(Codes(panel.trace().VendorCdbs()), c.codes);
-        // Only the letters the driver presents reach it; the panel opens each of them.
-        EXPECT_EQ(OpenedLetters(panel.trace().Calls()), c.letters);
-    }
-}
 
 TEST_F(RealPanel, AMarkedDeviceOnAnEarlierLetterIsTakenForTheCamera) {
     // D answers the INQUIRY with the camera's mark but is a plain disk: the panel takes it, asks
@@ -253,175 +278,6 @@ TEST_F(RealPanel, EveryHandleTheProductOpensIsClosedButTheCameras) {
     panel.PostClose();
     EXPECT_TRUE(panel.WaitForExit());
     expectCounts({{'D', 0, 2}, {'E', 0, 1}, {'F', 0, 2}, {'G', 0, 1}});
-}
-
-// ---- the user's commands ----
-
-TEST_F(RealPanel, EachSettingChangeSendsItsValueAndConfirmsIt) {
-    const std::string camera =
-        std::string(kDrives) + "camera E overwrite=0 timestamp=0 resolution=0\n";
-    e2e::Panel& panel = Start(camera);
-    e2e::ExpectSettingChanges(panel, e2e::SettingChanges());
-
-    // The camera refuses every setting from now on: the error texts, and the picks stay.
-    panel.EditWorld(camera + e2e::kSettingsFail);
-    e2e::ExpectSettingChanges(panel, e2e::RefusedSettingChanges());
-}
-
-TEST_F(RealPanel, SyncWithPcTimeSendsTheDateThenTheTime) {
-    const std::string camera = std::string(kDrives) + "camera E\n";
-    e2e::Panel& panel = Start(camera);
-
-    std::size_t mark = panel.trace().CallCount();
-    SYSTEMTIME before;
-    ::GetLocalTime(&before);
-    panel.Click(kSyncTime);
-    EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync Completed.");
-    SYSTEMTIME after;
-    ::GetLocalTime(&after);
-    EXPECT_TRUE(e2e::SentAClockBetween(panel.trace().VendorCdbs(mark), before, after,
-                                       vcamtest::kClockSlack));
-
-    for (const e2e::ClockRefusal& refusal : e2e::ClockRefusals()) {
-        SCOPED_TRACE(refusal.fault);
-        panel.EditWorld(camera + refusal.fault);
-        mark = panel.trace().CallCount();
-        panel.Click(kSyncTime);
-        EXPECT_EQ(panel.TakeMessageBox(), L"Time Sync error.");
-        EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), refusal.codes);
-    }
-}
-
-TEST_F(RealPanel, OpenFileFolderReachesTheFileManagerAndReconnects) {
-    for (const e2e::ReleaseCase& c : e2e::ReleaseCases()) {
-        SCOPED_TRACE(c.storage);
-        e2e::Panel& panel = Start(c.world);
-        const std::size_t mark = panel.trace().CallCount();
-        panel.Click(kOpenFolder);
-        panel.Settle();
-        EXPECT_TRUE(panel.MessageBoxes().empty());
-
-        const std::vector<std::string> calls = SettledCalls(mark);
-        std::vector<std::string> cdbs = panel.trace().VendorCdbs(mark);
-        ASSERT_FALSE(cdbs.empty());
-        EXPECT_EQ(cdbs.front(), Cdb(false, 0x0F));
-        cdbs.erase(cdbs.begin());
-        EXPECT_EQ(Codes(cdbs), c.reconnects ? kConnectionCodes : std::vector<std::string>{});
-
-        // The release, then the camera's handle closed; E has gone and F has come meanwhile.
-        std::size_t release = calls.size();
-        for (std::size_t i = 0; i < calls.size() && release == calls.size(); ++i) {
-            if (calls[i].find(" cdb=FA ") != std::string::npos) {
-                release = i;
-            }
-        }
-        ASSERT_LT(release + 1, calls.size());
-        EXPECT_EQ(calls[release + 1].rfind("CloseHandle E: ", 0), 0u) << calls[release + 1];
-        EXPECT_EQ(PresentedLetters(), Letters("FG"));
-
-        // The file manager opens on the camera's volume, F:.
-        std::vector<FileManager> managers;
-        const bool opened = e2e::WaitFor(
-            [&] {
-                managers = FileManagers(panel.process_id());
-                return !managers.empty();
-            },
-            c.opensFolder ? e2e::kPatience : 3);
-        EXPECT_EQ(opened, c.opensFolder);
-        if (c.opensFolder && opened) {
-            ASSERT_EQ(managers.size(), 1u);
-            EXPECT_EQ(managers[0].title.substr(managers[0].title.size() - 4), L"(F:)");
-            EXPECT_EQ(managers[0].program, L"explorer.exe");
-        }
-        CloseFileManagers();
-
-        // Reconnected or released, the controls stay enabled with the values shown.
-        ExpectLook(panel, L"Firmware Version:   V2", true, {1, 1, 1});
-        if (!c.reconnects) {
-            const std::size_t before = panel.trace().CallCount();
-            panel.Choose(kOverwrite, 0);
-            EXPECT_EQ(panel.TakeMessageBox(), kNotConnected);
-            EXPECT_EQ(panel.trace().CallCount(), before);
-        }
-    }
-}
-
-// ---- plugging and unplugging ----
-
-TEST_F(RealPanel, FollowsTheCameraThroughVolumeArrivalAndRemoval) {
-    e2e::Panel& panel = Start(e2e::kBareComputer);
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    for (const e2e::VolumeStep& step : e2e::VolumeSteps()) {
-        SCOPED_TRACE(step.what);
-        if (step.world) {
-            EditWorld(*step.world, step.letters);
-        }
-        const std::size_t mark = panel.trace().CallCount();
-        EXPECT_EQ(panel.DeviceChange(step.event, step.letter, step.flags), TRUE);
-        EXPECT_EQ(!SettledCalls(mark).empty(), step.asksDevices);
-        if (step.connected) {
-            ExpectLook(panel, kDefaultFirmware, true, {1, 0, 1});
-        } else {
-            ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-        }
-        EXPECT_TRUE(panel.MessageBoxes().empty());
-    }
-}
-
-TEST_F(RealPanel, ARemovalBeforeAnyArrivalLooksForTheCameraAfresh) {
-    const std::string camera = "drive C fixed\ncamera E overwrite=0\n";
-    e2e::Panel& panel = Start(camera);
-    panel.Choose(kOverwrite, 1);
-    EXPECT_EQ(panel.TakeMessageBox(), L"Loop recording on.");
-
-    // An unrelated stick goes: disconnect and connect again, the camera's values read afresh.
-    EditWorld(camera + "drive G removable\n", "EG");
-    std::size_t mark = panel.trace().CallCount();
-    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'G'), TRUE);
-    EXPECT_EQ(Codes(panel.trace().VendorCdbs(mark)), kConnectionCodes);
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    // The camera itself goes: the new search finds nothing.
-    EditWorld("drive C fixed\ndrive G removable\n", "G");
-    mark = panel.trace().CallCount();
-    EXPECT_EQ(panel.DeviceChange(DBT_DEVICEREMOVECOMPLETE, 'E'), TRUE);
-    EXPECT_EQ(panel.trace().VendorCdbs(mark), std::vector<std::string>{});
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-}
-
-TEST_F(RealPanel, WithNotifyTheServiceTellsTheWindowsOfLettersThatComeAndGo) {
-    // No event is sent from here: the service tells every window, as Windows would.
-    const std::string computer = "drive C fixed\nnotify\n";
-    const std::string camera = computer + "camera E overwrite=1\nstorage letter=F\n";
-    e2e::Panel& panel = Start(computer);
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    panel.EditWorld(camera);
-    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kDefaultFirmware; }));
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    // The release moves the camera from E to F. The panel reconnects at once (on F), then hears
-    // that E went (its arrival drive: it disconnects) and that F came (it connects again).
-    const std::size_t mark = panel.trace().CallCount();
-    panel.Click(kOpenFolder);
-    std::vector<std::string> expected = {"0F"};
-    expected.insert(expected.end(), kConnectionCodes.begin(), kConnectionCodes.end());
-    expected.insert(expected.end(), kConnectionCodes.begin(), kConnectionCodes.end());
-    ASSERT_TRUE(e2e::WaitFor([&] { return Codes(panel.trace().VendorCdbs(mark)) == expected; }))
-        << ::testing::PrintToString(Codes(panel.trace().VendorCdbs(mark)));
-    ASSERT_TRUE(e2e::WaitFor([&] { return !FileManagers(panel.process_id()).empty(); }));
-    CloseFileManagers();
-    panel.Settle();
-    ExpectLook(panel, kDefaultFirmware, true, {1, 0, 0});
-
-    panel.EditWorld(computer);
-    ASSERT_TRUE(e2e::WaitFor([&] { return panel.Text(kStatus) == kNotConnected; }));
-    ExpectLook(panel, kNotConnected, false, {-1, -1, -1});
-
-    EXPECT_EQ(panel.trace().Notifications(),
-              (std::vector<std::string>{"DBT_DEVICEARRIVAL E:", "DBT_DEVICEREMOVECOMPLETE E:",
-                                        "DBT_DEVICEARRIVAL F:", "DBT_DEVICEREMOVECOMPLETE F:"}));
 }
 
 // ---- a service that fails the product ----
@@ -757,6 +613,7 @@ TEST_F(RealPanel, SoakOfArrivalsAndRemovalsLeavesNothingBehind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    e2e::RegisterSharedScenarios<RealPanel>("RealPanel");
     return e2e::RunScenarios(argc, argv, "ZELQUIN_EXE SERVICE_EXE WORK_FOLDER",
                              {&g_exe, &g_service, &g_work});
 }
