@@ -6,42 +6,12 @@
 #include <thread>
 #include <utility>
 
+#include "sim/little_endian.h"
+#include "sim/pass_through_codec.h"
+
 namespace sim {
 
 namespace {
-
-// Little-endian fields, read and written by the simulator itself so that a layout slip in the
-// program's own request building cannot be mirrored here.
-std::uint16_t Le16(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
-
-void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        p[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-    }
-}
-
-// SCSI_PASS_THROUGH as the system takes it from the caller: the 32-bit form from a 32-bit
-// process, the 64-bit form (a pointer-sized DataBufferOffset) from a 64-bit one.
-struct SptForm {
-    std::uint32_t size;
-    std::size_t dataOffsetAt;
-    std::size_t dataOffsetWidth;
-    std::size_t senseOffsetAt;
-    std::size_t cdbAt;
-};
-constexpr SptForm kSpt32 = {44, 20, 4, 24, 28};
-constexpr SptForm kSpt64 = {56, 24, 8, 32, 36};
-constexpr std::uint32_t kMaxTimeOutSeconds = 108000;
-constexpr std::uint8_t kDataIn = 1;
-constexpr std::uint8_t kTargetId = 1;
 
 // STORAGE_PROPERTY_QUERY and STORAGE_DESCRIPTOR_HEADER.
 constexpr std::uint32_t kQuerySize = 12;
@@ -550,7 +520,7 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     if (input != nullptr) {
         std::memcpy(event.head.data(), input, std::min<std::size_t>(inSize, event.head.size()));
         std::memcpy(event.query.data(), input, std::min<std::size_t>(inSize, event.query.size()));
-        event.cdbOffset = caller64_ ? kSpt64.cdbAt : kSpt32.cdbAt;
+        event.cdbOffset = caller64_ ? kPassThrough64.cdbAt : kPassThrough32.cdbAt;
         std::copy_n(event.head.begin() + static_cast<std::ptrdiff_t>(event.cdbOffset),
                     event.cdb.size(), event.cdb.begin());
     }
@@ -699,62 +669,23 @@ bool World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const w
 bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::uint32_t inSize,
                         std::uint8_t* out, std::uint32_t outSize, std::uint32_t& returned,
                         Event& event) {
-    const SptForm& form = caller64_ ? kSpt64 : kSpt32;
-    const std::uint32_t headSize = form.size;
-    if (in == nullptr || inSize < headSize || out == nullptr || outSize < headSize) {
+    const std::optional<PassThroughRequest> request =
+        DecodePassThrough(in, inSize, out, outSize, caller64_);
+    if (!request || !IsWellFormed(*request, outSize)) {
         return false;
-    }
-    std::array<std::uint8_t, kSpt64.size> head = {};
-    std::memcpy(head.data(), in, headSize);
-
-    const std::uint16_t length = Le16(head.data(), 0);
-    const std::uint8_t pathId = head[3];
-    const std::uint8_t targetId = head[4];
-    const std::uint8_t lun = head[5];
-    const std::uint8_t cdbLength = head[6];
-    const std::uint8_t senseLength = head[7];
-    const std::uint8_t dataIn = head[8];
-    const std::uint32_t transferLength = Le32(head.data(), 12);
-    const std::uint32_t timeOut = Le32(head.data(), 16);
-    const std::uint32_t dataOffset = Le32(head.data(), form.dataOffsetAt);
-    const std::uint32_t senseOffset = Le32(head.data(), form.senseOffsetAt);
-    // An offset past 4 GiB lies beyond any buffer a call can hand over.
-    if (form.dataOffsetWidth == 8 && Le32(head.data(), form.dataOffsetAt + 4) != 0) {
-        return false;
-    }
-
-    if (length != headSize || pathId != 0 || targetId != kTargetId || lun != 0) {
-        return false;
-    }
-    if (cdbLength == 0 || cdbLength > 16 || dataIn != kDataIn || timeOut == 0 ||
-        timeOut > kMaxTimeOutSeconds) {
-        return false;
-    }
-    const std::uint64_t dataEnd = std::uint64_t{dataOffset} + transferLength;
-    const std::uint64_t senseEnd = std::uint64_t{senseOffset} + senseLength;
-    if (transferLength > 0 && (dataOffset < headSize || dataEnd > outSize)) {
-        return false;
-    }
-    if (senseLength > 0) {
-        if (senseOffset < headSize || senseEnd > outSize) {
-            return false;
-        }
-        if (transferLength > 0 && senseOffset < dataEnd && dataOffset < senseEnd) {
-            return false;  // sense and data areas overlap
-        }
     }
     // Pass-through needs a handle opened for reading and writing.
     if ((handle.access & os::kGenericRead) == 0 || (handle.access & os::kGenericWrite) == 0) {
         return false;
     }
 
-    const std::uint8_t* cdb = head.data() + form.cdbAt;
+    const std::uint8_t* cdb = request->cdb.data();
     const std::size_t index = static_cast<std::size_t>(handle.drive);
     ScsiAnswer answer;
     if (Camera* camera = CameraOn(LetterOf(handle.drive))) {
-        answer = CameraAnswer(*camera, cdb, cdbLength);
+        answer = CameraAnswer(*camera, cdb, request->cdbLength);
     } else {
-        answer = DiskAnswer(drives_[index], cdb, cdbLength);
+        answer = DiskAnswer(drives_[index], cdb, request->cdbLength);
     }
     event.hostile = std::move(answer.hostile);
     if (answer.callFails) {
@@ -762,29 +693,11 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
         return false;
     }
 
-    const auto delivered =
-        static_cast<std::uint32_t>(std::min<std::size_t>(answer.data.size(), transferLength));
-    const auto senseDelivered =
-        static_cast<std::uint8_t>(std::min<std::size_t>(answer.sense.size(), senseLength));
-    head[2] = answer.status;
-    head[7] = senseDelivered;
-    PutLe32(head.data(), 12, delivered);
-    std::memcpy(out, head.data(), headSize);
-    if (delivered > 0) {
-        std::memcpy(out + dataOffset, answer.data.data(), delivered);
-    }
-    if (senseDelivered > 0) {
-        std::memcpy(out + senseOffset, answer.sense.data(), senseDelivered);
-    }
-    returned = headSize;
-    if (delivered > 0) {
-        returned = std::max(returned, dataOffset + delivered);
-    }
-    if (senseDelivered > 0) {
-        returned = std::max(returned, senseOffset + senseDelivered);
-    }
+    const PassThroughDelivered delivered =
+        EncodePassThroughAnswer(*request, answer.status, answer.data, answer.sense, out);
+    returned = delivered.returned;
     event.scsiStatus = answer.status;
-    event.dataBytes = delivered;
+    event.dataBytes = delivered.data;
     return true;
 }
 
