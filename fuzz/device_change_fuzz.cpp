@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char cameraLetter = 0;
     if (cameraPresent) {
         cameraLetter = static_cast<char>('D' + in.Byte() % 23);
-        world.PlaceCamera(cameraLetter).state = (setup & 4) != 0 ? 1 : 2;
+        world.PlugCamera(cameraLetter).state = (setup & 4) != 0 ? 1 : 2;
     }
     if ((setup & 8) != 0) {
         ConnectCamera(window);

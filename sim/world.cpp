@@ -139,8 +139,7 @@ void World::Reset() {
     for (std::uint32_t& generation : generations_) {
         ++generation;
     }
-    camera_ = Camera{};
-    otherCameras_.clear();
+    cameras_.assign(1, Camera{});
     shellExecuteFails_ = false;
     faults_.clear();
     hostile_.reset();
@@ -190,33 +189,36 @@ void World::RemoveDrive(char letter) {
     ++generations_[index];
 }
 
-void World::PlugCameraDrive(char letter) {
+Camera& World::PlugCamera(char letter, Camera camera) {
+    UnplugCamera(letter);
+    if (drive(letter).present) {
+        RemoveDrive(letter);  // a fresh device: handles from before stay dead
+    }
+    camera.letter = LetterOf(Index(letter));
+    camera.home = camera.letter;
+    camera.mode = CameraMode::kCommand;
     Drive& own = drive(letter);
     own.present = true;
     own.type = os::kDriveRemovable;
     own.opens = true;
-}
-
-Camera& World::PlaceCamera(char letter) {
-    camera_.letter = LetterOf(Index(letter));
-    camera_.home = camera_.letter;
-    camera_.mode = CameraMode::kCommand;
-    PlugCameraDrive(letter);
-    return camera_;
-}
-
-void World::VanishCamera() {
-    if (camera_.letter != 0) {
-        RemoveDrive(camera_.letter);
+    for (Camera& place : cameras_) {
+        if (place.letter == 0) {
+            place = std::move(camera);
+            return place;
+        }
     }
+    return cameras_.emplace_back(std::move(camera));
 }
 
-Camera& World::AddCamera(char letter) {
-    Camera& added = otherCameras_.emplace_back();
-    added.letter = LetterOf(Index(letter));
-    added.home = added.letter;
-    PlugCameraDrive(letter);
-    return added;
+Camera World::UnplugCamera(char letter) {
+    Camera* camera = CameraOn(letter);
+    if (camera == nullptr) {
+        return Camera{};
+    }
+    Camera left = *camera;
+    RemoveDrive(camera->letter);
+    camera->letter = 0;
+    return left;
 }
 
 Camera* World::CameraOn(char letter) {
@@ -229,45 +231,12 @@ Camera* World::CameraFrom(char letter) {
 
 Camera* World::CameraWhere(char Camera::*field, char letter) {
     const int index = Index(letter);
-    if (camera_.letter != 0 && Index(camera_.*field) == index) {
-        return &camera_;
-    }
-    for (Camera& other : otherCameras_) {
-        if (other.letter != 0 && Index(other.*field) == index) {
-            return &other;
+    for (Camera& camera : cameras_) {
+        if (camera.letter != 0 && Index(camera.*field) == index) {
+            return &camera;
         }
     }
     return nullptr;
-}
-
-Camera& World::PlugFreshCamera(char letter) {
-    if (Camera* there = CameraOn(letter)) {
-        UnplugCamera(*there);
-    }
-    if (drive(letter).present) {
-        RemoveDrive(letter);  // a fresh device: handles from before stay dead
-    }
-    if (camera_.letter == 0) {
-        camera_ = Camera{};
-        return PlaceCamera(letter);
-    }
-    for (Camera& other : otherCameras_) {
-        if (other.letter == 0) {
-            other = Camera{};
-            other.letter = LetterOf(Index(letter));
-            other.home = other.letter;
-            PlugCameraDrive(letter);
-            return other;
-        }
-    }
-    return AddCamera(letter);
-}
-
-void World::UnplugCamera(Camera& camera) {
-    if (camera.letter != 0) {
-        RemoveDrive(camera.letter);
-        camera.letter = 0;
-    }
 }
 
 // ---- faults ----

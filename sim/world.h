@@ -7,7 +7,7 @@
 //     sim::World& world = sim::TheWorld();
 //     world.Reset();
 //     world.AddDisk('C');                          // fixed disk, INQUIRY byte 3 = 2
-//     world.PlaceCamera('E').state = 3;            // the camera on E:
+//     world.PlugCamera('E').state = 3;             // a camera on E:
 //     world.InjectVendorFault(26, sim::Fault::CallFails());
 //     ... run the code ...
 //     world.VendorCodes();  world.OpenHandleCount();  world.events();
@@ -283,29 +283,28 @@ class World {
     // already open on it fails (closing such a handle still succeeds).
     void RemoveDrive(char letter);
 
-    Camera& camera() { return camera_; }
-    const Camera& camera() const { return camera_; }
-    // Attaches the camera on `letter` (present, removable, opens; the drive's descriptor is left
-    // as it was) and returns it. The camera's settings are kept; a Reset() clears them.
-    Camera& PlaceCamera(char letter);
-    // The camera's drive letter disappears (RemoveDrive on it). Safe to call from the observer.
-    void VanishCamera();
-    // Another camera besides camera(), on `letter` (present, removable, opens), with a camera's
-    // defaults; it answers, changes and enters storage mode just as the first one does, and meets
-    // the same injected faults. The reference stays valid until Reset().
-    Camera& AddCamera(char letter);
-    // The camera answering on `letter`, camera() or one added; null when none does.
+    // The cameras are one list. A camera is plugged in on a letter and unplugged from the letter it
+    // answers on; its place in the list stays until another camera is plugged into it.
+    //
+    // Plugs `camera` (a camera's defaults unless given) in on `letter`, in command mode: the
+    // letter becomes present, removable and openable (the drive's descriptor is left as it was).
+    // A camera answering on `letter` is unplugged first, and a drive present there leaves first,
+    // so that handles from before stay dead. It takes the first place of the list that no camera
+    // holds, or a new one at the end; the reference stays valid until Reset().
+    Camera& PlugCamera(char letter, Camera camera = Camera{});
+    // The camera answering on `letter` leaves, and its letter with it (RemoveDrive); it answers
+    // nowhere from then on. Returns the camera as it was (a camera's defaults when none answered
+    // there), so that a test can plug the same camera in again. Safe to call from the observer.
+    Camera UnplugCamera(char letter);
+    // The camera in the list's first place: the first one plugged in, or the one plugged into its
+    // place after it left; before any was, a camera's defaults that answer nowhere.
+    Camera& camera() { return cameras_.front(); }
+    const Camera& camera() const { return cameras_.front(); }
+    // The camera answering on `letter`; null when none does.
     Camera* CameraOn(char letter);
     // The camera plugged in on `letter` (its `home`) and not unplugged since, wherever the
-    // release has moved it; null when none is.
+    // release has moved it; null when none is. The world file follows its camera lines by it.
     Camera* CameraFrom(char letter);
-    // A fresh camera (a camera's defaults) plugged in on `letter`, as PlaceCamera does: camera()
-    // when no camera is placed there, otherwise another one (in the place of one unplugged, when
-    // there is such a place). A camera answering on `letter` before is unplugged first.
-    Camera& PlugFreshCamera(char letter);
-    // The camera's letter disappears (RemoveDrive on it) and the camera with it: it answers
-    // nowhere from now on.
-    void UnplugCamera(Camera& camera);
 
     // -- faults --
     // Faults for one vendor command code (CDB byte 7 of a block starting 0xFA) or for the
@@ -343,7 +342,7 @@ class World {
     void ClearTrace();
 
     // Called with every event right after it is recorded (the call has finished). The observer
-    // may change the world, e.g. VanishCamera(), and so affect every later call.
+    // may change the world, e.g. UnplugCamera(), and so affect every later call.
     void SetObserver(std::function<void(const Event&)> observer) {
         observer_ = std::move(observer);
     }
@@ -429,7 +428,6 @@ class World {
     };
 
     static int Index(char letter);
-    void PlugCameraDrive(char letter);  // present, removable, opens
     // The camera (of those plugged in) whose `field`, its letter or its home, is `letter`.
     Camera* CameraWhere(char Camera::*field, char letter);
     void BeforeCall();
@@ -459,8 +457,7 @@ class World {
 
     std::array<Drive, kLetterCount> drives_;
     std::array<std::uint32_t, kLetterCount> generations_ = {};
-    Camera camera_;
-    std::deque<Camera> otherCameras_;
+    std::deque<Camera> cameras_;  // never empty: the first place is there from the start
     bool shellExecuteFails_ = false;
     // The form of the pass-through head: by default that of this process, as on Windows.
 #if defined(_WIN64)

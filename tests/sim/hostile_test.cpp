@@ -201,7 +201,7 @@ TEST_P(HostileOnThePassThrough, DeliversWhatTheKindSays) {
     for (std::uint64_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         world.Reset();
-        world.PlaceCamera('E').resolution = 0;
+        world.PlugCamera('E').resolution = 0;
         world.SetHostile(Only(kind, seed));
 
         // The get form, with room for 16 bytes where the camera answers 8.
@@ -311,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
 class HostileWorld : public zqtest::SimTest {};
 
 TEST_F(HostileWorld, AnswerCdbCarriesOutTheActionAndHandsBackTheServersOnes) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kSenseOverlong, 5));
     sim::World::ScsiAnswer answer = world.AnswerCdb('E', kGetResolution.data(), 16);
     ASSERT_TRUE(answer.hostile.has_value());
@@ -329,7 +329,7 @@ TEST_F(HostileWorld, AnswerCdbCarriesOutTheActionAndHandsBackTheServersOnes) {
 }
 
 TEST_F(HostileWorld, InjectedFaultsComeFirstAndDrawNothing) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kStatus));
     world.InjectVendorFault(1, sim::Fault::CallFails());
     EXPECT_TRUE(world.AnswerCdb('E', kGetResolution.data(), 16).callFails);
@@ -344,7 +344,7 @@ TEST_F(HostileWorld, TheTraceGainsALinePerAction) {
     sim::TraceWriter writer;
     writer.SetPath(folder.Wide("trace.txt"));
     sim::TraceEveryCall(world, writer);
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kSenseBadCode, 9));
     SendThroughPassThrough(world, kGetResolution, 16);
     const std::vector<std::string> lines = folder.Lines("trace.txt");

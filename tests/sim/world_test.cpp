@@ -85,7 +85,7 @@ class WorldTest : public zqtest::SimTest {
 // ---- the driver ----
 
 TEST_F(WorldTest, MalformedPassThroughRequestFailsAndWritesNothing) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     struct Case {
         const char* name;
@@ -135,7 +135,7 @@ TEST_F(WorldTest, MalformedPassThroughRequestFailsAndWritesNothing) {
 }
 
 TEST_F(WorldTest, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     Request request = Inquiry();
 
     EXPECT_FALSE(Send(Open('E', os::kGenericRead), request));
@@ -143,7 +143,7 @@ TEST_F(WorldTest, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
 }
 
 TEST_F(WorldTest, AnswerStaysInsideTheTransferLengthAndTheOutputSize) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     // The INQUIRY asks for 36 bytes but only 8 are to be transferred.
     Request request = MakeRequest({0x12, 0, 0, 0, 36, 0}, 8, 0xCC);
@@ -159,7 +159,7 @@ TEST_F(WorldTest, AnswerStaysInsideTheTransferLengthAndTheOutputSize) {
 }
 
 TEST_F(WorldTest, SenseDataStaysInsideTheSenseLength) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     Request request = MakeRequest(VendorCdb(0x60, 0x55), 8, 0xCC);
     request.bytes[7] = 4;
@@ -223,7 +223,7 @@ TEST_F(WorldTest, CameraRefusesBlocksItDoesNotKnowWithACheckCondition) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         Request request = MakeRequest(c.cdb, 8);
 
         EXPECT_TRUE(Send(Open('E'), request));
@@ -293,7 +293,7 @@ TEST_F(WorldTest, DriveTypeOfAbsentOrMalformedRootIsNoRootDir) {
 // ---- handles ----
 
 TEST_F(WorldTest, HandleAccountingCatchesDoubleAndUnknownCloses) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle handle = Open('E');
     ASSERT_EQ(world.OpenHandleCount(), 1u);
 
@@ -310,16 +310,16 @@ TEST_F(WorldTest, HandleAccountingCatchesDoubleAndUnknownCloses) {
 }
 
 TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleEvenAfterReturning) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle handle = Open('E');
-    world.VanishCamera();
+    world.UnplugCamera('E');
     Request request = Inquiry();
 
     EXPECT_FALSE(Send(handle, request));
     EXPECT_EQ(Open('E'), os::InvalidHandle());
 
     // Plugged in again: a new open works, the handle from before stays dead.
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     EXPECT_FALSE(Send(handle, request));
     EXPECT_TRUE(Send(Open('E'), request));
 
@@ -356,7 +356,7 @@ TEST_F(WorldTest, EachThreadReadsTheErrorOfItsOwnLastCall) {
 // ---- faults ----
 
 TEST_F(WorldTest, FaultsHitAsManyRequestsAsTheyAreGiven) {
-    world.PlaceCamera('E').state = 3;
+    world.PlugCamera('E').state = 3;
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
     world.InjectVendorFault(14, sim::Fault::CallFails(2));
@@ -381,7 +381,7 @@ TEST_F(WorldTest, FaultsHitAsManyRequestsAsTheyAreGiven) {
 }
 
 TEST_F(WorldTest, ObserverSeesEachFinishedCallInOrder) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::vector<std::string> log;
     world.SetObserver([&log](const sim::Event& e) {
         log.push_back(std::to_string(e.index) + (e.result ? " ok" : " failed"));
@@ -412,7 +412,7 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         world.drive('E').type = os::kDriveCdrom;
         world.camera().storageAnswers = c.answers;
         world.camera().storageLetter = c.storageLetter;
@@ -445,7 +445,7 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
 
 // The camera promises no vendor name in command mode; its storage disk says KMZ.
 TEST_F(WorldTest, InquiryVendorIsTheWorldsInCommandModeAndKmzInStorage) {
-    world.PlaceCamera('E').inquiryVendor = "ACME";
+    world.PlugCamera('E').inquiryVendor = "ACME";
     const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
     const auto vendor = [this, &inquiry] {
         const sim::World::ScsiAnswer answer = world.AnswerCdb('E', inquiry, sizeof inquiry);
@@ -464,7 +464,7 @@ TEST_F(WorldTest, InquiryVendorIsTheWorldsInCommandModeAndKmzInStorage) {
 // The SCSI-level entry that transports other than the pass-through call (the usbip camera) use:
 // the same devices, the same faults and the same effects, without a trace line.
 TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {
-    world.PlaceCamera('E').state = 3;
+    world.PlugCamera('E').state = 3;
     world.AddDisk('D', 2);
     world.drive('F').present = true;
     world.drive('F').scsi = sim::ScsiDevice::kRefusesInquiry;
@@ -511,7 +511,7 @@ TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {
     EXPECT_TRUE(world.events().empty());
 
     const std::uint32_t before = world.Generation('E');
-    world.VanishCamera();
+    world.UnplugCamera('E');
     EXPECT_NE(world.Generation('E'), before);
     EXPECT_TRUE(world.AnswerCdb('E', inquiry.data(), 6).callFails);
 }
