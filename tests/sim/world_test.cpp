@@ -1,6 +1,6 @@
 // The simulated computer where its behaviour is not obvious: the driver's checks of a
-// pass-through request, the bounds it writes within, the camera's reading of vendor blocks, the
-// drive list, handle accounting, faults and storage mode.
+// pass-through request, the bounds it writes within, the drive list, handle accounting, faults
+// met through the link, and storage mode. The camera's own answers are camera_model_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -190,51 +190,6 @@ TEST_F(WorldTest, StorageQueryStaysInsideTheOutputSize) {
     EXPECT_EQ(area[12], 40);  // VendorIdOffset
     EXPECT_EQ(area[20], 0xCC);
     EXPECT_EQ(area[63], 0xCC);
-}
-
-// ---- the camera's reading of vendor blocks ----
-
-TEST_F(WorldTest, CameraRefusesBlocksItDoesNotKnowWithACheckCondition) {
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> cdb;
-        std::uint8_t status;
-    };
-    auto spoilt = [](std::size_t at, std::uint8_t value) {
-        std::vector<std::uint8_t> cdb = VendorCdb(0x06, 2, 1);
-        cdb[at] = value;
-        return cdb;
-    };
-    const std::vector<Case> cases = {
-        {"set 2 to 1", VendorCdb(0x06, 2, 1), 0},
-        {"byte 1 not 55", spoilt(1, 0x00), 2},
-        {"byte 2 not 66", spoilt(2, 0x00), 2},
-        {"byte 3 not FE", spoilt(3, 0x00), 2},
-        {"form 16", spoilt(4, 0x16), 2},
-        {"byte 5 not 0", spoilt(5, 0x01), 2},
-        {"byte 6 not 0", spoilt(6, 0x01), 2},
-        {"unused argument set", spoilt(9, 0x01), 2},
-        {"unknown code", VendorCdb(0x06, 0x55, 1), 2},
-        {"get form of the date", VendorCdb(0x60, 4), 2},
-        {"set form of the state", VendorCdb(0x06, 14, 1), 2},
-        {"set form of the release", VendorCdb(0x06, 15), 2},
-        {"block of 12 bytes", {0xFA, 0x55, 0x66, 0xFE, 0x06, 0, 0, 2, 1, 0, 0, 0}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        world.PlugCamera('E');
-        Request request = MakeRequest(c.cdb, 8);
-
-        EXPECT_TRUE(Send(Open('E'), request));
-
-        EXPECT_EQ(request.bytes[2], c.status);
-        EXPECT_EQ(world.camera().loopRecording, c.status == 0 ? 1 : 0);
-        EXPECT_EQ(world.camera().mode, sim::CameraMode::kCommand);
-        if (c.status != 0) {
-            EXPECT_EQ(request.bytes[48 + 2], 0x05);  // illegal request
-        }
-    }
 }
 
 // ---- drive list ----
@@ -441,24 +396,6 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
             EXPECT_EQ(os::GetDriveTypeW(L"E:\\"), os::kDriveNoRootDir);
         }
     }
-}
-
-// The camera promises no vendor name in command mode; its storage disk says KMZ.
-TEST_F(WorldTest, InquiryVendorIsTheWorldsInCommandModeAndKmzInStorage) {
-    world.PlugCamera('E').inquiryVendor = "ACME";
-    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    const auto vendor = [this, &inquiry] {
-        const sim::World::ScsiAnswer answer = world.AnswerCdb('E', inquiry, sizeof inquiry);
-        EXPECT_EQ(answer.data.size(), 36u);
-        return answer.data.size() < 16
-                   ? std::string()
-                   : std::string(answer.data.begin() + 8, answer.data.begin() + 16);
-    };
-    EXPECT_EQ(vendor(), "ACME    ");
-    std::int32_t err = 0;
-    ASSERT_TRUE(FindCamera(err));
-    ASSERT_TRUE(ReleaseCamera(err));
-    EXPECT_EQ(vendor(), "KMZ     ");
 }
 
 // The SCSI-level entry that transports other than the pass-through call (the usbip camera) use:
