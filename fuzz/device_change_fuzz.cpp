@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool volumeEvent =
         eventType == os::dbt::kDeviceArrival || eventType == os::dbt::kDeviceRemoveComplete;
     const bool handled = volumeEvent && !noRecord && claimed >= 18 &&
-                         Le32(record.get(), 4) == os::dbt::kDevtypVolume && record[16] == 0 &&
+                         sim::Le32(record.get(), 4) == os::dbt::kDevtypVolume && record[16] == 0 &&
                          record[17] == 0 && (sim::Le32(record.get(), 12) & kDriveBits) != 0;
     std::wstring letter;
     if (handled) {
