@@ -36,7 +36,7 @@ void LayOutCameras(int count) {
     world.AddDisk('D');
     for (int i = 0; i < count; ++i) {
         const char letter = static_cast<char>('E' + i);
-        sim::Camera& camera = i == 0 ? world.PlaceCamera(letter) : world.AddCamera(letter);
+        sim::Camera& camera = world.PlugCamera(letter);
         camera.answerDelayMs = kCommandMs;
     }
 }

@@ -57,7 +57,7 @@ void LayOutComputer() {
     zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
     world.AddDisk('D');
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
 }
 
 void BM_ConnectCamera_RealPauses(benchmark::State& state) {

@@ -24,7 +24,7 @@ constexpr std::array<std::uint8_t, 16> kGetState = {0, 0, 0, 0xFE, 0x60, 0, 0, 1
 os::Handle OpenCameraOnE() {
     zqtest::ResetProcessState();
     sim::World& world = sim::TheWorld();
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     return os::CreateFileW(L"\\\\.\\E:", os::kGenericRead | os::kGenericWrite,
                            os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
 }
@@ -118,7 +118,7 @@ void BM_FindCamera(benchmark::State& state) {
         }
     }
     if (layout == kCameraOnZEmpty || layout == kCameraOnZBehindDisks) {
-        world.PlaceCamera('Z');
+        world.PlugCamera('Z');
     } else if (layout == kNoCameraAllDisks) {
         world.AddDisk('Z');
     }

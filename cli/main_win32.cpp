@@ -9,6 +9,7 @@
 
 #include "cli/arrivals_win32.h"
 #include "cli/backend_seam.h"
+#include "cli/program_start.h"
 #include "cli/tool.h"
 #include "os/os.h"
 #include "os/text.h"
@@ -55,11 +56,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < argc; ++i) {
         args.push_back(os::ToUtf8(argv[i]));
     }
-#ifdef ZQ_CLI_SIM_PROGRAM
-    // The simulated program reads its world file before its first device call; this one makes
-    // sure that happens before the watch waits for arrivals that the file announces.
-    os::GetLogicalDriveStringsW(0, nullptr);
-#endif
+    cli::StartProgram();
     ConsoleOutput output;
     cli::Win32Arrivals arrivals;
     cli::SeamBackend backend(arrivals);

@@ -22,6 +22,7 @@
 #include "panel/control_ids.h"
 #include "panel/panel.h"
 #include "panel/volume_tracking.h"
+#include "sim/little_endian.h"
 #include "sim/system.h"
 #include "sim/world.h"
 #include "tests/support/fake_window.h"
@@ -30,12 +31,6 @@
 namespace {
 
 constexpr std::uint32_t kDriveBits = 0x03FFFFFFu;
-
-std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
 
 }  // namespace
 
@@ -51,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char cameraLetter = 0;
     if (cameraPresent) {
         cameraLetter = static_cast<char>('D' + in.Byte() % 23);
-        world.PlaceCamera(cameraLetter).state = (setup & 4) != 0 ? 1 : 2;
+        world.PlugCamera(cameraLetter).state = (setup & 4) != 0 ? 1 : 2;
     }
     if ((setup & 8) != 0) {
         ConnectCamera(window);
@@ -102,11 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool volumeEvent =
         eventType == os::dbt::kDeviceArrival || eventType == os::dbt::kDeviceRemoveComplete;
     const bool handled = volumeEvent && !noRecord && claimed >= 18 &&
-                         Le32(record.get(), 4) == os::dbt::kDevtypVolume && record[16] == 0 &&
-                         record[17] == 0 && (Le32(record.get(), 12) & kDriveBits) != 0;
+                         sim::Le32(record.get(), 4) == os::dbt::kDevtypVolume && record[16] == 0 &&
+                         record[17] == 0 && (sim::Le32(record.get(), 12) & kDriveBits) != 0;
     std::wstring letter;
     if (handled) {
-        const std::uint32_t mask = Le32(record.get(), 12) & kDriveBits;
+        const std::uint32_t mask = sim::Le32(record.get(), 12) & kDriveBits;
         int bit = 0;
         while ((mask & (1u << bit)) == 0) {
             ++bit;

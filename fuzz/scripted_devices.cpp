@@ -3,24 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
+
+#include "sim/pass_through_codec.h"
 
 namespace fuzzseam {
 
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
-
-void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        p[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-    }
-}
-
-constexpr std::uint32_t kHeadSize = 44;
 constexpr std::uint32_t kIoctlScsiPassThrough = 0x0004D004u;
 
 }  // namespace
@@ -84,36 +74,22 @@ bool Devices::DeviceIoControl(os::Handle handle, std::uint32_t code, const void*
     const int slot = found == open_.end() ? -1 : found->second;
     request.letter = slot >= 0 && slot < kLoose ? static_cast<char>('A' + slot) : 0;
 
-    // Decode the head as the port driver does, from the input buffer.
+    // Decode the head as the port driver does, from the input buffer; this process hands the
+    // 32-bit form, as the product does.
     const auto* input = static_cast<const std::uint8_t*>(in);
     auto* output = static_cast<std::uint8_t*>(out);
-    std::uint8_t head[kHeadSize] = {};
-    bool wellFormed = code == kIoctlScsiPassThrough && input != nullptr && output != nullptr &&
-                      inSize >= kHeadSize && outSize >= kHeadSize && bytesReturned != nullptr;
-    std::uint32_t dataOffset = 0;
-    std::uint32_t transfer = 0;
-    std::uint32_t senseOffset = 0;
-    std::uint8_t senseLength = 0;
-    if (wellFormed) {
-        std::memcpy(head, input, kHeadSize);
-        request.cdbLength = head[6];
-        std::memcpy(request.cdb.data(), head + 28, request.cdb.size());
-        senseLength = head[7];
-        transfer = Le32(head, 12);
-        dataOffset = Le32(head, 20);
-        senseOffset = Le32(head, 24);
-        const std::uint64_t dataEnd = std::uint64_t{dataOffset} + transfer;
-        const std::uint64_t senseEnd = std::uint64_t{senseOffset} + senseLength;
-        wellFormed = (head[0] | (head[1] << 8)) == kHeadSize && head[6] >= 1 && head[6] <= 16 &&
-                     head[8] == 1 && Le32(head, 16) != 0 &&
-                     (transfer == 0 || (dataOffset >= kHeadSize && dataEnd <= outSize)) &&
-                     (senseLength == 0 ||
-                      (senseOffset >= kHeadSize && senseEnd <= outSize &&
-                       (transfer == 0 || senseEnd <= dataOffset || dataEnd <= senseOffset)));
+    std::optional<sim::PassThroughRequest> decoded;
+    if (code == kIoctlScsiPassThrough && bytesReturned != nullptr) {
+        decoded = sim::DecodePassThrough(input, inSize, output, outSize, false);
+    }
+    const bool wellFormed = decoded && sim::IsWellFormed(*decoded, outSize);
+    if (decoded) {
+        request.cdbLength = decoded->cdbLength;
+        request.cdb = decoded->cdb;
+        request.transferLength = decoded->transferLength;
+        request.dataOffset = decoded->dataOffset;
     }
     request.wellFormed = wellFormed;
-    request.transferLength = transfer;
-    request.dataOffset = dataOffset;
 
     Answer answer;
     answer.callFails = true;
@@ -128,30 +104,18 @@ bool Devices::DeviceIoControl(os::Handle handle, std::uint32_t code, const void*
         *bytesReturned = answer.bytesReturned;
     }
     if (slot < 0 || !wellFormed || answer.callFails) {
-        if (wellFormed && answer.scribbleOnFailure && transfer > 0) {
+        if (wellFormed && answer.scribbleOnFailure && decoded->transferLength > 0) {
             // A failing driver may have written part of a transfer before giving up.
-            std::memset(output + dataOffset, 0xA5, transfer);
+            std::memset(output + decoded->dataOffset, 0xA5, decoded->transferLength);
         }
         requests_.push_back(request);
         return false;
     }
 
-    const auto delivered =
-        static_cast<std::uint32_t>(std::min<std::size_t>(answer.data.size(), transfer));
-    const auto senseDelivered =
-        static_cast<std::uint8_t>(std::min<std::size_t>(answer.sense.size(), senseLength));
-    head[2] = answer.status;
-    head[7] = senseDelivered;
-    PutLe32(head, 12, delivered);
-    std::memcpy(output, head, kHeadSize);
-    if (delivered > 0) {
-        std::memcpy(output + dataOffset, answer.data.data(), delivered);
-    }
-    if (senseDelivered > 0) {
-        std::memcpy(output + senseOffset, answer.sense.data(), senseDelivered);
-    }
+    const sim::PassThroughDelivered delivered =
+        sim::EncodePassThroughAnswer(*decoded, answer.status, answer.data, answer.sense, output);
     request.succeeded = true;
-    request.delivered = delivered;
+    request.delivered = delivered.data;
     requests_.push_back(request);
     return true;
 }

@@ -2,10 +2,11 @@
 // byte by byte, what a device answers: every drive letter either opens or not, and every SCSI
 // pass-through request on it is answered from a queue of scripted answers.
 //
-// The driver side reads each request the way the platform does: the 32-bit SCSI_PASS_THROUGH head
-// at its fixed little-endian offsets, the data and sense areas where the head places them, inside
-// the output size it is given. A request it cannot accept fails the call and is recorded as
-// malformed, so a fuzz target can insist that the program never sends one.
+// The driver side reads each request the way the platform does, with the simulator's codec
+// (sim/pass_through_codec.h): the 32-bit SCSI_PASS_THROUGH head at its fixed little-endian offsets,
+// the data and sense areas where the head places them, inside the output size it is given. A
+// request it cannot accept fails the call and is recorded as malformed, so a fuzz target can insist
+// that the program never sends one. What this file keeps is the queue of scripted answers.
 #pragma once
 
 #include <array>

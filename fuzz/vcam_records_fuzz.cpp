@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             sim::World world;
             world.AddDisk('D');
-            world.PlaceCamera('E');
+            world.PlugCamera('E');
             world.AddDrive('F', os::kDriveRemovable).descriptor =
                 sim::DescriptorWithVendor(sim::kCameraVendorId);
             vcam::CameraService service(world);

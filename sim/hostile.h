@@ -31,13 +31,14 @@
 //   storm             as unplug, then the camera comes back and leaves again `stormPlugs` times
 //                     in quick succession before it stays
 //
-// The first eleven change only the bytes of the answer, and the World carries them out inside
-// its own answer (World::AnswerCdb and the pass-through call), so every user of the World meets
-// them. The last three need the server that carries the camera to its host (the guest's USB/IP
-// camera, the virtual camera's service): the World answers such a request as usual, carries the
-// command out, and hands the action back with the answer (World::ScsiAnswer::hostile,
-// Event::hostile); the server then does what ForServer() actions say. A server that cannot
-// carry one out answers as usual and so loses nothing but that action.
+// The first eleven change only the bytes of the answer, and the camera model carries them out
+// inside its own answer (CameraModel::Answer, sim/camera_model.h, which World::AnswerCdb and the
+// pass-through call use), so every user of the World meets them. The last three need the server
+// that carries the camera to its host (the guest's USB/IP camera, the virtual camera's service):
+// the camera model answers such a request as usual, carries the command out, and hands the action
+// back with the answer (ScsiAnswer::hostile, Event::hostile); the server then does what ForServer()
+// actions say. A server that cannot carry one out answers as usual and so loses nothing but that
+// action.
 //
 // The generator is splitmix64 with its own range reduction, so a seed gives the same actions on
 // every compiler and platform. Every action is written as a trace line (HostileTraceLine) so a

@@ -6,42 +6,12 @@
 #include <thread>
 #include <utility>
 
+#include "sim/little_endian.h"
+#include "sim/pass_through_codec.h"
+
 namespace sim {
 
 namespace {
-
-// Little-endian fields, read and written by the simulator itself so that a layout slip in the
-// program's own request building cannot be mirrored here.
-std::uint16_t Le16(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint16_t>(p[at] | (p[at + 1] << 8));
-}
-
-std::uint32_t Le32(const std::uint8_t* p, std::size_t at) {
-    return static_cast<std::uint32_t>(p[at]) | (static_cast<std::uint32_t>(p[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(p[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(p[at + 3]) << 24);
-}
-
-void PutLe32(std::uint8_t* p, std::size_t at, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        p[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFFu);
-    }
-}
-
-// SCSI_PASS_THROUGH as the system takes it from the caller: the 32-bit form from a 32-bit
-// process, the 64-bit form (a pointer-sized DataBufferOffset) from a 64-bit one.
-struct SptForm {
-    std::uint32_t size;
-    std::size_t dataOffsetAt;
-    std::size_t dataOffsetWidth;
-    std::size_t senseOffsetAt;
-    std::size_t cdbAt;
-};
-constexpr SptForm kSpt32 = {44, 20, 4, 24, 28};
-constexpr SptForm kSpt64 = {56, 24, 8, 32, 36};
-constexpr std::uint32_t kMaxTimeOutSeconds = 108000;
-constexpr std::uint8_t kDataIn = 1;
-constexpr std::uint8_t kTargetId = 1;
 
 // STORAGE_PROPERTY_QUERY and STORAGE_DESCRIPTOR_HEADER.
 constexpr std::uint32_t kQuerySize = 12;
@@ -49,45 +19,13 @@ constexpr std::uint32_t kDescriptorHeaderSize = 8;
 
 // SCSI.
 constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpVendor = 0xFA;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 constexpr std::uint8_t kSenseIllegalRequest = 0x05;
-constexpr std::uint8_t kSenseAbortedCommand = 0x0B;
 constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
-constexpr std::size_t kInquiryDataSize = 36;
-constexpr std::size_t kVendorAnswerSize = 8;
-
-constexpr int kInquiryKey = 0x100;
 
 // The last error of each thread, as Windows keeps it.
 thread_local std::uint32_t t_lastError = 0;
-
-// Fixed-format sense data.
-std::vector<std::uint8_t> Sense(std::uint8_t key, std::uint8_t asc) {
-    std::vector<std::uint8_t> sense(18, 0);
-    sense[0] = 0x70;
-    sense[2] = key;
-    sense[7] = 10;
-    sense[12] = asc;
-    return sense;
-}
-
-std::vector<std::uint8_t> StandardInquiry(std::uint8_t byte3, std::string_view vendor,
-                                          std::string_view product) {
-    std::vector<std::uint8_t> data(kInquiryDataSize, 0x20);
-    data[0] = 0x00;  // direct-access block device
-    data[1] = 0x80;  // removable medium
-    data[2] = 0x02;
-    data[3] = byte3;
-    data[4] = static_cast<std::uint8_t>(kInquiryDataSize - 5);
-    data[5] = data[6] = data[7] = 0;
-    std::copy_n(vendor.begin(), std::min<std::size_t>(vendor.size(), 8), data.begin() + 8);
-    std::copy_n(product.begin(), std::min<std::size_t>(product.size(), 16), data.begin() + 16);
-    const std::string_view revision = "1.00";
-    std::copy(revision.begin(), revision.end(), data.begin() + 32);
-    return data;
-}
 
 int LetterIndex(wchar_t c) {
     if (c >= L'A' && c <= L'Z') {
@@ -116,47 +54,6 @@ std::optional<std::wstring> Copy(const wchar_t* text) {
 
 }  // namespace
 
-StorageDescriptor DescriptorWithVendor(std::string_view vendor, std::uint32_t vendorOffset,
-                                       bool terminate) {
-    constexpr std::string_view kProduct = "DV CAMERA";
-    constexpr std::string_view kRevision = "1.00";
-    const std::size_t vendorEnd =
-        vendorOffset == 0 ? 0 : vendorOffset + vendor.size() + (terminate ? 1 : 0);
-    const std::size_t productOffset = std::max<std::size_t>(kDescriptorHeadSize, vendorEnd);
-    const std::size_t revisionOffset = productOffset + kProduct.size() + 1;
-    const std::size_t total = revisionOffset + kRevision.size() + 1;
-
-    std::vector<std::uint8_t> bytes(total, 0);
-    PutLe32(bytes.data(), 0, kDescriptorHeadSize);                // Version
-    PutLe32(bytes.data(), 4, static_cast<std::uint32_t>(total));  // Size
-    bytes[10] = 1;                                                // RemovableMedia
-    PutLe32(bytes.data(), 12, vendorOffset);                      // VendorIdOffset
-    PutLe32(bytes.data(), 16, static_cast<std::uint32_t>(productOffset));
-    PutLe32(bytes.data(), 20, static_cast<std::uint32_t>(revisionOffset));
-    PutLe32(bytes.data(), 28, 7);  // BusType: USB
-    std::copy(kProduct.begin(), kProduct.end(),
-              bytes.begin() + static_cast<std::ptrdiff_t>(productOffset));
-    std::copy(kRevision.begin(), kRevision.end(),
-              bytes.begin() + static_cast<std::ptrdiff_t>(revisionOffset));
-    if (vendorOffset != 0) {
-        std::copy(vendor.begin(), vendor.end(),
-                  bytes.begin() + static_cast<std::ptrdiff_t>(vendorOffset));
-    }
-    return StorageDescriptor{std::move(bytes), std::nullopt, false};
-}
-
-StorageDescriptor DescriptorWithoutVendor() {
-    return DescriptorWithVendor({}, 0);
-}
-
-FirmwarePiece MakeFirmwarePiece(std::string_view text) {
-    FirmwarePiece piece = {};
-    for (std::size_t i = 0; i < piece.size() && i < text.size(); ++i) {
-        piece[i] = static_cast<std::uint8_t>(text[i]);
-    }
-    return piece;
-}
-
 // ---- layout ----
 
 World::World() {
@@ -169,11 +66,9 @@ void World::Reset() {
     for (std::uint32_t& generation : generations_) {
         ++generation;
     }
-    camera_ = Camera{};
-    otherCameras_.clear();
+    cameras_.assign(1, Camera{});
     shellExecuteFails_ = false;
-    faults_.clear();
-    hostile_.reset();
+    cameraModel_.Reset();
     driveListFailures_ = 0;
     driveAddedDuringList_.reset();
     events_.clear();
@@ -220,33 +115,36 @@ void World::RemoveDrive(char letter) {
     ++generations_[index];
 }
 
-void World::PlugCameraDrive(char letter) {
+Camera& World::PlugCamera(char letter, Camera camera) {
+    UnplugCamera(letter);
+    if (drive(letter).present) {
+        RemoveDrive(letter);  // a fresh device: handles from before stay dead
+    }
+    camera.letter = LetterOf(Index(letter));
+    camera.home = camera.letter;
+    camera.mode = CameraMode::kCommand;
     Drive& own = drive(letter);
     own.present = true;
     own.type = os::kDriveRemovable;
     own.opens = true;
-}
-
-Camera& World::PlaceCamera(char letter) {
-    camera_.letter = LetterOf(Index(letter));
-    camera_.home = camera_.letter;
-    camera_.mode = CameraMode::kCommand;
-    PlugCameraDrive(letter);
-    return camera_;
-}
-
-void World::VanishCamera() {
-    if (camera_.letter != 0) {
-        RemoveDrive(camera_.letter);
+    for (Camera& place : cameras_) {
+        if (place.letter == 0) {
+            place = std::move(camera);
+            return place;
+        }
     }
+    return cameras_.emplace_back(std::move(camera));
 }
 
-Camera& World::AddCamera(char letter) {
-    Camera& added = otherCameras_.emplace_back();
-    added.letter = LetterOf(Index(letter));
-    added.home = added.letter;
-    PlugCameraDrive(letter);
-    return added;
+Camera World::UnplugCamera(char letter) {
+    Camera* camera = CameraOn(letter);
+    if (camera == nullptr) {
+        return Camera{};
+    }
+    Camera left = *camera;
+    RemoveDrive(camera->letter);
+    camera->letter = 0;
+    return left;
 }
 
 Camera* World::CameraOn(char letter) {
@@ -259,56 +157,15 @@ Camera* World::CameraFrom(char letter) {
 
 Camera* World::CameraWhere(char Camera::*field, char letter) {
     const int index = Index(letter);
-    if (camera_.letter != 0 && Index(camera_.*field) == index) {
-        return &camera_;
-    }
-    for (Camera& other : otherCameras_) {
-        if (other.letter != 0 && Index(other.*field) == index) {
-            return &other;
+    for (Camera& camera : cameras_) {
+        if (camera.letter != 0 && Index(camera.*field) == index) {
+            return &camera;
         }
     }
     return nullptr;
 }
 
-Camera& World::PlugFreshCamera(char letter) {
-    if (Camera* there = CameraOn(letter)) {
-        UnplugCamera(*there);
-    }
-    if (drive(letter).present) {
-        RemoveDrive(letter);  // a fresh device: handles from before stay dead
-    }
-    if (camera_.letter == 0) {
-        camera_ = Camera{};
-        return PlaceCamera(letter);
-    }
-    for (Camera& other : otherCameras_) {
-        if (other.letter == 0) {
-            other = Camera{};
-            other.letter = LetterOf(Index(letter));
-            other.home = other.letter;
-            PlugCameraDrive(letter);
-            return other;
-        }
-    }
-    return AddCamera(letter);
-}
-
-void World::UnplugCamera(Camera& camera) {
-    if (camera.letter != 0) {
-        RemoveDrive(camera.letter);
-        camera.letter = 0;
-    }
-}
-
 // ---- faults ----
-
-void World::InjectVendorFault(std::uint8_t code, Fault fault) {
-    faults_[code].push_back(fault);
-}
-
-void World::InjectInquiryFault(Fault fault) {
-    faults_[kInquiryKey].push_back(fault);
-}
 
 void World::FailDriveList(int times) {
     driveListFailures_ = times;
@@ -319,33 +176,10 @@ void World::AddDriveDuringDriveList(char letter, Drive added) {
     driveAddedDuringList_ = std::make_pair(letter, std::move(added));
 }
 
-void World::SetHostile(const std::optional<HostileSettings>& settings) {
-    if (settings) {
-        hostile_.emplace(*settings);
-    } else {
-        hostile_.reset();
-    }
-}
-
 void World::ClearFaults() {
-    faults_.clear();
+    cameraModel_.ClearFaults();
     driveListFailures_ = 0;
     driveAddedDuringList_.reset();
-}
-
-bool World::TakeFault(int key, Fault& taken) {
-    const auto found = faults_.find(key);
-    if (found == faults_.end() || found->second.empty()) {
-        return false;
-    }
-    Fault& next = found->second.front();
-    taken = next;
-    if (next.times != kAlways) {
-        if (--next.times <= 0) {
-            found->second.pop_front();
-        }
-    }
-    return true;
 }
 
 // ---- trace ----
@@ -550,7 +384,7 @@ bool World::DeviceIoControl(os::Handle handle, std::uint32_t code, const void* i
     if (input != nullptr) {
         std::memcpy(event.head.data(), input, std::min<std::size_t>(inSize, event.head.size()));
         std::memcpy(event.query.data(), input, std::min<std::size_t>(inSize, event.query.size()));
-        event.cdbOffset = caller64_ ? kSpt64.cdbAt : kSpt32.cdbAt;
+        event.cdbOffset = caller64_ ? kPassThrough64.cdbAt : kPassThrough32.cdbAt;
         std::copy_n(event.head.begin() + static_cast<std::ptrdiff_t>(event.cdbOffset),
                     event.cdb.size(), event.cdb.begin());
     }
@@ -699,62 +533,23 @@ bool World::ShellExecuteW(const wchar_t* operation, const wchar_t* file, const w
 bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::uint32_t inSize,
                         std::uint8_t* out, std::uint32_t outSize, std::uint32_t& returned,
                         Event& event) {
-    const SptForm& form = caller64_ ? kSpt64 : kSpt32;
-    const std::uint32_t headSize = form.size;
-    if (in == nullptr || inSize < headSize || out == nullptr || outSize < headSize) {
+    const std::optional<PassThroughRequest> request =
+        DecodePassThrough(in, inSize, out, outSize, caller64_);
+    if (!request || !IsWellFormed(*request, outSize)) {
         return false;
-    }
-    std::array<std::uint8_t, kSpt64.size> head = {};
-    std::memcpy(head.data(), in, headSize);
-
-    const std::uint16_t length = Le16(head.data(), 0);
-    const std::uint8_t pathId = head[3];
-    const std::uint8_t targetId = head[4];
-    const std::uint8_t lun = head[5];
-    const std::uint8_t cdbLength = head[6];
-    const std::uint8_t senseLength = head[7];
-    const std::uint8_t dataIn = head[8];
-    const std::uint32_t transferLength = Le32(head.data(), 12);
-    const std::uint32_t timeOut = Le32(head.data(), 16);
-    const std::uint32_t dataOffset = Le32(head.data(), form.dataOffsetAt);
-    const std::uint32_t senseOffset = Le32(head.data(), form.senseOffsetAt);
-    // An offset past 4 GiB lies beyond any buffer a call can hand over.
-    if (form.dataOffsetWidth == 8 && Le32(head.data(), form.dataOffsetAt + 4) != 0) {
-        return false;
-    }
-
-    if (length != headSize || pathId != 0 || targetId != kTargetId || lun != 0) {
-        return false;
-    }
-    if (cdbLength == 0 || cdbLength > 16 || dataIn != kDataIn || timeOut == 0 ||
-        timeOut > kMaxTimeOutSeconds) {
-        return false;
-    }
-    const std::uint64_t dataEnd = std::uint64_t{dataOffset} + transferLength;
-    const std::uint64_t senseEnd = std::uint64_t{senseOffset} + senseLength;
-    if (transferLength > 0 && (dataOffset < headSize || dataEnd > outSize)) {
-        return false;
-    }
-    if (senseLength > 0) {
-        if (senseOffset < headSize || senseEnd > outSize) {
-            return false;
-        }
-        if (transferLength > 0 && senseOffset < dataEnd && dataOffset < senseEnd) {
-            return false;  // sense and data areas overlap
-        }
     }
     // Pass-through needs a handle opened for reading and writing.
     if ((handle.access & os::kGenericRead) == 0 || (handle.access & os::kGenericWrite) == 0) {
         return false;
     }
 
-    const std::uint8_t* cdb = head.data() + form.cdbAt;
+    const std::uint8_t* cdb = request->cdb.data();
     const std::size_t index = static_cast<std::size_t>(handle.drive);
     ScsiAnswer answer;
     if (Camera* camera = CameraOn(LetterOf(handle.drive))) {
-        answer = CameraAnswer(*camera, cdb, cdbLength);
+        answer = CameraAnswer(*camera, cdb, request->cdbLength);
     } else {
-        answer = DiskAnswer(drives_[index], cdb, cdbLength);
+        answer = DiskAnswer(drives_[index], cdb, request->cdbLength);
     }
     event.hostile = std::move(answer.hostile);
     if (answer.callFails) {
@@ -762,29 +557,11 @@ bool World::PassThrough(const OpenHandle& handle, const std::uint8_t* in, std::u
         return false;
     }
 
-    const auto delivered =
-        static_cast<std::uint32_t>(std::min<std::size_t>(answer.data.size(), transferLength));
-    const auto senseDelivered =
-        static_cast<std::uint8_t>(std::min<std::size_t>(answer.sense.size(), senseLength));
-    head[2] = answer.status;
-    head[7] = senseDelivered;
-    PutLe32(head.data(), 12, delivered);
-    std::memcpy(out, head.data(), headSize);
-    if (delivered > 0) {
-        std::memcpy(out + dataOffset, answer.data.data(), delivered);
-    }
-    if (senseDelivered > 0) {
-        std::memcpy(out + senseOffset, answer.sense.data(), senseDelivered);
-    }
-    returned = headSize;
-    if (delivered > 0) {
-        returned = std::max(returned, dataOffset + delivered);
-    }
-    if (senseDelivered > 0) {
-        returned = std::max(returned, senseOffset + senseDelivered);
-    }
+    const PassThroughDelivered delivered =
+        EncodePassThroughAnswer(*request, answer.status, answer.data, answer.sense, out);
+    returned = delivered.returned;
     event.scsiStatus = answer.status;
-    event.dataBytes = delivered;
+    event.dataBytes = delivered.data;
     return true;
 }
 
@@ -842,7 +619,7 @@ World::ScsiAnswer World::DiskAnswer(const Drive& target, const std::uint8_t* cdb
             return answer;
         case ScsiDevice::kRefusesInquiry:
             answer.status = kStatusCheckCondition;
-            answer.sense = Sense(kSenseIllegalRequest, kAscInvalidOpcode);
+            answer.sense = FixedSense(kSenseIllegalRequest, kAscInvalidOpcode);
             return answer;
         case ScsiDevice::kDisk:
             break;
@@ -854,171 +631,23 @@ World::ScsiAnswer World::DiskAnswer(const Drive& target, const std::uint8_t* cdb
         return answer;
     }
     answer.status = kStatusCheckCondition;
-    answer.sense = Sense(kSenseIllegalRequest,
-                         cdb[0] == kOpInquiry ? kAscInvalidFieldInCdb : kAscInvalidOpcode);
+    answer.sense = FixedSense(kSenseIllegalRequest,
+                              cdb[0] == kOpInquiry ? kAscInvalidFieldInCdb : kAscInvalidOpcode);
     return answer;
 }
 
-World::ScsiAnswer World::CameraAnswer(Camera& camera, const std::uint8_t* cdb,
-                                      std::uint8_t cdbLength) {
-    int key = -1;
-    if (cdb[0] == kOpInquiry) {
-        key = kInquiryKey;
-    } else if (cdb[0] == kOpVendor) {
-        key = cdb[7];
-    }
-    Fault fault;
-    const bool faulted = key >= 0 && TakeFault(key, fault);
-    if (faulted && fault.kind == FaultKind::kCallFails) {
-        ScsiAnswer failed;
-        failed.callFails = true;
-        return failed;
-    }
-    if (!faulted && hostile_ && hostile_->Draws(cdb)) {
-        HostileAction action = hostile_->Decide(camera.letter, cdb, cdbLength);
-        ScsiAnswer answer = CameraCommand(camera, cdb, cdbLength, action.TakesEffect());
-        if (!answer.callFails) {
-            CarryOut(action, answer.status, answer.data, answer.sense);
-        }
-        answer.hostile = std::move(action);
-        return answer;
-    }
-    const bool refused = faulted && fault.kind == FaultKind::kCheckCondition;
-    const bool ignored = faulted && fault.kind == FaultKind::kIgnored;
-    ScsiAnswer answer = CameraCommand(camera, cdb, cdbLength, !refused && !ignored);
-    if (faulted) {
-        if (answer.data.size() > fault.dataBytes) {
-            answer.data.resize(fault.dataBytes);
-        }
-        if (refused) {
-            answer.status = kStatusCheckCondition;
-            answer.sense = Sense(kSenseAbortedCommand, 0);
-        }
+ScsiAnswer World::CameraAnswer(Camera& camera, const std::uint8_t* cdb, std::uint8_t cdbLength) {
+    const int releases = camera.releases;
+    ScsiAnswer answer = cameraModel_.Answer(camera, cdb, cdbLength);
+    if (camera.releases != releases) {
+        PresentVolume(camera);
     }
     return answer;
 }
 
-// One command as the camera understands it. `carryOut` false: answer without any effect.
-World::ScsiAnswer World::CameraCommand(Camera& camera, const std::uint8_t* cdb,
-                                       std::uint8_t cdbLength, bool carryOut) {
-    ScsiAnswer answer;
-    const auto refuse = [&answer](std::uint8_t asc) {
-        answer.status = kStatusCheckCondition;
-        answer.sense = Sense(kSenseIllegalRequest, asc);
-        answer.data.clear();
-        return answer;
-    };
-    const bool plainDisk =
-        camera.mode == CameraMode::kStorage && camera.storageAnswers == StorageAnswers::kPlainDisk;
-
-    if (cdb[0] == kOpInquiry) {
-        if (cdbLength < 6 || (cdb[1] & 0x01) != 0 || cdb[2] != 0) {
-            return refuse(kAscInvalidFieldInCdb);
-        }
-        // Byte 3 = 1 is the camera's mark; as a plain disk it reports 0.
-        const std::string_view vendor = camera.mode == CameraMode::kCommand
-                                            ? std::string_view(camera.inquiryVendor)
-                                            : kInquiryVendorDefault;
-        answer.data = StandardInquiry(plainDisk ? 0 : 1, vendor, "DV CAMERA");
-        const std::size_t allocation = static_cast<std::size_t>((cdb[3] << 8) | cdb[4]);
-        answer.data.resize(std::min(answer.data.size(), allocation));
-        return answer;
-    }
-    if (cdb[0] != kOpVendor) {
-        return refuse(kAscInvalidOpcode);
-    }
-    if (plainDisk) {
-        answer.callFails = true;
-        return answer;
-    }
-
-    // FA 55 66 FE 60|06 00 00 code args: the whole 16-byte block is needed.
-    if (cdbLength != 16 || cdb[1] != 0x55 || cdb[2] != 0x66 || cdb[3] != 0xFE || cdb[5] != 0 ||
-        cdb[6] != 0 || (cdb[4] != 0x60 && cdb[4] != 0x06)) {
-        return refuse(kAscInvalidFieldInCdb);
-    }
-    const bool get = cdb[4] == 0x60;
-    const std::uint8_t code = cdb[7];
-    // The argument bytes a command does not use must be zero.
-    const auto argsZeroFrom = [cdb](std::size_t first) {
-        for (std::size_t i = first; i < 16; ++i) {
-            if (cdb[i] != 0) {
-                return false;
-            }
-        }
-        return true;
-    };
-
-    answer.data.assign(kVendorAnswerSize, 0);
-    if (get) {
-        if (!argsZeroFrom(8)) {
-            return refuse(kAscInvalidFieldInCdb);
-        }
-        switch (code) {
-            case 1:
-                answer.data[0] = camera.resolution;
-                return answer;
-            case 2:
-                answer.data[0] = camera.loopRecording;
-                return answer;
-            case 11:
-                answer.data[0] = camera.timestampDisplay;
-                return answer;
-            case 14:
-                answer.data[0] = camera.state;
-                return answer;
-            case 26:
-            case 27:
-            case 28: {
-                const FirmwarePiece& piece = camera.firmware[static_cast<std::size_t>(code - 26)];
-                std::copy(piece.begin(), piece.end(), answer.data.begin());
-                return answer;
-            }
-            case 15:
-                if (carryOut) {
-                    EnterStorageMode(camera);
-                }
-                return answer;
-            default:
-                return refuse(kAscInvalidOpcode);
-        }
-    }
-
-    switch (code) {
-        case 1:
-        case 2:
-        case 11: {
-            if (!argsZeroFrom(9)) {
-                return refuse(kAscInvalidFieldInCdb);
-            }
-            if (carryOut) {
-                std::uint8_t& setting = code == 1   ? camera.resolution
-                                        : code == 2 ? camera.loopRecording
-                                                    : camera.timestampDisplay;
-                setting = cdb[8];
-            }
-            return answer;
-        }
-        case 3:
-        case 4: {
-            if (!argsZeroFrom(11)) {
-                return refuse(kAscInvalidFieldInCdb);
-            }
-            if (carryOut) {
-                std::array<std::uint8_t, 3>& clock = code == 4 ? camera.date : camera.time;
-                std::copy_n(cdb + 8, 3, clock.begin());
-                (code == 4 ? camera.dateReceived : camera.timeReceived) = true;
-            }
-            return answer;
-        }
-        default:
-            return refuse(kAscInvalidOpcode);
-    }
-}
-
-void World::EnterStorageMode(Camera& camera) {
-    camera.mode = CameraMode::kStorage;
-    ++camera.releases;
+// The released camera's volume appears on its storage letter; another letter than its own moves
+// the camera there and its command-mode letter goes.
+void World::PresentVolume(Camera& camera) {
     const char target =
         camera.storageLetter == 0 ? camera.letter : LetterOf(Index(camera.storageLetter));
     if (target != camera.letter) {

@@ -1,5 +1,5 @@
 // The simulated computer behind the devices half of the operating-system seam: 26 drive letters,
-// the device behind each, the camera, and a trace of every device call the program makes.
+// the device behind each, the cameras, and a trace of every device call the program makes.
 //
 // One process-wide World (TheWorld()) serves sim/os_sim_devices.cpp. A test resets it, lays out
 // drives and the camera, optionally injects faults, runs the code under test and reads the trace:
@@ -7,25 +7,21 @@
 //     sim::World& world = sim::TheWorld();
 //     world.Reset();
 //     world.AddDisk('C');                          // fixed disk, INQUIRY byte 3 = 2
-//     world.PlaceCamera('E').state = 3;            // the camera on E:
+//     world.PlugCamera('E').state = 3;             // a camera on E:
 //     world.InjectVendorFault(26, sim::Fault::CallFails());
 //     ... run the code ...
 //     world.VendorCodes();  world.OpenHandleCount();  world.events();
 //
 // Drive letters are given as the characters 'A' to 'Z' (lower case is accepted too).
 //
-// The camera answers the INQUIRY with 36 bytes of standard inquiry data, byte 3 = 1, and each
-// vendor block FA 55 66 FE 60|06 00 00 code args with 8 bytes: the get forms of 1, 2, 11, 14
-// put the setting in byte 0, those of 26-28 the firmware piece in bytes 0-7, that of 15 zeros
-// and then enters storage mode; the set forms of 1, 2, 11 store byte 8, those of 4 and 3 store
-// bytes 8-10 as the date and the time, and answer zeros. It refuses with a check condition
-// (status 2, illegal-request sense data, the call still succeeding and nothing changed) any
-// block that is shorter than 16 bytes, differs in bytes 1-6, carries an unknown code or form,
-// or has a non-zero argument byte the command does not use.
+// The cameras answer as sim/camera_model.h describes; the world places them on their letters,
+// lays out a released camera's volume and carries their answers to the caller. A check condition
+// leaves the call itself succeeding.
 //
 // The simulated driver reads every request byte by byte at its own fixed little-endian offsets
-// (the 32-bit SCSI_PASS_THROUGH and STORAGE_PROPERTY_QUERY layouts), rejects malformed ones the
-// way a real driver would, and never writes outside the output size it is given.
+// (the SCSI_PASS_THROUGH head through sim/pass_through_codec.h, the STORAGE_PROPERTY_QUERY here),
+// rejects malformed ones the way a real driver would, and never writes outside the output size it
+// is given.
 #pragma once
 
 #include <array>
@@ -41,44 +37,12 @@
 #include <vector>
 
 #include "os/os.h"
+#include "sim/camera_model.h"
 #include "sim/hostile.h"
 
 namespace sim {
 
 inline constexpr int kLetterCount = 26;
-
-// ---- storage device descriptors (IOCTL_STORAGE_QUERY_PROPERTY) ----
-
-// What the storage property query on a drive answers. `bytes` are written to the caller's
-// descriptor area, cut to its output size; the call reports `returned` bytes (bytes.size() when
-// unset), never more than the output size.
-struct StorageDescriptor {
-    std::vector<std::uint8_t> bytes;
-    std::optional<std::uint32_t> returned;
-    bool fails = false;  // the query call itself fails; nothing is written
-};
-
-// Size of the fixed part of STORAGE_DEVICE_DESCRIPTOR (RawDeviceProperties[1] and padding
-// included); the default place of the vendor identification.
-inline constexpr std::uint32_t kDescriptorHeadSize = 40;
-
-// The vendor identification of the camera's storage device: "KMZ" padded to 8 characters.
-inline constexpr std::string_view kCameraVendorId = "KMZ     ";
-// What the camera's INQUIRY answer gives as its vendor: in storage mode always, in command mode
-// unless the world says otherwise.
-inline constexpr std::string_view kInquiryVendorDefault = "KMZ";
-
-// A STORAGE_DEVICE_DESCRIPTOR (Version 40, Size = total, RemovableMedia 1, BusType USB) whose
-// VendorIdOffset is `vendorOffset` and which holds the bytes of `vendor` there, followed by a zero
-// byte when `terminate`; the product identification and revision follow the vendor text. With
-// `vendorOffset` 0 the descriptor reports no vendor identification and `vendor` is not placed.
-// An offset inside the fixed part is honoured as given (the text then overwrites header bytes).
-StorageDescriptor DescriptorWithVendor(std::string_view vendor,
-                                       std::uint32_t vendorOffset = kDescriptorHeadSize,
-                                       bool terminate = true);
-
-// A descriptor whose VendorIdOffset is 0.
-StorageDescriptor DescriptorWithoutVendor();
 
 // ---- drives ----
 
@@ -98,91 +62,6 @@ struct Drive {
     ScsiDevice scsi = ScsiDevice::kNone;   // ignored on the camera's letter
     std::uint8_t inquiryByte3 = 2;         // for ScsiDevice::kDisk
     StorageDescriptor descriptor = DescriptorWithoutVendor();
-};
-
-// ---- the camera ----
-
-enum class CameraMode : std::uint8_t { kCommand, kStorage };
-
-// How the camera answers once it is in storage mode.
-enum class StorageAnswers : std::uint8_t {
-    kKeepsAnswering,  // INQUIRY and vendor commands as in command mode (reconnection succeeds)
-    kPlainDisk,       // INQUIRY byte 3 = 0 and every vendor command's call fails
-};
-
-using FirmwarePiece = std::array<std::uint8_t, 8>;
-
-// The bytes of `text`, at most 8, zero-padded to 8.
-FirmwarePiece MakeFirmwarePiece(std::string_view text);
-
-struct Camera {
-    char letter = 0;  // the letter the camera answers on; 0 when no camera has been placed
-    // The letter the camera was plugged in on. The release may move `letter` to the storage
-    // volume's; `home` stays, so that a world file's camera line still finds its camera.
-    char home = 0;
-
-    // State answered by the get forms and changed by the set forms (byte 8, stored as sent).
-    std::uint8_t state = 2;             // command 14
-    std::uint8_t loopRecording = 0;     // command 2
-    std::uint8_t timestampDisplay = 0;  // command 11
-    std::uint8_t resolution = 0;        // command 1
-    std::array<FirmwarePiece, 3> firmware = {MakeFirmwarePiece("V1.1"), MakeFirmwarePiece(".07"),
-                                             MakeFirmwarePiece("20240101")};  // commands 26-28
-    // The vendor identification of its INQUIRY answer in command mode, up to 8 characters. The
-    // camera promises none; in storage mode it answers "KMZ".
-    std::string inquiryVendor = std::string(kInquiryVendorDefault);
-
-    // The clock as last set: bytes 8-10 of the date command (4) and of the time command (3).
-    std::array<std::uint8_t, 3> date = {};
-    bool dateReceived = false;
-    std::array<std::uint8_t, 3> time = {};
-    bool timeReceived = false;
-
-    CameraMode mode = CameraMode::kCommand;
-    int releases = 0;  // release commands (15) carried out
-
-    // Storage mode, entered after command 15: the letter of the volume (0: the camera's own;
-    // another letter moves the camera there and removes its command-mode letter), its drive
-    // type and descriptor, and how the camera answers from then on.
-    char storageLetter = 0;
-    std::uint32_t storageDriveType = os::kDriveRemovable;
-    StorageDescriptor storageDescriptor = DescriptorWithVendor(kCameraVendorId);
-    StorageAnswers storageAnswers = StorageAnswers::kKeepsAnswering;
-
-    // How long the camera takes over each command: a pass-through request to it (or AnswerCdb on
-    // its letter) returns this many milliseconds of real time after it was carried out. Calls to
-    // other devices and other cameras go on meanwhile.
-    std::uint32_t answerDelayMs = 0;
-};
-
-// ---- faults ----
-
-enum class FaultKind : std::uint8_t {
-    kCallFails,       // the platform call fails; the command never reaches the camera
-    kShortAnswer,     // the camera carries the command out but sends only `dataBytes` bytes
-    kCheckCondition,  // the camera refuses the command (status 2, sense data, no effect) after
-                      // sending the first `dataBytes` bytes of its answer; the call succeeds
-    kIgnored,         // the camera answers as usual, GOOD status and all, but leaves out the
-                      // command's effect (a set form that does not stick)
-};
-
-inline constexpr int kAlways = -1;
-
-struct Fault {
-    FaultKind kind = FaultKind::kCallFails;
-    std::uint32_t dataBytes = 0;
-    int times = 1;  // requests it hits before it is used up; kAlways: every one
-
-    static Fault CallFails(int times = 1) { return {FaultKind::kCallFails, 0, times}; }
-    static Fault ShortAnswer(std::uint32_t bytes, int times = 1) {
-        return {FaultKind::kShortAnswer, bytes, times};
-    }
-    static Fault CheckCondition(std::uint32_t bytes, int times = 1) {
-        return {FaultKind::kCheckCondition, bytes, times};
-    }
-    static Fault Ignored(int times = 1) { return {FaultKind::kIgnored, 8, times}; }
-
-    bool operator==(const Fault&) const = default;
 };
 
 // ---- the trace ----
@@ -283,36 +162,37 @@ class World {
     // already open on it fails (closing such a handle still succeeds).
     void RemoveDrive(char letter);
 
-    Camera& camera() { return camera_; }
-    const Camera& camera() const { return camera_; }
-    // Attaches the camera on `letter` (present, removable, opens; the drive's descriptor is left
-    // as it was) and returns it. The camera's settings are kept; a Reset() clears them.
-    Camera& PlaceCamera(char letter);
-    // The camera's drive letter disappears (RemoveDrive on it). Safe to call from the observer.
-    void VanishCamera();
-    // Another camera besides camera(), on `letter` (present, removable, opens), with a camera's
-    // defaults; it answers, changes and enters storage mode just as the first one does, and meets
-    // the same injected faults. The reference stays valid until Reset().
-    Camera& AddCamera(char letter);
-    // The camera answering on `letter`, camera() or one added; null when none does.
+    // The cameras are one list. A camera is plugged in on a letter and unplugged from the letter it
+    // answers on; its place in the list stays until another camera is plugged into it.
+    //
+    // Plugs `camera` (a camera's defaults unless given) in on `letter`, in command mode: the
+    // letter becomes present, removable and openable (the drive's descriptor is left as it was).
+    // A camera answering on `letter` is unplugged first, and a drive present there leaves first,
+    // so that handles from before stay dead. It takes the first place of the list that no camera
+    // holds, or a new one at the end; the reference stays valid until Reset().
+    Camera& PlugCamera(char letter, Camera camera = Camera{});
+    // The camera answering on `letter` leaves, and its letter with it (RemoveDrive); it answers
+    // nowhere from then on. Returns the camera as it was (a camera's defaults when none answered
+    // there), so that a test can plug the same camera in again. Safe to call from the observer.
+    Camera UnplugCamera(char letter);
+    // The camera in the list's first place: the first one plugged in, or the one plugged into its
+    // place after it left; before any was, a camera's defaults that answer nowhere.
+    Camera& camera() { return cameras_.front(); }
+    const Camera& camera() const { return cameras_.front(); }
+    // The camera answering on `letter`; null when none does.
     Camera* CameraOn(char letter);
     // The camera plugged in on `letter` (its `home`) and not unplugged since, wherever the
-    // release has moved it; null when none is.
+    // release has moved it; null when none is. The world file follows its camera lines by it.
     Camera* CameraFrom(char letter);
-    // A fresh camera (a camera's defaults) plugged in on `letter`, as PlaceCamera does: camera()
-    // when no camera is placed there, otherwise another one (in the place of one unplugged, when
-    // there is such a place). A camera answering on `letter` before is unplugged first.
-    Camera& PlugFreshCamera(char letter);
-    // The camera's letter disappears (RemoveDrive on it) and the camera with it: it answers
-    // nowhere from now on.
-    void UnplugCamera(Camera& camera);
 
     // -- faults --
     // Faults for one vendor command code (CDB byte 7 of a block starting 0xFA) or for the
     // INQUIRY, met by the camera only (other devices are shaped through their Drive), used in
     // the order injected; a fault with times N hits the next N matching requests.
-    void InjectVendorFault(std::uint8_t code, Fault fault);
-    void InjectInquiryFault(Fault fault);
+    void InjectVendorFault(std::uint8_t code, Fault fault) {
+        cameraModel_.InjectVendorFault(code, fault);
+    }
+    void InjectInquiryFault(Fault fault) { cameraModel_.InjectInquiryFault(fault); }
     // The next `times` GetLogicalDriveStringsW calls return 0.
     void FailDriveList(int times = 1);
     // Right after the next GetLogicalDriveStringsW call that answers with the size needed
@@ -320,13 +200,11 @@ class World {
     void AddDriveDuringDriveList(char letter, Drive added);
     void ClearFaults();
 
-    // -- the hostile camera (sim/hostile.h) --
-    // From now on every request to a camera (the vendor blocks only, with `vendorOnly`) draws an
-    // action from a generator seeded with `settings.seed`; nullopt ends it. Setting it again
-    // starts the generator afresh. Injected faults come first: a request that meets one draws no
-    // action.
-    void SetHostile(const std::optional<HostileSettings>& settings);
-    const HostileCamera* hostile() const { return hostile_ ? &*hostile_ : nullptr; }
+    // -- the hostile camera (sim/hostile.h, CameraModel::SetHostile) --
+    void SetHostile(const std::optional<HostileSettings>& settings) {
+        cameraModel_.SetHostile(settings);
+    }
+    const HostileCamera* hostile() const { return cameraModel_.hostile(); }
 
     // -- trace --
     const std::vector<Event>& events() const { return events_; }
@@ -343,7 +221,7 @@ class World {
     void ClearTrace();
 
     // Called with every event right after it is recorded (the call has finished). The observer
-    // may change the world, e.g. VanishCamera(), and so affect every later call.
+    // may change the world, e.g. UnplugCamera(), and so affect every later call.
     void SetObserver(std::function<void(const Event&)> observer) {
         observer_ = std::move(observer);
     }
@@ -368,18 +246,8 @@ class World {
     bool Caller64() const { return caller64_; }
 
     // -- the SCSI device behind a letter, for transports other than the pass-through call --
-    // A device's answer to one SCSI command.
-    struct ScsiAnswer {
-        bool callFails = false;
-        std::uint8_t status = 0;
-        std::vector<std::uint8_t> data;
-        std::vector<std::uint8_t> sense;
-        // From a hostile camera: the action the request drew, its bytes already carried out in
-        // the fields above. An action ForServer() is the caller's to carry out: the fields then
-        // hold the answer the camera gives once the hang is over (hang), or the answer that never
-        // reaches the host (unplug, storm); the command has taken effect either way.
-        std::optional<HostileAction> hostile;
-    };
+    // A device's answer to one SCSI command (sim/camera_model.h).
+    using ScsiAnswer = sim::ScsiAnswer;
     // What the device on `letter` answers to one CDB (`cdb` points at 16 bytes, the first
     // `cdbLength` of them the command), exactly as a pass-through request would see it: the camera
     // (faults taken, commands carried out) on the camera's letter, the drive's SCSI device
@@ -429,7 +297,6 @@ class World {
     };
 
     static int Index(char letter);
-    void PlugCameraDrive(char letter);  // present, removable, opens
     // The camera (of those plugged in) whose `field`, its letter or its home, is `letter`.
     Camera* CameraWhere(char Camera::*field, char letter);
     void BeforeCall();
@@ -445,11 +312,9 @@ class World {
                       Event& event);
 
     ScsiAnswer DiskAnswer(const Drive& drive, const std::uint8_t* cdb, std::uint8_t cdbLength);
+    // The camera model's answer; a release it carried out presents the camera's volume.
     ScsiAnswer CameraAnswer(Camera& camera, const std::uint8_t* cdb, std::uint8_t cdbLength);
-    ScsiAnswer CameraCommand(Camera& camera, const std::uint8_t* cdb, std::uint8_t cdbLength,
-                             bool carryOut);
-    bool TakeFault(int key, Fault& taken);
-    void EnterStorageMode(Camera& camera);
+    void PresentVolume(Camera& camera);
     // The answer delay of the camera answering on drive `index`; 0 for any other device.
     std::uint32_t AnswerDelay(int index);
     // Lets `delayMs` of real time pass after unlocking `lock`.
@@ -459,8 +324,7 @@ class World {
 
     std::array<Drive, kLetterCount> drives_;
     std::array<std::uint32_t, kLetterCount> generations_ = {};
-    Camera camera_;
-    std::deque<Camera> otherCameras_;
+    std::deque<Camera> cameras_;  // never empty: the first place is there from the start
     bool shellExecuteFails_ = false;
     // The form of the pass-through head: by default that of this process, as on Windows.
 #if defined(_WIN64)
@@ -470,8 +334,7 @@ class World {
 #endif
     bool caller64_ = kOwnCaller64;
 
-    std::map<int, std::deque<Fault>> faults_;  // vendor code, or kInquiryKey
-    std::optional<HostileCamera> hostile_;
+    CameraModel cameraModel_;  // how the cameras answer; the faults and the hostile generator
     int driveListFailures_ = 0;
     std::optional<std::pair<char, Drive>> driveAddedDuringList_;
 

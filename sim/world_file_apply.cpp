@@ -24,7 +24,7 @@ void Unplug(World& world, char letter) {
 }
 
 void PlugCamera(World& world, const CameraDescription& described) {
-    Camera& camera = world.PlugFreshCamera(described.letter);
+    Camera& camera = world.PlugCamera(described.letter);
     camera.state = described.state;
     camera.loopRecording = described.loopRecording;
     camera.timestampDisplay = described.timestampDisplay;
@@ -52,7 +52,7 @@ void ApplyWorldFile(World& world, const WorldDescription& next, const WorldDescr
     for (const CameraDescription& old : before.cameras) {
         if (next.CameraAt(old.letter) == nullptr) {
             if (Camera* camera = world.CameraFrom(old.letter)) {
-                world.UnplugCamera(*camera);
+                world.UnplugCamera(camera->letter);
             }
         }
     }

@@ -452,7 +452,7 @@ class ConnectedPanelTest : public PanelTest {
         PanelTest::SetUp();
         sim::World& world = sim::TheWorld();
         world.AddDisk('C');
-        sim::Camera& camera = world.PlaceCamera('E');
+        sim::Camera& camera = world.PlugCamera('E');
         camera.loopRecording = 1;
         camera.timestampDisplay = 0;
         camera.resolution = 1;
@@ -548,11 +548,11 @@ TEST_F(ConnectedPanelTest, KeysDoNotPressTheEnabledButtons) {
 }
 
 TEST_F(ConnectedPanelTest, VolumeEventsConnectAndDisconnect) {
-    sim::TheWorld().VanishCamera();
+    const sim::Camera unplugged = sim::TheWorld().UnplugCamera('E');
     panel.Run([&](PanelUnderTest& p) {
         HWND w = p.m_hWnd;
         ASSERT_EQ(g_bConnected, 0);
-        sim::TheWorld().PlaceCamera('F');
+        sim::TheWorld().PlugCamera('F', unplugged);
         const auto arrival = VolumeRecord(DriveBit('F'));
         ::SendMessageW(w, WM_DEVICECHANGE, 0x8000, reinterpret_cast<LPARAM>(arrival.data()));
         EXPECT_EQ(g_bConnected, 1);
@@ -560,7 +560,7 @@ TEST_F(ConnectedPanelTest, VolumeEventsConnectAndDisconnect) {
         EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(w, IDC_SYNC_TIME)));
         EXPECT_EQ(ComboSelection(w, IDC_OVERWRITE), 1);
 
-        sim::TheWorld().VanishCamera();
+        sim::TheWorld().UnplugCamera('F');
         const auto removal = VolumeRecord(DriveBit('F'));
         ::SendMessageW(w, WM_DEVICECHANGE, 0x8004, reinterpret_cast<LPARAM>(removal.data()));
         EXPECT_EQ(g_bConnected, 0);

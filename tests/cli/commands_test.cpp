@@ -39,8 +39,8 @@ void DiskOnD(sim::World& world) {
 // The camera on E: (overwrite on) and another on G: (720p, firmware "V2"), a disk on D:.
 void TwoCameras(sim::World& world) {
     DiskOnD(world);
-    world.PlaceCamera('E').loopRecording = 1;
-    sim::Camera& second = world.AddCamera('G');
+    world.PlugCamera('E').loopRecording = 1;
+    sim::Camera& second = world.PlugCamera('G');
     second.resolution = 1;
     second.firmware = {sim::MakeFirmwarePiece("V2"), sim::MakeFirmwarePiece(""),
                        sim::MakeFirmwarePiece("")};
@@ -48,7 +48,7 @@ void TwoCameras(sim::World& world) {
 
 void CameraOnE(sim::World& world) {
     DiskOnD(world);
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
 }
 
 void NotReadyOnE(sim::World& world) {
@@ -326,7 +326,7 @@ TEST_F(CommandTest, SetStopsAtAFailedCallButGoesOnAfterARefusal) {
 
 TEST_F(CommandTest, SetAllWorksOnEveryCameraAndExitsWithTheFirstFailure) {
     TwoCameras(world);
-    world.AddCamera('H').state = 9;
+    world.PlugCamera('H').state = 9;
     sim::Camera& second = *world.CameraOn('G');
     second.state = 0;
 
@@ -508,7 +508,7 @@ TEST_F(CommandTest, VerboseTellsEveryDriveThatWasThere) {
     DiskOnD(world);
     world.AddDrive('F', os::kDriveRemovable).opens = false;
     world.AddDrive('G', os::kDriveRemovable);
-    world.PlaceCamera('H');
+    world.PlugCamera('H');
 
     const ToolRun quiet = Run({"list"});
     const ToolRun verbose = Run({"list", "-v"});

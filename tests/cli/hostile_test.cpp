@@ -148,7 +148,7 @@ TEST_F(HostileTool, NeverTakesAFailureForSuccess) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         world.Reset();
         world.AddDisk('C');
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         sim::HostileSettings settings;
         settings.seed = seed;
         world.SetHostile(settings);

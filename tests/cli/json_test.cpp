@@ -16,7 +16,7 @@ class JsonTest : public zqtest::CliTest {
   protected:
     void CameraOnE() {
         world.AddDisk('D');
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
     }
 
     static void ExpectHead(const Json& document, const std::string& command, int exit) {
@@ -34,8 +34,8 @@ class JsonTest : public zqtest::CliTest {
 
 TEST_F(JsonTest, ListOfTwoCameras) {
     world.AddDisk('D');
-    world.PlaceCamera('E').loopRecording = 1;
-    sim::Camera& second = world.AddCamera('G');
+    world.PlugCamera('E').loopRecording = 1;
+    sim::Camera& second = world.PlugCamera('G');
     second.state = 3;
     second.resolution = 1;
     second.timestampDisplay = 1;
@@ -81,7 +81,7 @@ TEST_F(JsonTest, ListOfTwoCameras) {
 }
 
 TEST_F(JsonTest, ListWithACameraNotReadyLeavesWhatWasNotReadNull) {
-    world.PlaceCamera('E').state = 0;
+    world.PlugCamera('E').state = 0;
 
     const Json document = RunJson({"list"}, 0);
 
@@ -192,7 +192,7 @@ TEST_F(JsonTest, SettingThatDoesNotStickNamesSentAndReadBack) {
 }
 
 TEST_F(JsonTest, NotReadyCarriesTheState) {
-    world.PlaceCamera('E').state = 1;
+    world.PlugCamera('E').state = 1;
 
     const Json document = RunJson({"sync-time"}, 4);
 
@@ -243,8 +243,8 @@ TEST_F(JsonTest, NamedDriveThatIsNotThereIsNoCamera) {
 }
 
 TEST_F(JsonTest, DeviceTextBecomesUtf8) {
-    world.PlaceCamera('E').firmware = {sim::MakeFirmwarePiece("\x80\x01"),
-                                       sim::MakeFirmwarePiece(""), sim::MakeFirmwarePiece("")};
+    world.PlugCamera('E').firmware = {sim::MakeFirmwarePiece("\x80\x01"),
+                                      sim::MakeFirmwarePiece(""), sim::MakeFirmwarePiece("")};
 
     const Json document = RunJson({"status"}, 0);
 

@@ -133,9 +133,7 @@ class ManyCamerasTest : public zqtest::CliTest, public ::testing::WithParamInter
         world.AddDrive('F', os::kDriveRemovable).opens = false;
         std::map<char, Fate> fates;
         for (const CameraSetUp& setUp : cameras) {
-            sim::Camera& camera = setUp.letter == cameras.front().letter
-                                      ? world.PlaceCamera(setUp.letter)
-                                      : world.AddCamera(setUp.letter);
+            sim::Camera& camera = world.PlugCamera(setUp.letter);
             camera.answerDelayMs = setUp.delayMs;
             camera.state = setUp.fate == Fate::kNotReady ? 0 : 2;
             fates[setUp.letter] = setUp.fate;
@@ -194,9 +192,9 @@ class ManyCamerasHandlesTest : public zqtest::CliTest {};
 // closed once; the disk is opened and closed again by its probe.
 TEST_F(ManyCamerasHandlesTest, EachCameraHasItsOwnHandleOpenedAndClosedOnce) {
     world.AddDisk('D');
-    world.PlaceCamera('E').answerDelayMs = 3;
-    world.AddCamera('G');
-    world.AddCamera('K').answerDelayMs = 1;
+    world.PlugCamera('E').answerDelayMs = 3;
+    world.PlugCamera('G');
+    world.PlugCamera('K').answerDelayMs = 1;
 
     for (const std::vector<std::string>& args : {std::vector<std::string>{"list"},
                                                  {"status", "--all"},
@@ -242,9 +240,9 @@ TEST_F(ManyCamerasHandlesTest, EachCameraHasItsOwnHandleOpenedAndClosedOnce) {
 TEST_F(ManyCamerasHandlesTest, CamerasAreWorkedOnAtTheSameTime) {
     constexpr int kCameras = 5;
     world.AddDisk('D');
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     for (const char letter : {'G', 'H', 'K', 'M'}) {
-        world.AddCamera(letter);
+        world.PlugCamera(letter);
     }
     std::mutex mutex;
     std::condition_variable allThere;

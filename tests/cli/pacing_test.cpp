@@ -25,7 +25,7 @@ class PacingTest : public zqtest::CliTest {
     Lines Commands(const std::vector<std::string>& args,
                    std::function<void(const sim::Event&)> afterCall = {}) {
         if (world.CameraOn('E') == nullptr) {
-            world.PlaceCamera('E');
+            world.PlugCamera('E');
         }
         Journal journal;
         FakeWindow unused;
@@ -91,7 +91,7 @@ TEST_F(PacingTest, EachCommandKeepsThePanelsOrderAndPauses) {
 
 // The tool's connection and the panel's come from one place: the same commands, the same pauses.
 TEST_F(PacingTest, StatusAsksWhatThePanelsConnectionAsksWithTheSamePauses) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     Journal journal;
     FakeWindow window;
     journal.Attach(window, world, sim::TheSystem());
@@ -106,9 +106,9 @@ TEST_F(PacingTest, StatusAsksWhatThePanelsConnectionAsksWithTheSamePauses) {
 // Over every camera, each is worked on by a thread of its own: its commands and its pauses stay
 // together, between its own open and close, whatever the other cameras do meanwhile.
 TEST_F(PacingTest, EveryCameraHasItsOwnThreadAndPauses) {
-    world.PlaceCamera('E');
-    world.AddCamera('G').answerDelayMs = 2;
-    world.AddCamera('H');
+    world.PlugCamera('E');
+    world.PlugCamera('G').answerDelayMs = 2;
+    world.PlugCamera('H');
     Journal journal;
     FakeWindow unused;
     journal.Attach(unused, world, sim::TheSystem());
@@ -145,7 +145,7 @@ TEST_F(PacingTest, WatchCountsItsWaitForReadinessTowardThePause) {
         world.Reset();
         sim::TheSystem().Reset();
         sim::TheSystem().SetLocalTime(2025, 3, 7, 14, 5, 9);
-        world.PlaceCamera('E').state = 1;
+        world.PlugCamera('E').state = 1;
         events.Arrive('E');
         // Not ready at the first look, ready at the second.
         bool looked = false;

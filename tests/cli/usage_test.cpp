@@ -21,7 +21,7 @@ struct BadUsage {
 };
 
 TEST_F(UsageTest, BadUsageExitsWithTwoAndSendsNothing) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     // clang-format off
     const std::vector<BadUsage> cases = {
         {{}, "A subcommand is required"},
@@ -106,7 +106,7 @@ TEST_F(UsageTest, VersionIsTheProjectsVersion) {
 }
 
 TEST_F(UsageTest, OptionsOfTheToolAlsoFollowTheCommand) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const zqtest::ToolRun before = Run({"--json", "status"});
     const zqtest::ToolRun after = Run({"status", "--json"});
     EXPECT_EQ(before.out, after.out);

@@ -20,7 +20,7 @@ using Kind = cli::WatchEvent::Kind;
 class WatchTest : public zqtest::CliTest {
   protected:
     std::function<void()> PlugCameraIn(char letter) {
-        return [this, letter] { world.PlaceCamera(letter); };
+        return [this, letter] { world.PlugCamera(letter); };
     }
 };
 
@@ -55,7 +55,7 @@ TEST_F(WatchTest, WithNothingToApplyItReportsEachCamera) {
 }
 
 TEST_F(WatchTest, CameraThatBecomesReadyShortlyAfterArrivingIsWaitedFor) {
-    events.Arrive('E', [this] { world.PlaceCamera('E').state = 1; });
+    events.Arrive('E', [this] { world.PlugCamera('E').state = 1; });
     sim::TheSystem().SetObserver([this](const sim::SystemEvent& event) {
         if (event.call == sim::SystemCall::kSleep && sim::TheSystem().TotalSleptMs() == 1000) {
             world.camera().state = 2;
@@ -70,8 +70,8 @@ TEST_F(WatchTest, CameraThatBecomesReadyShortlyAfterArrivingIsWaitedFor) {
 }
 
 TEST_F(WatchTest, CameraThatNeverBecomesReadyIsToldAndDecidesTheExitCode) {
-    events.Arrive('E', [this] { world.PlaceCamera('E').state = 1; });
-    events.Arrive('G', [this] { world.AddCamera('G'); });
+    events.Arrive('E', [this] { world.PlugCamera('E').state = 1; });
+    events.Arrive('G', [this] { world.PlugCamera('G'); });
 
     const zqtest::ToolRun run = Run({"watch", "--sync-time"});
 
@@ -93,7 +93,7 @@ TEST_F(WatchTest, ArrivalsThatAreNoCameraArePassedOverSilently) {
     events.Arrive('G', [this] { world.AddDrive('G', os::kDriveRemovable); });  // no SCSI device
     events.Arrive('H');                                                        // gone again
     // A camera on C: stays unseen: the tool looks at D: to Z: only.
-    events.Arrive('C', [this] { world.AddCamera('C'); });
+    events.Arrive('C', [this] { world.PlugCamera('C'); });
 
     const zqtest::ToolRun run = Run({"watch", "--sync-time"});
 
@@ -122,8 +122,8 @@ TEST_F(WatchTest, ArrivalThatCannotBeOpenedIsToldAfterSomeTries) {
 TEST_F(WatchTest, CountEndsTheWatchOnceThatManyCamerasWereSetUp) {
     events.Arrive('E', PlugCameraIn('E'));
     events.Arrive('F', [this] { world.AddDisk('F'); });
-    events.Arrive('G', [this] { world.AddCamera('G'); });
-    events.Arrive('H', [this] { world.AddCamera('H'); });
+    events.Arrive('G', [this] { world.PlugCamera('G'); });
+    events.Arrive('H', [this] { world.PlugCamera('H'); });
 
     const zqtest::ToolRun run = Run({"watch", "--count", "2", "--sync-time"});
 
@@ -148,7 +148,7 @@ TEST_F(WatchTest, TimeoutBeforeEnoughCamerasIsNoCamera) {
         events = zqtest::ScriptedEvents{};
         for (int i = 0; i < c.cameras; ++i) {
             const char letter = static_cast<char>('E' + i);
-            events.Arrive(letter, [this, letter] { world.AddCamera(letter); });
+            events.Arrive(letter, [this, letter] { world.PlugCamera(letter); });
         }
         events.Then(Kind::kTimeout);
 
@@ -191,7 +191,7 @@ TEST_F(WatchTest, JsonGivesOneLinePerCameraAndALastOne) {
     events.Arrive('E', PlugCameraIn('E'));
     // The fault is meant for G alone: it is injected once E is told, and so no longer set up.
     events.ArriveOnceTold(1, 'G', [this] {
-        world.AddCamera('G');
+        world.PlugCamera('G');
         world.InjectVendorFault(kCmdLoopRecording, sim::Fault::Ignored());
     });
 
@@ -220,8 +220,8 @@ TEST_F(WatchTest, JsonGivesOneLinePerCameraAndALastOne) {
 // Cameras are set up side by side as they arrive: a slow camera holds up neither the next one's
 // set-up nor the watch, and the lines still come in the order the cameras arrived.
 TEST_F(WatchTest, ASlowCameraHoldsUpNoOtherAndKeepsItsPlaceInTheLines) {
-    events.Arrive('E', [this] { world.AddCamera('E').answerDelayMs = 100; });
-    events.Arrive('G', [this] { world.AddCamera('G'); });
+    events.Arrive('E', [this] { world.PlugCamera('E').answerDelayMs = 100; });
+    events.Arrive('G', [this] { world.PlugCamera('G'); });
 
     const zqtest::ToolRun run = Run({"watch", "--sync-time"});
 
@@ -271,7 +271,7 @@ TEST_F(WatchTest, ACameraStillBeingSetUpWhenTheWatchEndsIsToldAndCounts) {
         SCOPED_TRACE(c.name);
         world.Reset();
         events = zqtest::ScriptedEvents{};
-        events.Arrive('E', [this] { world.AddCamera('E').answerDelayMs = 20; });
+        events.Arrive('E', [this] { world.PlugCamera('E').answerDelayMs = 20; });
         events.Then(c.ending);
 
         const zqtest::ToolRun run = Run(c.args);

@@ -89,11 +89,11 @@ TEST_P(CommandFaultTest, ConfirmsThePlatformCallsOutcomeAndStaysConnected) {
     int seen = 0;
     world.SetObserver([&](const sim::Event& event) {
         if (event.IsPassThrough() && ++seen == c.vanishAfter) {
-            world.VanishCamera();
+            world.UnplugCamera('E');
         }
     });
     if (c.vanishAfter == 0) {
-        world.VanishCamera();
+        world.UnplugCamera('E');
     }
     Selections shown = {1, 1, 1};
     if (c.combo != 0) {
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(EachStep, ReleaseFaultTest, ::testing::ValuesIn(kReleas
 
 TEST_F(ReleaseFaultTest, CameraGoneBeforeTheReleaseLeavesTheReleasedPanelWithNothingOpen) {
     ConnectCleanly();
-    world.VanishCamera();
+    world.UnplugCamera('E');
 
     OnOpenFolder(window);
 

@@ -367,7 +367,7 @@ TEST_P(VanishDuringConnectTest, EndsAsFarAsTheCameraGotAndDisconnectsCleanly) {
     world.SetObserver([&](const sim::Event& event) {
         if (event.letter == 'E' &&
             (event.call == sim::Call::kCreateFile || event.IsPassThrough()) && seen++ == c.after) {
-            world.VanishCamera();
+            world.UnplugCamera('E');
         }
     });
 

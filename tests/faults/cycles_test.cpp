@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
             "InquiryFails",
             [](sim::World& w) { w.InjectInquiryFault(sim::Fault::CallFails(sim::kAlways)); },
             LINK_ERR_NOT_OPEN},
-        FailedConnect{"CameraAbsent", [](sim::World& w) { w.VanishCamera(); }, LINK_ERR_NOT_OPEN}),
+        FailedConnect{"CameraAbsent", [](sim::World& w) { w.UnplugCamera('E'); },
+                      LINK_ERR_NOT_OPEN}),
     zqtest::ByName());
 
 TEST_F(CycleTest, ReleaseAndReconnectAThousandTimes) {
@@ -92,11 +93,11 @@ TEST_F(CycleTest, ReleaseAndReconnectAThousandTimes) {
 TEST_F(CycleTest, UnplugAndReplugAThousandTimes) {
     ConnectCamera(window);
     for (int round = 0; round < kRounds; ++round) {
-        world.VanishCamera();
+        const sim::Camera unplugged = world.UnplugCamera('E');
         OnDeviceChange(window, os::dbt::kDeviceRemoveComplete, kVolumeE.data());
         ASSERT_EQ(g_bConnected, 0) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 0u) << "round " << round;
-        world.PlaceCamera('E');
+        world.PlugCamera('E', unplugged);
         OnDeviceChange(window, os::dbt::kDeviceArrival, kVolumeE.data());
         ASSERT_EQ(g_bConnected, 1) << "round " << round;
         ASSERT_EQ(world.OpenHandleCount(), 1u) << "round " << round;

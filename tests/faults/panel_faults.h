@@ -85,7 +85,7 @@ class PanelFaultTest : public zqtest::PanelTest {
     void SetUp() override {
         PanelTest::SetUp();
         world.AddDisk('D');  // answers the INQUIRY with byte 3 = 2
-        sim::Camera& camera = world.PlaceCamera('E');
+        sim::Camera& camera = world.PlugCamera('E');
         camera.loopRecording = 1;
         camera.resolution = 1;
         camera.timestampDisplay = 1;

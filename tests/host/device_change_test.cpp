@@ -68,7 +68,7 @@ class DeviceChangeTest : public zqtest::PanelTest {
         world.AddDisk('C');
         world.AddDrive('F', os::kDriveRemovable);
         if (withCamera) {
-            world.PlaceCamera('E');
+            world.PlugCamera('E');
         }
     }
 
@@ -182,8 +182,7 @@ TEST_F(DeviceChangeTest, CameraUnpluggedAfterAStickArrivedDisconnectsAndReconnec
     EXPECT_EQ(window.status, L"Device not connected.");
 
     journal.Clear();
-    camera().resolution = 1;
-    world.PlaceCamera('E');
+    world.PlugCamera('E').resolution = 1;
     Send(kArrival, VolumeRecord(DriveBit('E')));
 
     EXPECT_EQ(journal.lines, ConnectionLines('E', 0, 1, 0));

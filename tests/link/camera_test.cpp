@@ -26,7 +26,7 @@ class CameraTest : public zqtest::SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         std::int32_t err = 0;
         ASSERT_TRUE(FindCamera(err));
         world.ClearTrace();
@@ -452,7 +452,7 @@ INSTANTIATE_TEST_SUITE_P(
                         [](sim::World& w) {
                             w.SetObserver([&w](const sim::Event& e) {
                                 if (e.VendorCode() == 26) {
-                                    w.VanishCamera();
+                                    w.UnplugCamera('E');
                                 }
                             });
                         },

@@ -71,7 +71,7 @@ TEST_F(DiscoveryTest, NeverOpensAToCEvenWhenTheyAnswerAsTheCamera) {
 }
 
 TEST_F(DiscoveryTest, SendsTheStandardInquiryForThirtySixBytes) {
-    world.PlaceCamera('D');
+    world.PlugCamera('D');
     std::int32_t err = 0;
 
     ASSERT_TRUE(FindCamera(err));
@@ -126,7 +126,7 @@ TEST_P(DiscoveryMarkTest, AcceptsOnlyInquiryByte3EqualToOne) {
 INSTANTIATE_TEST_SUITE_P(
     Devices, DiscoveryMarkTest,
     ::testing::Values(
-        MarkCase{"Camera", [](sim::World& w) { w.PlaceCamera('E'); }, true},
+        MarkCase{"Camera", [](sim::World& w) { w.PlugCamera('E'); }, true},
         MarkCase{"DeviceWithByte3One", [](sim::World& w) { w.AddDisk('E', 0x01); }, true},
         MarkCase{"CurrentScsiDevice02", [](sim::World& w) { w.AddDisk('E', 0x02); }, false},
         MarkCase{"Byte3x11", [](sim::World& w) { w.AddDisk('E', 0x11); }, false},
@@ -141,34 +141,34 @@ INSTANTIATE_TEST_SUITE_P(
                  [](sim::World& w) { w.AddDisk('E', 0x01).scsi = sim::ScsiDevice::kNone; }, false},
         MarkCase{"CameraInquiryCallFails",
                  [](sim::World& w) {
-                     w.PlaceCamera('E');
+                     w.PlugCamera('E');
                      w.InjectInquiryFault(sim::Fault::CallFails());
                  },
                  false},
         MarkCase{"CameraAnswersThreeBytes",
                  [](sim::World& w) {
-                     w.PlaceCamera('E');
+                     w.PlugCamera('E');
                      w.InjectInquiryFault(sim::Fault::ShortAnswer(3));
                  },
                  false},
         MarkCase{"CameraCheckConditionAfterFourBytes",
                  [](sim::World& w) {
-                     w.PlaceCamera('E');
+                     w.PlugCamera('E');
                      w.InjectInquiryFault(sim::Fault::CheckCondition(4));
                  },
                  true},
         MarkCase{"CameraDoesNotOpen",
                  [](sim::World& w) {
-                     w.PlaceCamera('E');
+                     w.PlugCamera('E');
                      w.drive('E').opens = false;
                  },
                  false},
         MarkCase{"CameraGoneAfterTheOpen",
                  [](sim::World& w) {
-                     w.PlaceCamera('E');
+                     w.PlugCamera('E');
                      w.SetObserver([&w](const sim::Event& e) {
                          if (e.call == sim::Call::kCreateFile && e.letter == 'E') {
-                             w.VanishCamera();
+                             w.UnplugCamera('E');
                          }
                      });
                  },
@@ -177,7 +177,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DiscoveryTest, FirstMatchWinsAndLaterLettersAreNeverOpened) {
     world.AddDisk('D', 0x02);
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.AddDisk('G', 0x01);
     std::int32_t err = 0;
 
@@ -197,7 +197,7 @@ TEST_F(DiscoveryTest, FirstMatchWinsAndLaterLettersAreNeverOpened) {
 
 TEST_F(DiscoveryTest, LetterThatCannotBeOpenedIsSkippedWithoutAClose) {
     world.AddDisk('D', 0x01).opens = false;
-    world.PlaceCamera('F');
+    world.PlugCamera('F');
     std::int32_t err = 0;
 
     ASSERT_TRUE(FindCamera(err));
@@ -209,7 +209,7 @@ TEST_F(DiscoveryTest, LetterThatCannotBeOpenedIsSkippedWithoutAClose) {
 }
 
 TEST_F(DiscoveryTest, DevicePathOutlivesTheHandleAndAFailedSearch) {
-    world.PlaceCamera('K');
+    world.PlugCamera('K');
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
 
@@ -217,13 +217,13 @@ TEST_F(DiscoveryTest, DevicePathOutlivesTheHandleAndAFailedSearch) {
     EXPECT_EQ(g_hCamera, nullptr);
     EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\K:");
 
-    world.VanishCamera();
+    world.UnplugCamera('K');
     EXPECT_FALSE(FindCamera(err));
     EXPECT_EQ(std::wstring(g_szDevicePath), L"\\\\.\\K:");
 }
 
 TEST_F(DiscoveryTest, SuccessWhileAHandleIsHeldClosesTheEarlierHandle) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
     const os::Handle first = g_hCamera;
@@ -241,11 +241,11 @@ TEST_F(DiscoveryTest, SuccessWhileAHandleIsHeldClosesTheEarlierHandle) {
 }
 
 TEST_F(DiscoveryTest, FailureWhileAHandleIsHeldKeepsIt) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
     const os::Handle held = g_hCamera;
-    world.VanishCamera();
+    world.UnplugCamera('E');
 
     EXPECT_FALSE(FindCamera(err));
 
@@ -256,7 +256,7 @@ TEST_F(DiscoveryTest, FailureWhileAHandleIsHeldKeepsIt) {
 }
 
 TEST_F(DiscoveryTest, CloseCameraClosesOnceAndNeverWritesTheErrorCode) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
     const os::Handle held = g_hCamera;

@@ -24,7 +24,7 @@ class TransportTest : public zqtest::SimTest {
   protected:
     void SetUp() override {
         SimTest::SetUp();
-        world.PlaceCamera('E').firmware[0] = sim::MakeFirmwarePiece("ABCDEFGH");
+        world.PlugCamera('E').firmware[0] = sim::MakeFirmwarePiece("ABCDEFGH");
         handle = os::CreateFileW(L"\\\\.\\E:", os::kGenericRead | os::kGenericWrite,
                                  os::kFileShareRead | os::kFileShareWrite, os::kOpenExisting, 0);
         ASSERT_NE(handle, os::InvalidHandle());
@@ -119,7 +119,7 @@ class TransportAnswerTest : public TransportTest, public ::testing::WithParamInt
             world.InjectVendorFault(c.code, *c.fault);
         }
         if (c.vanish) {
-            world.VanishCamera();
+            world.UnplugCamera('E');
         }
         std::fill(std::begin(result), std::end(result), std::uint8_t{0xEE});
     }

@@ -89,7 +89,7 @@ TEST_F(CommandsTest, EveryCommandAnswersNotConnectedAndSendsNothingWhileDisconne
         for (const Handler& h : kHandlers) {
             SCOPED_TRACE(std::string(state.name) + ", " + h.name);
             Restart();
-            world.PlaceCamera('E');
+            world.PlugCamera('E');
             window.localTime = LocalTime(zqtest::kClock.local);
             state.reach();
             ASSERT_EQ(g_bConnected, 0);
@@ -205,7 +205,7 @@ TEST_F(CommandsTest, SettingChangeSendsThePickAndConfirmsTheOutcome) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines.back());
         Restart();
-        sim::Camera& cam = world.PlaceCamera('E');
+        sim::Camera& cam = world.PlugCamera('E');
         cam.loopRecording = cam.timestampDisplay = cam.resolution = 7;
         ConnectTo('E');
         const std::uint8_t code = c.combo == IDC_OVERWRITE ? 2 : c.combo == IDC_TIMESTAMP ? 11 : 1;
@@ -262,7 +262,7 @@ TEST_F(CommandsTest, SyncTimeTakesTheYearFromTheSystemClock) {
         Restart();
         SystemBackedWindow system;
         journal.Attach(system, world, sim::TheSystem());
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         ConnectCamera(system);
         ASSERT_EQ(g_bConnected, 1);
         sim::TheSystem().SetUtcOffset(3600);
@@ -331,7 +331,7 @@ TEST_F(CommandsTest, SyncTimeFailureSendsNoMoreAndSaysSo) {
 TEST_F(CommandsTest, SyncTimeWithTheSystemClockOutOfRangeSendsNothing) {
     SystemBackedWindow system;
     journal.Attach(system, world, sim::TheSystem());
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     ConnectCamera(system);
     ASSERT_EQ(g_bConnected, 1);
     sim::TheSystem().SetTime(-1);  // before 1970: the conversion refuses it

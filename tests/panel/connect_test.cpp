@@ -27,7 +27,7 @@ class ConnectTest : public zqtest::PanelTest {};
 TEST_F(ConnectTest, ConnectionAsTheCameraAndTheWindowSeeIt) {
     world.AddDisk('C');  // never scanned
     world.AddDisk('D');  // a disk: INQUIRY byte 3 = 2
-    sim::Camera& cam = world.PlaceCamera('E');
+    sim::Camera& cam = world.PlugCamera('E');
     cam.loopRecording = 1;
     cam.resolution = 0;
     cam.timestampDisplay = 1;
@@ -81,7 +81,7 @@ TEST_F(ConnectTest, ConnectionGoesOnOnlyWhenTheCameraReportsReady) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Restart();
-        world.PlaceCamera('E').state = c.state;
+        world.PlugCamera('E').state = c.state;
 
         ConnectCamera(window);
 
@@ -99,7 +99,7 @@ TEST_F(ConnectTest, ConnectionGoesOnOnlyWhenTheCameraReportsReady) {
 }
 
 TEST_F(ConnectTest, CameraThatBecomesReadyConnectsOnTheNextAttempt) {
-    world.PlaceCamera('E').state = 1;
+    world.PlugCamera('E').state = 1;
     ConnectCamera(window);
     camera().state = 3;
 
@@ -112,7 +112,7 @@ TEST_F(ConnectTest, CameraThatBecomesReadyConnectsOnTheNextAttempt) {
 }
 
 TEST_F(ConnectTest, StaleCameraHandleIsNotKeptBesideTheNewOne) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));  // held while the panel is not connected
     const os::Handle stale = g_hCamera;
@@ -149,7 +149,7 @@ TEST_F(ConnectTest, NoCameraChangesNothingInTheWindow) {
 // One setting that cannot be read, and each firmware piece that cannot be: the table of
 // tests/faults/connect_faults_test.cpp.
 TEST_F(ConnectTest, SettingsThatCannotBeReadLeaveTheirCombosAlone) {
-    world.PlaceCamera('E');  // every setting 0
+    world.PlugCamera('E');  // every setting 0
     for (const int id : kCombos) {
         window.selection[id] = 1;  // what the combos showed before
     }
@@ -174,7 +174,7 @@ TEST_F(ConnectTest, SettingsThatCannotBeReadLeaveTheirCombosAlone) {
 }
 
 TEST_F(ConnectTest, OnlyLoopRecordingReadOnFirstConnectionLeavesTheOtherCombosEmpty) {
-    world.PlaceCamera('E').loopRecording = 1;
+    world.PlugCamera('E').loopRecording = 1;
     world.InjectVendorFault(1, sim::Fault::CallFails());
     world.InjectVendorFault(11, sim::Fault::CallFails());
 
@@ -204,7 +204,7 @@ TEST_F(ConnectTest, SettingValueOutsideTheListLeavesTheComboEmpty) {
         for (const int value : {2, 255}) {
             SCOPED_TRACE(std::string(s.name) + " " + std::to_string(value));
             Restart();
-            sim::Camera& cam = world.PlaceCamera('E');
+            sim::Camera& cam = world.PlugCamera('E');
             cam.loopRecording = 1;
             cam.resolution = 1;
             cam.timestampDisplay = 1;
@@ -297,9 +297,9 @@ TEST_F(ConnectTest, ReconnectAfterDisconnectRunsTheWholeSequenceAgain) {
 
 TEST_F(ConnectTest, FirmwareTextIsConvertedFromTheAnsiCodePage) {
     // Code page 1252: 0xE9 is U+00E9, 0x80 is U+20AC, 0x9F is U+0178.
-    world.PlaceCamera('E').firmware = {sim::MakeFirmwarePiece("Caf\xE9"),
-                                       sim::MakeFirmwarePiece("\x80"),
-                                       sim::MakeFirmwarePiece("\x9F")};
+    world.PlugCamera('E').firmware = {sim::MakeFirmwarePiece("Caf\xE9"),
+                                      sim::MakeFirmwarePiece("\x80"),
+                                      sim::MakeFirmwarePiece("\x9F")};
 
     ConnectCamera(window);
 
@@ -310,9 +310,9 @@ TEST_F(ConnectTest, FirmwareTextIsConvertedFromTheAnsiCodePage) {
 }
 
 TEST_F(ConnectTest, FirmwareTextOfFullPiecesIsShownWhole) {
-    world.PlaceCamera('E').firmware = {sim::MakeFirmwarePiece("ABCDEFGH"),
-                                       sim::MakeFirmwarePiece("IJKLMNOP"),
-                                       sim::MakeFirmwarePiece("QRSTUVWX")};
+    world.PlugCamera('E').firmware = {sim::MakeFirmwarePiece("ABCDEFGH"),
+                                      sim::MakeFirmwarePiece("IJKLMNOP"),
+                                      sim::MakeFirmwarePiece("QRSTUVWX")};
 
     ConnectCamera(window);
 

@@ -42,7 +42,7 @@ class OpenFolderTest : public zqtest::PanelTest {
 };
 
 TEST_F(OpenFolderTest, ReleasesOpensTheCameraVolumeAndConnectsAgain) {
-    sim::Camera& cam = world.PlaceCamera('E');
+    sim::Camera& cam = world.PlugCamera('E');
     cam.loopRecording = 1;
     cam.resolution = 1;
     ConnectTo('E');
@@ -62,7 +62,7 @@ TEST_F(OpenFolderTest, ReleasesOpensTheCameraVolumeAndConnectsAgain) {
 }
 
 TEST_F(OpenFolderTest, CameraVolumeOnAnotherLetterIsOpenedAndTheCameraFoundThere) {
-    world.PlaceCamera('E').storageLetter = 'G';
+    world.PlugCamera('E').storageLetter = 'G';
     ConnectTo('E');
 
     OnOpenFolder(window);
@@ -140,7 +140,7 @@ TEST_F(OpenFolderTest, CameraThatNoLongerAnswersLeavesTheControlsEnabledButDisco
          [this] {
              journal.afterCall = [this](const sim::Event& e) {
                  if (e.VendorCode() == 15) {
-                     world.VanishCamera();
+                     world.UnplugCamera('E');
                  }
              };
          },

@@ -75,7 +75,7 @@ TEST_F(SystemPanelWindowTest, LocalTimeFailsWhenTheConversionDoes) {
 }
 
 TEST_F(SystemPanelWindowTest, ConnectionSleepsBeforeEachSettingRead) {
-    world.PlaceCamera('E').resolution = 1;
+    world.PlugCamera('E').resolution = 1;
 
     ConnectCamera(system);
 
@@ -97,7 +97,7 @@ TEST_F(SystemPanelWindowTest, ConnectionSleepsBeforeEachSettingRead) {
 }
 
 TEST_F(SystemPanelWindowTest, OpenFolderHandsTheVolumeToTheFileManager) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     ConnectCamera(system);
     ASSERT_EQ(g_bConnected, 1);
     journal.Clear();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/hostile.h"
+#include "sim/little_endian.h"
 #include "sim/trace_writer.h"
 #include "sim/world_file_apply.h"
 #include "sim/world_file_parse.h"
@@ -147,20 +148,15 @@ TEST(HostileKind, NamesGoBothWays) {
 std::vector<std::uint8_t> PassThroughRequest(const std::array<std::uint8_t, 16>& cdb,
                                              std::uint32_t transfer) {
     std::vector<std::uint8_t> bytes(80 + transfer, 0);
-    const auto put32 = [&bytes](std::size_t at, std::uint32_t value) {
-        for (std::size_t i = 0; i < 4; ++i) {
-            bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-    };
     bytes[0] = 44;
     bytes[4] = 1;
     bytes[6] = 16;
     bytes[7] = 32;
     bytes[8] = 1;
-    put32(12, transfer);
-    put32(16, 2);
-    put32(20, 80);
-    put32(24, 48);
+    sim::PutLe32(bytes.data(), 12, transfer);
+    sim::PutLe32(bytes.data(), 16, 2);
+    sim::PutLe32(bytes.data(), 20, 80);
+    sim::PutLe32(bytes.data(), 24, 48);
     std::copy(cdb.begin(), cdb.end(), bytes.begin() + 28);
     return bytes;
 }
@@ -185,7 +181,7 @@ Delivered SendThroughPassThrough(sim::World& world, const std::array<std::uint8_
                               static_cast<std::uint32_t>(request.size()), &returned);
     world.CloseHandle(handle);
     delivered.status = request[2];
-    delivered.data = static_cast<std::uint32_t>(request[12] | (request[13] << 8));
+    delivered.data = sim::Le32(request.data(), 12);
     delivered.sense.assign(request.begin() + 48, request.begin() + 48 + request[7]);
     return delivered;
 }
@@ -205,7 +201,7 @@ TEST_P(HostileOnThePassThrough, DeliversWhatTheKindSays) {
     for (std::uint64_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         world.Reset();
-        world.PlaceCamera('E').resolution = 0;
+        world.PlugCamera('E').resolution = 0;
         world.SetHostile(Only(kind, seed));
 
         // The get form, with room for 16 bytes where the camera answers 8.
@@ -315,7 +311,7 @@ INSTANTIATE_TEST_SUITE_P(
 class HostileWorld : public zqtest::SimTest {};
 
 TEST_F(HostileWorld, AnswerCdbCarriesOutTheActionAndHandsBackTheServersOnes) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kSenseOverlong, 5));
     sim::World::ScsiAnswer answer = world.AnswerCdb('E', kGetResolution.data(), 16);
     ASSERT_TRUE(answer.hostile.has_value());
@@ -333,7 +329,7 @@ TEST_F(HostileWorld, AnswerCdbCarriesOutTheActionAndHandsBackTheServersOnes) {
 }
 
 TEST_F(HostileWorld, InjectedFaultsComeFirstAndDrawNothing) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kStatus));
     world.InjectVendorFault(1, sim::Fault::CallFails());
     EXPECT_TRUE(world.AnswerCdb('E', kGetResolution.data(), 16).callFails);
@@ -348,7 +344,7 @@ TEST_F(HostileWorld, TheTraceGainsALinePerAction) {
     sim::TraceWriter writer;
     writer.SetPath(folder.Wide("trace.txt"));
     sim::TraceEveryCall(world, writer);
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.SetHostile(Only(HostileKind::kSenseBadCode, 9));
     SendThroughPassThrough(world, kGetResolution, 16);
     const std::vector<std::string> lines = folder.Lines("trace.txt");

@@ -1,6 +1,6 @@
 // The simulated computer where its behaviour is not obvious: the driver's checks of a
-// pass-through request, the bounds it writes within, the camera's reading of vendor blocks, the
-// drive list, handle accounting, faults and storage mode.
+// pass-through request, the bounds it writes within, the drive list, handle accounting, faults
+// met through the link, and storage mode. The camera's own answers are camera_model_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -85,7 +85,7 @@ class WorldTest : public zqtest::SimTest {
 // ---- the driver ----
 
 TEST_F(WorldTest, MalformedPassThroughRequestFailsAndWritesNothing) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     struct Case {
         const char* name;
@@ -135,7 +135,7 @@ TEST_F(WorldTest, MalformedPassThroughRequestFailsAndWritesNothing) {
 }
 
 TEST_F(WorldTest, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     Request request = Inquiry();
 
     EXPECT_FALSE(Send(Open('E', os::kGenericRead), request));
@@ -143,7 +143,7 @@ TEST_F(WorldTest, PassThroughNeedsAHandleOpenedForReadingAndWriting) {
 }
 
 TEST_F(WorldTest, AnswerStaysInsideTheTransferLengthAndTheOutputSize) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     // The INQUIRY asks for 36 bytes but only 8 are to be transferred.
     Request request = MakeRequest({0x12, 0, 0, 0, 36, 0}, 8, 0xCC);
@@ -159,7 +159,7 @@ TEST_F(WorldTest, AnswerStaysInsideTheTransferLengthAndTheOutputSize) {
 }
 
 TEST_F(WorldTest, SenseDataStaysInsideTheSenseLength) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle camera = Open('E');
     Request request = MakeRequest(VendorCdb(0x60, 0x55), 8, 0xCC);
     request.bytes[7] = 4;
@@ -190,51 +190,6 @@ TEST_F(WorldTest, StorageQueryStaysInsideTheOutputSize) {
     EXPECT_EQ(area[12], 40);  // VendorIdOffset
     EXPECT_EQ(area[20], 0xCC);
     EXPECT_EQ(area[63], 0xCC);
-}
-
-// ---- the camera's reading of vendor blocks ----
-
-TEST_F(WorldTest, CameraRefusesBlocksItDoesNotKnowWithACheckCondition) {
-    struct Case {
-        const char* name;
-        std::vector<std::uint8_t> cdb;
-        std::uint8_t status;
-    };
-    auto spoilt = [](std::size_t at, std::uint8_t value) {
-        std::vector<std::uint8_t> cdb = VendorCdb(0x06, 2, 1);
-        cdb[at] = value;
-        return cdb;
-    };
-    const std::vector<Case> cases = {
-        {"set 2 to 1", VendorCdb(0x06, 2, 1), 0},
-        {"byte 1 not 55", spoilt(1, 0x00), 2},
-        {"byte 2 not 66", spoilt(2, 0x00), 2},
-        {"byte 3 not FE", spoilt(3, 0x00), 2},
-        {"form 16", spoilt(4, 0x16), 2},
-        {"byte 5 not 0", spoilt(5, 0x01), 2},
-        {"byte 6 not 0", spoilt(6, 0x01), 2},
-        {"unused argument set", spoilt(9, 0x01), 2},
-        {"unknown code", VendorCdb(0x06, 0x55, 1), 2},
-        {"get form of the date", VendorCdb(0x60, 4), 2},
-        {"set form of the state", VendorCdb(0x06, 14, 1), 2},
-        {"set form of the release", VendorCdb(0x06, 15), 2},
-        {"block of 12 bytes", {0xFA, 0x55, 0x66, 0xFE, 0x06, 0, 0, 2, 1, 0, 0, 0}, 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        SetUp();
-        world.PlaceCamera('E');
-        Request request = MakeRequest(c.cdb, 8);
-
-        EXPECT_TRUE(Send(Open('E'), request));
-
-        EXPECT_EQ(request.bytes[2], c.status);
-        EXPECT_EQ(world.camera().loopRecording, c.status == 0 ? 1 : 0);
-        EXPECT_EQ(world.camera().mode, sim::CameraMode::kCommand);
-        if (c.status != 0) {
-            EXPECT_EQ(request.bytes[48 + 2], 0x05);  // illegal request
-        }
-    }
 }
 
 // ---- drive list ----
@@ -293,7 +248,7 @@ TEST_F(WorldTest, DriveTypeOfAbsentOrMalformedRootIsNoRootDir) {
 // ---- handles ----
 
 TEST_F(WorldTest, HandleAccountingCatchesDoubleAndUnknownCloses) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle handle = Open('E');
     ASSERT_EQ(world.OpenHandleCount(), 1u);
 
@@ -310,16 +265,16 @@ TEST_F(WorldTest, HandleAccountingCatchesDoubleAndUnknownCloses) {
 }
 
 TEST_F(WorldTest, VanishedCameraFailsCallsOnItsOpenHandleEvenAfterReturning) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     const os::Handle handle = Open('E');
-    world.VanishCamera();
+    world.UnplugCamera('E');
     Request request = Inquiry();
 
     EXPECT_FALSE(Send(handle, request));
     EXPECT_EQ(Open('E'), os::InvalidHandle());
 
     // Plugged in again: a new open works, the handle from before stays dead.
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     EXPECT_FALSE(Send(handle, request));
     EXPECT_TRUE(Send(Open('E'), request));
 
@@ -356,7 +311,7 @@ TEST_F(WorldTest, EachThreadReadsTheErrorOfItsOwnLastCall) {
 // ---- faults ----
 
 TEST_F(WorldTest, FaultsHitAsManyRequestsAsTheyAreGiven) {
-    world.PlaceCamera('E').state = 3;
+    world.PlugCamera('E').state = 3;
     std::int32_t err = 0;
     ASSERT_TRUE(FindCamera(err));
     world.InjectVendorFault(14, sim::Fault::CallFails(2));
@@ -381,7 +336,7 @@ TEST_F(WorldTest, FaultsHitAsManyRequestsAsTheyAreGiven) {
 }
 
 TEST_F(WorldTest, ObserverSeesEachFinishedCallInOrder) {
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     std::vector<std::string> log;
     world.SetObserver([&log](const sim::Event& e) {
         log.push_back(std::to_string(e.index) + (e.result ? " ok" : " failed"));
@@ -412,7 +367,7 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SetUp();
-        world.PlaceCamera('E');
+        world.PlugCamera('E');
         world.drive('E').type = os::kDriveCdrom;
         world.camera().storageAnswers = c.answers;
         world.camera().storageLetter = c.storageLetter;
@@ -443,28 +398,10 @@ TEST_F(WorldTest, ReleasedCameraPresentsItsVolumeAndAnswersAsConfigured) {
     }
 }
 
-// The camera promises no vendor name in command mode; its storage disk says KMZ.
-TEST_F(WorldTest, InquiryVendorIsTheWorldsInCommandModeAndKmzInStorage) {
-    world.PlaceCamera('E').inquiryVendor = "ACME";
-    const std::uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    const auto vendor = [this, &inquiry] {
-        const sim::World::ScsiAnswer answer = world.AnswerCdb('E', inquiry, sizeof inquiry);
-        EXPECT_EQ(answer.data.size(), 36u);
-        return answer.data.size() < 16
-                   ? std::string()
-                   : std::string(answer.data.begin() + 8, answer.data.begin() + 16);
-    };
-    EXPECT_EQ(vendor(), "ACME    ");
-    std::int32_t err = 0;
-    ASSERT_TRUE(FindCamera(err));
-    ASSERT_TRUE(ReleaseCamera(err));
-    EXPECT_EQ(vendor(), "KMZ     ");
-}
-
 // The SCSI-level entry that transports other than the pass-through call (the usbip camera) use:
 // the same devices, the same faults and the same effects, without a trace line.
 TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {
-    world.PlaceCamera('E').state = 3;
+    world.PlugCamera('E').state = 3;
     world.AddDisk('D', 2);
     world.drive('F').present = true;
     world.drive('F').scsi = sim::ScsiDevice::kRefusesInquiry;
@@ -511,7 +448,7 @@ TEST_F(WorldTest, AnswerCdbServesTheDeviceBehindALetter) {
     EXPECT_TRUE(world.events().empty());
 
     const std::uint32_t before = world.Generation('E');
-    world.VanishCamera();
+    world.UnplugCamera('E');
     EXPECT_NE(world.Generation('E'), before);
     EXPECT_TRUE(world.AnswerCdb('E', inquiry.data(), 6).callFails);
 }

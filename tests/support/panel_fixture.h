@@ -101,9 +101,12 @@ class PanelTest : public SimTest {
         PanelTest::SetUp();
     }
 
-    // Places the camera on `letter`, connects the panel and forgets what that took.
+    // Plugs a camera in on `letter` unless the test has plugged one in there already, connects
+    // the panel and forgets what that took.
     void ConnectTo(char letter) {
-        world.PlaceCamera(letter);
+        if (world.CameraOn(letter) == nullptr) {
+            world.PlugCamera(letter);
+        }
         ConnectCamera(window);
         ASSERT_EQ(g_bConnected, 1) << "the set-up connection failed";
         Forget();

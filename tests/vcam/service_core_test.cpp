@@ -322,7 +322,7 @@ class Carrying : public ::testing::Test {
   protected:
     Carrying() {
         world_.AddDisk('D');
-        world_.PlaceCamera('E').state = 3;
+        world_.PlugCamera('E').state = 3;
         world_.AddDrive('F', os::kDriveRemovable).descriptor =
             sim::DescriptorWithVendor("KMZ     ");
     }
@@ -544,7 +544,7 @@ TEST(Letters, ThePlanHasTheWorldsLettersButTheComputersOwn) {
     sim::World world;
     world.AddDrive('C', os::kDriveFixed);
     world.AddDisk('D', 2, os::kDriveCdrom);
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     world.AddDrive('G', os::kDriveRemovable);
     world.AddDrive('R', os::kDriveRemote);
     const Case cases[] = {
@@ -589,7 +589,7 @@ TEST(Letters, EventsTellRemovalsFirstThenArrivals) {
     }
     sim::World world;
     world.AddDisk('D');
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     EXPECT_EQ(sim::PresentLetters(world), bit('D') | bit('E'));
     EXPECT_EQ(vcam::LetterList(bit('C') | bit('Z')), "C Z");
     EXPECT_EQ(vcam::LetterList(0), "none");
@@ -617,7 +617,7 @@ TEST(Letters, AVolumeThatComesOnALetterThatStayedIsAnArrival) {
     }
     sim::World world;
     world.AddDisk('D');
-    world.PlaceCamera('E');
+    world.PlugCamera('E');
     EXPECT_EQ(sim::LettersOf(world), (sim::LetterState{bit('D') | bit('E'), 0}));
     world.camera().mode = sim::CameraMode::kStorage;
     EXPECT_EQ(sim::LettersOf(world), (sim::LetterState{bit('D') | bit('E'), bit('E')}));
