@@ -9,14 +9,11 @@ namespace sim {
 
 namespace {
 
+using namespace scsi;
+
 // SCSI.
-constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::uint8_t kOpVendor = 0xFA;
-constexpr std::uint8_t kStatusCheckCondition = 0x02;
-constexpr std::uint8_t kSenseIllegalRequest = 0x05;
 constexpr std::uint8_t kSenseAbortedCommand = 0x0B;
-constexpr std::uint8_t kAscInvalidOpcode = 0x20;
-constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
 constexpr std::size_t kInquiryDataSize = 36;
 constexpr std::size_t kVendorAnswerSize = 8;
 

@@ -32,6 +32,16 @@
 
 namespace sim {
 
+// The SCSI codes the simulated devices answer with: the simulator's own, on purpose, as an
+// independent check of the product's protocol.
+namespace scsi {
+inline constexpr std::uint8_t kOpInquiry = 0x12;
+inline constexpr std::uint8_t kStatusCheckCondition = 0x02;
+inline constexpr std::uint8_t kSenseIllegalRequest = 0x05;
+inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
+inline constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
+}  // namespace scsi
+
 // ---- storage device descriptors (IOCTL_STORAGE_QUERY_PROPERTY) ----
 
 // What the storage property query on a drive answers. `bytes` are written to the caller's

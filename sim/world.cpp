@@ -17,12 +17,7 @@ namespace {
 constexpr std::uint32_t kQuerySize = 12;
 constexpr std::uint32_t kDescriptorHeaderSize = 8;
 
-// SCSI.
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kStatusCheckCondition = 0x02;
-constexpr std::uint8_t kSenseIllegalRequest = 0x05;
-constexpr std::uint8_t kAscInvalidOpcode = 0x20;
-constexpr std::uint8_t kAscInvalidFieldInCdb = 0x24;
+using namespace scsi;
 
 // The last error of each thread, as Windows keeps it.
 thread_local std::uint32_t t_lastError = 0;
