@@ -219,25 +219,7 @@ inline constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;
 // The sense bytes an outcome keeps.
 inline constexpr std::uint8_t kSenseInfoLength = 24;
 
-// What one command came back with, from any transport. When the call failed only
-// `callSucceeded` (false), `transportFailed` and `systemError` mean anything.
-struct PassThroughOutcome {
-    bool callSucceeded = false;
-    // The call did not fail by itself, but the transport under it did (a time-out, a lost
-    // device, a bus error); `systemError` is the system's code for it. Only transports that tell
-    // the two apart set it.
-    bool transportFailed = false;
-    std::uint32_t systemError = 0;  // the system's error code of a failed call
-    std::uint8_t scsiStatus = 0;    // the device's SCSI status
-    std::uint8_t senseLength = 0;   // sense bytes delivered, at most kSenseInfoLength
-    std::array<std::uint8_t, kSenseInfoLength> sense = {};
-    std::uint32_t dataBytes = 0;      // data bytes the device delivered
-    std::uint32_t bytesReturned = 0;  // the call's bytes-returned count
-
-    // The call succeeded and the device ended the command with GOOD status.
-    bool Good() const { return callSucceeded && scsiStatus == kScsiStatusGood; }
-    std::span<const std::uint8_t> Sense() const { return {sense.data(), senseLength}; }
-};
+struct PassThroughOutcome;
 
 // How a command ended, in the manner of sg3_utils' result categories.
 enum class OutcomeCategory : std::uint8_t {
@@ -254,6 +236,26 @@ OutcomeCategory Categorize(const PassThroughOutcome& outcome, std::uint32_t need
 
 // "good", "check condition", "short answer", ...
 const char* CategoryName(OutcomeCategory category);
+
+// What one command came back with, from any transport. When the call failed only
+// `callSucceeded` (false), `transportFailed` and `systemError` mean anything.
+struct PassThroughOutcome {
+    bool callSucceeded = false;
+    // The call did not fail by itself, but the transport under it did (a time-out, a lost
+    // device, a bus error); `systemError` is the system's code for it. Only transports that tell
+    // the two apart set it.
+    bool transportFailed = false;
+    std::uint32_t systemError = 0;  // the system's error code of a failed call
+    std::uint8_t scsiStatus = 0;    // the device's SCSI status
+    std::uint8_t senseLength = 0;   // sense bytes delivered, at most kSenseInfoLength
+    std::array<std::uint8_t, kSenseInfoLength> sense = {};
+    std::uint32_t dataBytes = 0;      // data bytes the device delivered
+    std::uint32_t bytesReturned = 0;  // the call's bytes-returned count
+
+    // The call succeeded and the device ended the command with GOOD status, whatever data came.
+    bool Good() const { return Categorize(*this, 0) == OutcomeCategory::kGood; }
+    std::span<const std::uint8_t> Sense() const { return {sense.data(), senseLength}; }
+};
 
 // ---- sense data ----
 
